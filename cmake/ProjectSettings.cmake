@@ -1,0 +1,39 @@
+# One INTERFACE target carries the language level, warnings and defines; every target links it.
+add_library(sarnika_settings INTERFACE)
+target_compile_features(sarnika_settings INTERFACE cxx_std_20)
+set_target_properties(sarnika_settings PROPERTIES INTERFACE_CXX_EXTENSIONS OFF)
+
+target_compile_options(sarnika_settings INTERFACE
+    -Wall -Wextra -Wpedantic
+    -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wunused
+    -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough
+    -Wformat=2)
+
+if(SARNIKA_WARNINGS_AS_ERRORS)
+    target_compile_options(sarnika_settings INTERFACE -Werror)
+endif()
+
+target_compile_definitions(sarnika_settings INTERFACE $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
+
+if(WIN32)
+    target_compile_definitions(sarnika_settings INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX)
+endif()
+
+if(SARNIKA_SANITIZE)
+    target_compile_options(sarnika_settings INTERFACE
+        -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    target_link_options(sarnika_settings INTERFACE -fsanitize=address,undefined)
+endif()
+
+# add_unit_test(<file>.test.cpp LIBS <libs...>): the target takes its name from the file.
+function(sarnika_add_test source)
+    cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+    get_filename_component(name "${source}" NAME_WE)
+    set(target "test_${name}")
+    add_executable(${target} ${source})
+    target_link_libraries(${target} PRIVATE sarnika_settings GTest::gtest GTest::gmock GTest::gtest_main ${ARG_LIBS})
+    add_test(NAME ${name} COMMAND ${target})
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "SARNIKA_SHARED=${SARNIKA_SHARED_DIR}"
+        LABELS "${ARG_LABELS}")
+endfunction()

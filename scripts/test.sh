@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds from scratch and runs every test and check.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+start=$SECONDS
+step() { printf '\n=== %s (%ds)\n' "$1" $((SECONDS - start)); }
+
+step "dependencies"
+bash scripts/deps.sh
+
+step "format"
+bash scripts/lint.sh format
+
+rm -rf build/dev build/asan
+
+step "dev build and tests"
+cmake --workflow --preset dev
+
+step "clang-tidy"
+bash scripts/lint.sh tidy build/dev
+
+step "asan build and tests"
+cmake --workflow --preset asan
+
+step "done"

@@ -1,0 +1,198 @@
+#include "cache/CacheAnalyzer.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "cache/Text.h"
+
+namespace sarnika {
+namespace {
+
+template<std::size_t N>
+bool inTable(const std::array<std::string_view, N>& table, const std::string& extension) {
+    return std::find(table.begin(), table.end(), extension) != table.end();
+}
+
+bool isNameSeparator(char c) {
+    // Where the platform's separator is "/", it ends a file name as "\" and ":" do.
+    return c == '.' || c == '\\' || c == ':' ||
+           (std::filesystem::path::preferred_separator == '/' && c == '/');
+}
+
+// -1, 0 or +1: larger files first, missing files (-1) after every existing one.
+int compareBySize(const TEntryInfo* a, const TEntryInfo* b) {
+    if (a == nullptr || b == nullptr) {
+        return 0;
+    }
+    const std::int32_t sizeA = TCacheAnalyzer::LocalFileSize(a->LocalFileName);
+    const std::int32_t sizeB = TCacheAnalyzer::LocalFileSize(b->LocalFileName);
+    if (sizeA < sizeB) {
+        return 1;
+    }
+    if (sizeA > sizeB) {
+        return -1;
+    }
+    return 0;
+}
+
+void quickSort(TCacheAnalyzer::EntryList& list, std::ptrdiff_t l, std::ptrdiff_t r) {
+    auto at = [&list](std::ptrdiff_t index) {
+        return list[static_cast<std::size_t>(index)].get();
+    };
+    for (;;) {
+        std::ptrdiff_t i = l;
+        std::ptrdiff_t j = r;
+        const TEntryInfo* pivot = at((l + r) / 2);
+        do {
+            // Sizes are read afresh on every comparison; a file that changes size during the
+            // sort must not walk the indexes out of the range.
+            while (i < r && compareBySize(at(i), pivot) < 0) {
+                ++i;
+            }
+            while (j > l && compareBySize(at(j), pivot) > 0) {
+                --j;
+            }
+            if (i <= j) {
+                std::swap(list[static_cast<std::size_t>(i)], list[static_cast<std::size_t>(j)]);
+                ++i;
+                --j;
+            }
+        } while (i <= j);
+        if (l < j) {
+            quickSort(list, l, j);
+        }
+        l = i;
+        if (i >= r) {
+            return;
+        }
+    }
+}
+
+} // namespace
+
+TCacheAnalyzer::TCacheAnalyzer(UrlCachePort& cache, const LocalTimePort& localTime)
+    : m_cache(cache, localTime) {
+    m_cache.SetFilterOptions(TFilterOptions(TFilterOptions::kAll));
+    m_cache.SetSearchPattern(TSearchPattern::spCookies);
+    m_cache.SetOnEntry([this](TIECache& sender, bool& cancel) { EntryFound(sender, cancel); });
+}
+
+TCacheAnalyzer::~TCacheAnalyzer() {
+    clearLists();
+    m_cache.SetOnEntry(nullptr);
+}
+
+void TCacheAnalyzer::clearLists() {
+    for (EntryList* list : {&m_imageEntries, &m_pageEntries, &m_multimediaEntries, &m_otherEntries,
+                            &m_cookieEntries, &m_historyEntries}) {
+        while (!list->empty()) {
+            list->pop_back();
+        }
+    }
+}
+
+void TCacheAnalyzer::Rescan() {
+    clearLists();
+    for (TSearchPattern pattern :
+         {TSearchPattern::spCookies, TSearchPattern::spHistory, TSearchPattern::spUrl}) {
+        m_cache.SetSearchPattern(pattern);
+        m_cache.Enumerate(0);
+    }
+}
+
+void TCacheAnalyzer::EntryFound(TIECache& Sender, bool& /*Cancel*/) {
+    const TSearchPattern pattern = Sender.SearchPattern();
+    auto entry = std::make_unique<TEntryInfo>(m_cache.CurrentEntry());
+    switch (pattern) {
+    case TSearchPattern::spCookies:
+        m_cookieEntries.push_back(std::move(entry));
+        break;
+    case TSearchPattern::spHistory:
+        m_historyEntries.push_back(std::move(entry));
+        break;
+    case TSearchPattern::spUrl:
+        switch (ClassifyFile(entry->LocalFileName)) {
+        case TEntryCategory::ecImage:
+            m_imageEntries.push_back(std::move(entry));
+            break;
+        case TEntryCategory::ecMultimedia:
+            m_multimediaEntries.push_back(std::move(entry));
+            break;
+        case TEntryCategory::ecPage:
+            m_pageEntries.push_back(std::move(entry));
+            break;
+        case TEntryCategory::ecOther:
+            m_otherEntries.push_back(std::move(entry));
+            break;
+        }
+        break;
+    case TSearchPattern::spAll:
+        break;
+    }
+}
+
+TEntryCategory TCacheAnalyzer::ClassifyFile(const std::string& fileName) {
+    if (fileName.empty()) {
+        return TEntryCategory::ecOther;
+    }
+    const auto last = std::find_if(fileName.rbegin(), fileName.rend(), isNameSeparator);
+    if (last == fileName.rend() || *last != '.') {
+        return TEntryCategory::ecOther;
+    }
+    const std::string extension = lowerCaseLocale(std::string(last.base(), fileName.end()));
+    if (inTable(ImageExtensions, extension)) {
+        return TEntryCategory::ecImage;
+    }
+    if (inTable(PageExtensions, extension)) {
+        return TEntryCategory::ecPage;
+    }
+    if (inTable(MultimediaExtensions, extension)) {
+        return TEntryCategory::ecMultimedia;
+    }
+    return TEntryCategory::ecOther;
+}
+
+std::int32_t TCacheAnalyzer::LocalFileSize(const std::string& fileName) {
+    if (fileName.empty()) {
+        return -1;
+    }
+    std::error_code error;
+    const std::filesystem::path path(fileName);
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::exists(status)) {
+        return -1;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        // Folders and other entries are found too, with no size of their own.
+        return 0;
+    }
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error) {
+        return -1;
+    }
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(size & 0xFFFFFFFFU));
+}
+
+void TCacheAnalyzer::SortMultimediaBySize() {
+    if (m_multimediaEntries.empty()) {
+        return;
+    }
+    quickSort(m_multimediaEntries, 0, static_cast<std::ptrdiff_t>(m_multimediaEntries.size()) - 1);
+}
+
+std::string TCacheAnalyzer::GetFlashMovies() const {
+    std::string text;
+    for (const auto& entry : m_multimediaEntries) {
+        if (lowerCaseAscii(entry->SourceUrlName).find(".swf") == std::string::npos) {
+            continue;
+        }
+        text += entry->LocalFileName;
+        text += "\r\n";
+        text += entry->SourceUrlName;
+        text += "\r\n";
+    }
+    return text;
+}
+
+} // namespace sarnika

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace sarnika::testing {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    // Writes a file of the given content (folders made as needed) and answers its path.
+    std::filesystem::path write(const std::string& relative, std::string_view content) const;
+
+private:
+    std::filesystem::path m_path;
+};
+
+// The shared sample folder, from SARNIKA_SHARED or next to the checkout.
+std::filesystem::path sharedDir();
+
+} // namespace sarnika::testing
