@@ -19,6 +19,12 @@ if(WIN32)
     target_compile_definitions(sarnika_settings INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX)
 endif()
 
+if(SARNIKA_FUZZ)
+    target_compile_options(sarnika_settings INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    target_link_options(sarnika_settings INTERFACE -fsanitize=address,undefined)
+endif()
+
 if(SARNIKA_SANITIZE)
     target_compile_options(sarnika_settings INTERFACE
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
@@ -36,4 +42,18 @@ function(sarnika_add_test source)
     set_tests_properties(${name} PROPERTIES
         ENVIRONMENT "SARNIKA_SHARED=${SARNIKA_SHARED_DIR}"
         LABELS "${ARG_LABELS}")
+endfunction()
+
+# sarnika_add_fuzzer(<file>.fuzz.cpp LIBS <libs...>): a libFuzzer target, built only with
+# SARNIKA_FUZZ (clang). The target is named fuzz_<file>.
+function(sarnika_add_fuzzer source)
+    if(NOT SARNIKA_FUZZ)
+        return()
+    endif()
+    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    get_filename_component(name "${source}" NAME_WE)
+    add_executable(fuzz_${name} ${source})
+    target_link_libraries(fuzz_${name} PRIVATE sarnika_settings ${ARG_LIBS})
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    set_property(GLOBAL APPEND PROPERTY SARNIKA_FUZZERS fuzz_${name})
 endfunction()

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "cache/Result.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace sarnika::sources {
+
+// A browser's file, opened for reading only: never written, locked or created.
+class ReadOnlyFile {
+public:
+    static Result<ReadOnlyFile> open(const std::filesystem::path& path);
+
+    ReadOnlyFile(ReadOnlyFile&& other) noexcept;
+    ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+    ~ReadOnlyFile();
+
+    std::uint64_t size() const { return m_size; }
+    // Up to `length` bytes from `offset`; fewer at the end of the file.
+    Result<std::string> read(std::uint64_t offset, std::uint64_t length) const;
+    Result<std::string> readAll(std::uint64_t limit) const { return read(0, limit); }
+
+private:
+    ReadOnlyFile(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+    int m_fd = -1;
+    std::uint64_t m_size = 0;
+};
+
+// Up to `length` bytes of a file from `offset`, opened and closed for this one read.
+Result<std::string> readFileRange(const std::filesystem::path& path, std::uint64_t offset,
+                                  std::uint64_t length);
+
+// "<path>|<size>|<mtime in ns>": changes whenever the file is replaced or rewritten.
+std::string fileIdentity(const std::filesystem::path& path);
+
+} // namespace sarnika::sources
