@@ -25,7 +25,7 @@ format-fix)
     ;;
 tidy)
     build=${2:-build/dev}
-    mapfile -t sources < <(git ls-files 'src/*.cpp' | grep -v '\.test\.cpp$')
+    mapfile -t sources < <(git ls-files 'src/*.cpp' | grep -v -E '\.(test|fuzz)\.cpp$')
     run-clang-tidy -quiet -p "$build" -j 2 "${sources[@]/#/$PWD/}" >"$build/tidy.log" 2>&1 || {
         sed -E "s/\x1b\[[0-9;]*m//g" "$build/tidy.log" | grep -E "error:|warning:" | sort -u | head -50
         echo "tidy: failed (full log in $build/tidy.log)" >&2

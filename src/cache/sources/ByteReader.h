@@ -30,7 +30,9 @@ public:
         m_position = position;
         return true;
     }
-    bool skip(std::size_t count) { return count <= remaining() ? seek(m_position + count) : fail(); }
+    bool skip(std::size_t count) {
+        return count <= remaining() ? seek(m_position + count) : fail();
+    }
 
     std::optional<std::uint8_t> u8() { return read<std::uint8_t>(false); }
     std::optional<std::uint16_t> u16le() { return read<std::uint16_t>(false); }
@@ -64,7 +66,8 @@ public:
             fail();
             return std::nullopt;
         }
-        const auto length = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - start);
+        const auto length =
+            static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - start);
         const std::string_view view(reinterpret_cast<const char*>(start), length);
         m_position += length + 1;
         return view;

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "cache/DateTime.h"
-#include "cache/Result.h"
-
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include "cache/DateTime.h"
+#include "cache/Result.h"
 
 namespace sarnika::sources {
 

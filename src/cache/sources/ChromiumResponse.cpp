@@ -1,8 +1,8 @@
 #include "cache/sources/ChromiumResponse.h"
 
-#include "cache/sources/ByteReader.h"
-
 #include <cctype>
+
+#include "cache/sources/ByteReader.h"
 
 namespace sarnika::sources {
 namespace {

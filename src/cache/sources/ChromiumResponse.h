@@ -1,10 +1,10 @@
 #pragma once
 
-#include "cache/DateTime.h"
-#include "cache/Result.h"
-
 #include <string>
 #include <string_view>
+
+#include "cache/DateTime.h"
+#include "cache/Result.h"
 
 namespace sarnika::sources {
 

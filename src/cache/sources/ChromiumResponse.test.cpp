@@ -45,8 +45,9 @@ TEST(ChromiumResponse, ParsesHeadersAndTimes) {
         const std::uint32_t flags = withExtra ? 0x80041003U : 0x00000003U;
         const auto info = parseChromiumResponseInfo(pickle(flags, 4, raw, withExtra));
         ASSERT_TRUE(info) << info.error().message;
-        EXPECT_EQ(info->headers, "HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash\r\n"
-                                 "Content-Length: 1024\r\n\r\n");
+        EXPECT_EQ(info->headers,
+                  "HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash\r\n"
+                  "Content-Length: 1024\r\n\r\n");
         EXPECT_EQ(info->requestTime, 131610173320376920ULL);
         EXPECT_EQ(info->responseTime, 131610173330000000ULL);
         EXPECT_EQ(info->truncated, withExtra);

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 #include <fcntl.h>
@@ -13,7 +14,8 @@ namespace {
 
 Error systemError(const std::filesystem::path& path, int code) {
     return makeError(code == ENOENT ? Error::Code::NotFound : Error::Code::Unreadable,
-                     path.string() + ": " + std::strerror(code));
+                     path.string() + ": " +
+                         std::error_code(code, std::generic_category()).message());
 }
 
 } // namespace
@@ -72,7 +74,8 @@ Result<std::string> ReadOnlyFile::read(std::uint64_t offset, std::uint64_t lengt
             if (errno == EINTR) {
                 continue;
             }
-            return makeError(Error::Code::Unreadable, std::strerror(errno));
+            return makeError(Error::Code::Unreadable,
+                             std::error_code(errno, std::generic_category()).message());
         }
         if (got == 0) {
             break; // the file shrank while we read it

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "cache/Result.h"
-
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
+
+#include "cache/Result.h"
 
 namespace sarnika::sources {
 
