@@ -33,6 +33,9 @@ struct CacheRecord {
     FileTime lastSync = 0;
     std::uint32_t useCount = 0;
     std::uint32_t hitRate = 0;
+    std::uint32_t exemptDelta = 0;
+    // The extension the cache recorded for the entry, where it records one (index.dat).
+    std::string fileExtension;
     // A real file holding the body as served (index.dat caches); empty for browsers that keep
     // bodies inside their own files.
     std::string localFile;
