@@ -1,0 +1,266 @@
+#include "cache/sources/Discovery.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <pwd.h>
+#include <set>
+#include <string_view>
+
+#include <unistd.h>
+
+#include "cache/sources/FileAccess.h"
+
+namespace sarnika::sources {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr int kDiscoveryDepth = 5;
+constexpr int kFolderSearchDepth = 10;
+
+// Chromium-family browsers, by their folder under the configuration and cache folders.
+constexpr std::array<std::string_view, 20> kChromiumFolders = {
+    "chromium",
+    "chromium-browser",
+    "google-chrome",
+    "google-chrome-beta",
+    "google-chrome-unstable",
+    "google-chrome-for-testing",
+    "BraveSoftware",
+    "microsoft-edge",
+    "microsoft-edge-beta",
+    "microsoft-edge-dev",
+    "vivaldi",
+    "vivaldi-snapshot",
+    "opera",
+    "opera-beta",
+    "opera-developer",
+    "yandex-browser",
+    "yandex-browser-beta",
+    "thorium",
+    "cromite",
+    "ungoogled-chromium",
+};
+
+// Firefox-family browsers: their profile roots under the home folder (with the dot) and the
+// matching folders under the configuration and cache folders (without it).
+constexpr std::array<std::string_view, 8> kFirefoxFolders = {
+    "mozilla",         "librewolf", "waterfox", "floorp", "zen", "moonchild productions",
+    "mullvad-browser", "icecat",
+};
+
+// Folders of a profile that hold no HTTP cache, cookies or history of ours; some are large.
+constexpr std::array<std::string_view, 26> kSkippedFolders = {
+    "Service Worker", "IndexedDB",           "Extensions",      "Extension State",
+    "GPUCache",       "Code Cache",          "GrShaderCache",   "ShaderCache",
+    "DawnCache",      "DawnGraphiteCache",   "DawnWebGPUCache", "GraphiteDawnCache",
+    "Local Storage",  "Session Storage",     "blob_storage",    "File System",
+    "Crashpad",       "component_crx_cache", "startupCache",    "thumbnails",
+    "storage",        "jumpListCache",       "safebrowsing",    "node_modules",
+    ".git",           "Cache_Data.bak",
+};
+
+bool isHexName(std::string_view name) {
+    return name.size() == 18 && name.substr(16) == "_0" &&
+           std::all_of(name.begin(), name.begin() + 16,
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+std::string headOf(const fs::path& file, std::size_t bytes) {
+    auto head = readFileRange(file, 0, bytes);
+    return head ? std::move(head.value()) : std::string();
+}
+
+bool isChromiumIndex(const fs::path& file) {
+    const std::string head = headOf(file, 8);
+    return head.substr(0, 4) == "\xC3\xCA\x03\xC1" || head.substr(0, 8) == "SQLCache";
+}
+
+bool isSqlite(const fs::path& file) {
+    return headOf(file, 16) == std::string_view("SQLite format 3\0", 16);
+}
+
+bool isIndexDat(const fs::path& file) {
+    const std::string head = headOf(file, 24);
+    return head.rfind("Client UrlCache MMF Ver ", 0) == 0 ||
+           head.rfind("WINE URLCache Ver ", 0) == 0;
+}
+
+class Finder {
+public:
+    void search(const fs::path& folder, int depth) {
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(folder, error);
+        if (error || !fs::is_directory(status) || depth < 0) {
+            return;
+        }
+        std::vector<fs::path> subfolders;
+        std::vector<fs::path> files;
+        bool simpleCacheFiles = false;
+        for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied,
+                                       error);
+             !error && it != fs::directory_iterator(); it.increment(error)) {
+            const fs::file_status entryStatus = it->symlink_status(error);
+            if (error) {
+                break;
+            }
+            const std::string name = it->path().filename().string();
+            if (fs::is_directory(entryStatus)) {
+                subfolders.push_back(it->path());
+            } else if (fs::is_regular_file(entryStatus)) {
+                simpleCacheFiles = simpleCacheFiles || isHexName(name);
+                files.push_back(it->path());
+            }
+        }
+        const std::string folderName = folder.filename().string();
+        const bool chromiumIndex = std::any_of(files.begin(), files.end(), [](const fs::path& f) {
+            return f.filename() == "index" && isChromiumIndex(f);
+        });
+        if (simpleCacheFiles || chromiumIndex) {
+            add(SourceLocation::Kind::ChromiumCache, folder);
+            return;
+        }
+        if (folderName == "cache2" && fs::is_directory(folder / "entries", error)) {
+            add(SourceLocation::Kind::FirefoxCache, folder);
+            return;
+        }
+        for (const fs::path& file : files) {
+            classifyFile(file);
+        }
+        std::sort(subfolders.begin(), subfolders.end());
+        for (const fs::path& subfolder : subfolders) {
+            const std::string name = subfolder.filename().string();
+            if (std::find(kSkippedFolders.begin(), kSkippedFolders.end(), name) ==
+                kSkippedFolders.end()) {
+                search(subfolder, depth - 1);
+            }
+        }
+    }
+
+    std::vector<SourceLocation> take() { return std::move(m_found); }
+
+    void classifyFile(const fs::path& file) {
+        const std::string name = file.filename().string();
+        if (name == "Cookies" && isSqlite(file)) {
+            add(SourceLocation::Kind::ChromiumCookies, file);
+        } else if (name == "History" && isSqlite(file)) {
+            add(SourceLocation::Kind::ChromiumHistory, file);
+        } else if (name == "cookies.sqlite" && isSqlite(file)) {
+            add(SourceLocation::Kind::FirefoxCookies, file);
+        } else if (name == "places.sqlite" && isSqlite(file)) {
+            add(SourceLocation::Kind::FirefoxHistory, file);
+        } else if ((name == "index.dat" || name == "INDEX.DAT") && isIndexDat(file)) {
+            add(SourceLocation::Kind::IndexDat, file);
+        }
+    }
+
+private:
+    void add(SourceLocation::Kind kind, const fs::path& path) {
+        std::error_code error;
+        fs::path canonical = fs::weakly_canonical(path, error);
+        if (error) {
+            canonical = path;
+        }
+        if (m_seen.insert(canonical.string()).second) {
+            m_found.push_back({kind, canonical});
+        }
+    }
+
+    std::vector<SourceLocation> m_found;
+    std::set<std::string> m_seen;
+};
+
+fs::path environmentPath(const char* name) {
+    const char* value = std::getenv(name); // NOLINT(concurrency-mt-unsafe): read at start-up
+    return value != nullptr && *value == '/' ? fs::path(value) : fs::path();
+}
+
+std::vector<fs::path> subfoldersOf(const fs::path& folder) {
+    std::vector<fs::path> result;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+         !error && it != fs::directory_iterator(); it.increment(error)) {
+        if (it->is_directory(error) && !it->is_symlink(error)) {
+            result.push_back(it->path());
+        }
+    }
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+} // namespace
+
+UserEnvironment UserEnvironment::current() {
+    UserEnvironment environment;
+    environment.home = environmentPath("HOME");
+    if (environment.home.empty()) {
+        passwd entry{};
+        passwd* found = nullptr;
+        std::array<char, 4096> buffer{};
+        if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+            found != nullptr && entry.pw_dir != nullptr) {
+            environment.home = entry.pw_dir;
+        }
+    }
+    environment.configHome = environmentPath("XDG_CONFIG_HOME");
+    if (environment.configHome.empty()) {
+        environment.configHome = environment.home / ".config";
+    }
+    environment.cacheHome = environmentPath("XDG_CACHE_HOME");
+    if (environment.cacheHome.empty()) {
+        environment.cacheHome = environment.home / ".cache";
+    }
+    environment.winePrefixes.push_back(environment.home / ".wine");
+    if (fs::path prefix = environmentPath("WINEPREFIX"); !prefix.empty()) {
+        environment.winePrefixes.push_back(std::move(prefix));
+    }
+    const char* user = std::getenv("USER"); // NOLINT(concurrency-mt-unsafe): read at start-up
+    environment.userName = user != nullptr && *user != '\0' ? user : "user";
+    return environment;
+}
+
+std::vector<SourceLocation> discoverSources(const UserEnvironment& environment) {
+    Finder finder;
+    // Roots that stand in for a home folder: the real one, and those of sandboxed packages.
+    struct Root {
+        fs::path home;
+        fs::path config;
+        fs::path cache;
+    };
+    std::vector<Root> roots = {{environment.home, environment.configHome, environment.cacheHome}};
+    for (const fs::path& app : subfoldersOf(environment.home / ".var" / "app")) {
+        roots.push_back({app, app / "config", app / "cache"});
+    }
+    for (const fs::path& snap : subfoldersOf(environment.home / "snap")) {
+        roots.push_back({snap / "common", snap / "common", snap / "common" / ".cache"});
+        roots.push_back({snap / "current", snap / "current", snap / "current" / ".cache"});
+    }
+    for (const Root& root : roots) {
+        for (std::string_view browser : kChromiumFolders) {
+            finder.search(root.config / browser, kDiscoveryDepth);
+            finder.search(root.cache / browser, kDiscoveryDepth);
+        }
+        for (std::string_view browser : kFirefoxFolders) {
+            finder.search(root.home / ("." + std::string(browser)), kDiscoveryDepth);
+            finder.search(root.config / browser, kDiscoveryDepth);
+            finder.search(root.cache / browser, kDiscoveryDepth);
+        }
+    }
+    for (const fs::path& prefix : environment.winePrefixes) {
+        finder.search(prefix / "drive_c" / "users", kFolderSearchDepth);
+        finder.search(prefix / "drive_c" / "windows" / "profiles", kFolderSearchDepth);
+    }
+    return finder.take();
+}
+
+std::vector<SourceLocation> sourcesUnder(const fs::path& folder) {
+    Finder finder;
+    std::error_code error;
+    if (fs::is_regular_file(folder, error)) {
+        finder.classifyFile(folder);
+    }
+    finder.search(folder, kFolderSearchDepth);
+    return finder.take();
+}
+
+} // namespace sarnika::sources

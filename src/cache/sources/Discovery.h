@@ -1,0 +1,45 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace sarnika::sources {
+
+// One file or folder that holds entries of one kind.
+struct SourceLocation {
+    enum class Kind {
+        ChromiumCache,   // a folder of Chromium cache files (simple, blockfile or SQL backend)
+        ChromiumCookies, // a Chromium Cookies database
+        ChromiumHistory, // a Chromium History database
+        FirefoxCache,    // a Firefox cache2 folder
+        FirefoxCookies,  // cookies.sqlite
+        FirefoxHistory,  // places.sqlite
+        IndexDat,        // a WinINet index.dat (Internet Explorer, Wine)
+    };
+    Kind kind;
+    std::filesystem::path path;
+
+    friend bool operator==(const SourceLocation&, const SourceLocation&) = default;
+};
+
+// Where the current user's files are, by the platform's conventions.
+struct UserEnvironment {
+    std::filesystem::path home;
+    std::filesystem::path configHome; // $XDG_CONFIG_HOME or ~/.config
+    std::filesystem::path cacheHome;  // $XDG_CACHE_HOME or ~/.cache
+    std::vector<std::filesystem::path> winePrefixes;
+    std::string userName;
+
+    // From HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME, WINEPREFIX and USER.
+    static UserEnvironment current();
+};
+
+// The caches, cookie stores and histories of the user's browsers that exist on disk.
+std::vector<SourceLocation> discoverSources(const UserEnvironment& environment);
+
+// Every source found inside a folder (a copied profile, an old disk's user folder, a cache
+// folder itself), searched a few levels deep without following symbolic links.
+std::vector<SourceLocation> sourcesUnder(const std::filesystem::path& folder);
+
+} // namespace sarnika::sources

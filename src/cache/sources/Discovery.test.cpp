@@ -1,0 +1,113 @@
+#include "cache/sources/Discovery.h"
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "support/TempDir.h"
+
+namespace sarnika::sources {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = SourceLocation::Kind;
+using testing::TempDir;
+
+const std::string kSqlite("SQLite format 3\0 rest of the header", 35);
+
+std::vector<std::pair<Kind, std::string>> relative(const std::vector<SourceLocation>& found,
+                                                   const fs::path& base) {
+    std::vector<std::pair<Kind, std::string>> result;
+    for (const SourceLocation& source : found) {
+        result.emplace_back(source.kind,
+                            source.path.lexically_relative(fs::canonical(base)).string());
+    }
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+class DiscoveryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir.write("home/.config/chromium/Default/Cookies", kSqlite);
+        dir.write("home/.config/chromium/Default/History", kSqlite);
+        dir.write("home/.config/chromium/Default/Preferences", "{}");
+        dir.write("home/.config/chromium/Profile 1/Network/Cookies", kSqlite);
+        dir.write("home/.config/chromium/Default/Service Worker/CacheStorage/a/0123456789abcdef_0",
+                  "x");
+        dir.write("home/.config/chromium/Default/Login Data", kSqlite);
+        dir.write("home/.cache/chromium/Default/Cache/Cache_Data/0123456789abcdef_0", "x");
+        dir.write("home/.cache/chromium/Default/Cache/Cache_Data/index-dir/the-real-index", "x");
+        dir.write("home/.cache/google-chrome/Default/Cache/Cache_Data/index", "not an index");
+        dir.write("home/.config/mozilla/firefox/abc.default/cookies.sqlite", kSqlite);
+        dir.write("home/.config/mozilla/firefox/abc.default/places.sqlite", kSqlite);
+        dir.write("home/.config/mozilla/firefox/abc.default/storage/default/x/cookies.sqlite",
+                  kSqlite);
+        dir.write("home/.mozilla/firefox/old.default/places.sqlite", "not SQLite at all");
+        dir.write("home/.cache/mozilla/firefox/abc.default/cache2/entries/ABCDEF", "x");
+        dir.write("home/.wine/drive_c/users/me/Temporary Internet Files/Content.IE5/index.dat",
+                  "Client UrlCache MMF Ver 5.2\0");
+        dir.write("home/.wine/drive_c/users/me/Cookies/index.dat", "WINE URLCache Ver 0.2012001\0");
+        dir.write(
+            "home/.var/app/com.google.Chrome/cache/google-chrome/Default/Cache/Cache_Data/index",
+            "\xC3\xCA\x03\xC1\x00\x00\x03\x00");
+        dir.write("prefix/drive_c/users/you/Local Settings/History/History.IE5/index.dat",
+                  "Client UrlCache MMF Ver 5.2\0");
+        // Wine links the user's folders to the home folder: never follow such links.
+        fs::create_directory_symlink(dir.path() / "home",
+                                     dir.path() / "home/.wine/drive_c/users/me/Desktop");
+    }
+
+    TempDir dir;
+};
+
+TEST_F(DiscoveryTest, FindsEveryBrowserSourceOfTheUser) {
+    UserEnvironment environment;
+    environment.home = dir.path() / "home";
+    environment.configHome = environment.home / ".config";
+    environment.cacheHome = environment.home / ".cache";
+    environment.winePrefixes = {environment.home / ".wine", dir.path() / "prefix"};
+    const auto found = relative(discoverSources(environment), dir.path());
+    const std::vector<std::pair<Kind, std::string>> expected = {
+        {Kind::ChromiumCache, "home/.cache/chromium/Default/Cache/Cache_Data"},
+        {Kind::ChromiumCache,
+         "home/.var/app/com.google.Chrome/cache/google-chrome/Default/Cache/Cache_Data"},
+        {Kind::ChromiumCookies, "home/.config/chromium/Default/Cookies"},
+        {Kind::ChromiumCookies, "home/.config/chromium/Profile 1/Network/Cookies"},
+        {Kind::ChromiumHistory, "home/.config/chromium/Default/History"},
+        {Kind::FirefoxCache, "home/.cache/mozilla/firefox/abc.default/cache2"},
+        {Kind::FirefoxCookies, "home/.config/mozilla/firefox/abc.default/cookies.sqlite"},
+        {Kind::FirefoxHistory, "home/.config/mozilla/firefox/abc.default/places.sqlite"},
+        {Kind::IndexDat, "home/.wine/drive_c/users/me/Cookies/index.dat"},
+        {Kind::IndexDat,
+         "home/.wine/drive_c/users/me/Temporary Internet Files/Content.IE5/index.dat"},
+        {Kind::IndexDat, "prefix/drive_c/users/you/Local Settings/History/History.IE5/index.dat"},
+    };
+    EXPECT_EQ(found, expected);
+}
+
+TEST_F(DiscoveryTest, SearchesAnyFolderOrFile) {
+    const auto found = relative(sourcesUnder(dir.path() / "home/.cache"), dir.path());
+    ASSERT_EQ(found.size(), 2U);
+    EXPECT_EQ(found[0].first, Kind::ChromiumCache);
+    EXPECT_EQ(found[1].first, Kind::FirefoxCache);
+    const fs::path indexDat = dir.path() / "home/.wine/drive_c/users/me/Cookies/index.dat";
+    const auto single = sourcesUnder(indexDat);
+    ASSERT_EQ(single.size(), 1U);
+    EXPECT_EQ(single[0].kind, Kind::IndexDat);
+    EXPECT_TRUE(sourcesUnder(dir.path() / "missing").empty());
+}
+
+TEST(UserEnvironmentTest, FollowsTheXdgVariables) {
+    setenv("HOME", "/home/someone", 1);
+    setenv("XDG_CACHE_HOME", "/var/cache/someone", 1);
+    setenv("XDG_CONFIG_HOME", "relative/is/ignored", 1);
+    const UserEnvironment environment = UserEnvironment::current();
+    EXPECT_EQ(environment.home, "/home/someone");
+    EXPECT_EQ(environment.cacheHome, "/var/cache/someone");
+    EXPECT_EQ(environment.configHome, "/home/someone/.config");
+    EXPECT_EQ(environment.winePrefixes.front(), "/home/someone/.wine");
+}
+
+} // namespace
+} // namespace sarnika::sources

@@ -1,0 +1,145 @@
+#include "cache/sources/HttpHeaders.h"
+
+#include <array>
+#include <cctype>
+#include <charconv>
+
+#include "cache/Text.h"
+
+namespace sarnika::sources {
+namespace {
+
+std::string_view trim(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool equalNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && lowerCaseAscii(a) == lowerCaseAscii(b);
+}
+
+std::optional<int> number(std::string_view text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<int> monthOf(std::string_view name) {
+    static constexpr std::array<std::string_view, 12> kMonths = {
+        "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
+    const std::string lower = lowerCaseAscii(name);
+    for (std::size_t i = 0; i < kMonths.size(); ++i) {
+        if (lower == kMonths[i]) {
+            return static_cast<int>(i) + 1;
+        }
+    }
+    return std::nullopt;
+}
+
+// Splits on blanks, commas and dashes; keeps "hh:mm:ss" whole.
+std::array<std::string_view, 8> words(std::string_view text, std::size_t& count) {
+    std::array<std::string_view, 8> result{};
+    count = 0;
+    std::size_t i = 0;
+    while (i < text.size() && count < result.size()) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == ',' || text[i] == '-')) {
+            ++i;
+        }
+        const std::size_t start = i;
+        while (i < text.size() && text[i] != ' ' && text[i] != ',' && text[i] != '-') {
+            ++i;
+        }
+        if (i > start) {
+            result[count++] = text.substr(start, i - start);
+        }
+    }
+    return result;
+}
+
+std::optional<FileTime> fromFields(int year, int month, int day, std::string_view clock) {
+    if (clock.size() != 8 || clock[2] != ':' || clock[5] != ':') {
+        return std::nullopt;
+    }
+    const auto hour = number(clock.substr(0, 2));
+    const auto minute = number(clock.substr(3, 2));
+    const auto second = number(clock.substr(6, 2));
+    if (!hour || !minute || !second || *hour > 23 || *minute > 59 || *second > 60) {
+        return std::nullopt;
+    }
+    if (year < 100) {
+        year += year < 70 ? 2000 : 1900;
+    }
+    SystemTime st{year, month, 0, day, *hour, *minute, std::min(*second, 59), 0};
+    const auto value = systemTimeToDateTime(st);
+    if (!value || year < 1601) {
+        return std::nullopt;
+    }
+    const std::int64_t days = dayNumber(year, month, day) - dayNumber(1970, 1, 1);
+    const std::int64_t seconds =
+        days * 86400 + std::int64_t{*hour} * 3600 + std::int64_t{*minute} * 60 + st.second;
+    return fileTimeFromUnixSeconds(seconds);
+}
+
+} // namespace
+
+std::string findHeader(std::string_view headers, std::string_view name) {
+    std::size_t start = 0;
+    bool statusLine = true;
+    while (start < headers.size()) {
+        std::size_t end = headers.find('\n', start);
+        if (end == std::string_view::npos) {
+            end = headers.size();
+        }
+        const std::string_view line = headers.substr(start, end - start);
+        start = end + 1;
+        if (statusLine) {
+            statusLine = false;
+            if (line.substr(0, 5) == "HTTP/") {
+                continue;
+            }
+        }
+        const std::size_t colon = line.find(':');
+        if (colon != std::string_view::npos && equalNoCase(trim(line.substr(0, colon)), name)) {
+            return std::string(trim(line.substr(colon + 1)));
+        }
+    }
+    return {};
+}
+
+std::optional<FileTime> parseHttpDate(std::string_view text) {
+    std::size_t count = 0;
+    const auto w = words(trim(text), count);
+    // "Sun, 06 Nov 1994 08:49:37 GMT" and "Sunday, 06-Nov-94 08:49:37 GMT"
+    if (count >= 5 && !std::isdigit(static_cast<unsigned char>(w[0].front())) && number(w[1])) {
+        const auto month = monthOf(w[2]);
+        const auto year = number(w[3]);
+        if (month && year) {
+            return fromFields(*year, *month, *number(w[1]), w[4]);
+        }
+    }
+    // "Sun Nov  6 08:49:37 1994"
+    if (count >= 5) {
+        const auto month = monthOf(w[1]);
+        const auto day = number(w[2]);
+        const auto year = number(w[4]);
+        if (month && day && year) {
+            return fromFields(*year, *month, *day, w[3]);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string mediaTypeOf(std::string_view contentType) {
+    const std::size_t semicolon = contentType.find(';');
+    return lowerCaseAscii(trim(contentType.substr(0, semicolon)));
+}
+
+} // namespace sarnika::sources

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cache/DateTime.h"
+
+namespace sarnika::sources {
+
+// The value of the first header of that name (any letter case) in CR LF header text, trimmed;
+// empty when absent.
+std::string findHeader(std::string_view headers, std::string_view name);
+
+// An HTTP date (IMF-fixdate, the obsolete RFC 850 form, or asctime) as a UTC file time.
+std::optional<FileTime> parseHttpDate(std::string_view text);
+
+// The media type of a Content-Type value, lower-cased, without parameters.
+std::string mediaTypeOf(std::string_view contentType);
+
+} // namespace sarnika::sources

@@ -1,0 +1,43 @@
+#include "cache/sources/HttpHeaders.h"
+
+#include <gtest/gtest.h>
+
+namespace sarnika::sources {
+namespace {
+
+TEST(HttpHeaders, FindsHeadersByNameInAnyCase) {
+    const std::string headers =
+        "HTTP/1.1 200 OK\r\nContent-Type:  application/x-shockwave-flash \r\n"
+        "content-encoding: gzip\r\nX-Empty:\r\nContent-Type: text/html\r\n\r\n";
+    EXPECT_EQ(findHeader(headers, "content-type"), "application/x-shockwave-flash");
+    EXPECT_EQ(findHeader(headers, "Content-Encoding"), "gzip");
+    EXPECT_EQ(findHeader(headers, "X-Empty"), "");
+    EXPECT_EQ(findHeader(headers, "Content"), "");
+    EXPECT_EQ(findHeader("", "Content-Type"), "");
+    // A status line is not a header, even with a colon in it.
+    EXPECT_EQ(findHeader("HTTP/1.1 200 OK: fine\r\n", "HTTP/1.1 200 OK"), "");
+    EXPECT_EQ(findHeader("Server: a\nDate: b\n", "Date"), "b");
+}
+
+TEST(HttpHeaders, ParsesTheThreeDateForms) {
+    // 1994-11-06 08:49:37 UTC is 784111777 Unix seconds.
+    const FileTime expected = fileTimeFromUnixSeconds(784111777);
+    EXPECT_EQ(parseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), expected);
+    EXPECT_EQ(parseHttpDate("Sunday, 06-Nov-94 08:49:37 GMT"), expected);
+    EXPECT_EQ(parseHttpDate("Sun Nov  6 08:49:37 1994"), expected);
+    EXPECT_EQ(parseHttpDate("sun, 06 nov 1994 08:49:37 gmt"), expected);
+    for (const char* bad : {"", "0", "-1", "yesterday", "Sun, 32 Nov 1994 08:49:37 GMT",
+                            "Sun, 06 Nov 1994 25:49:37 GMT", "Sun, 06 Foo 1994 08:49:37 GMT",
+                            "Sun, 06 Nov 1994 08:4937 GMT", "Thu, 01 Jan 1500 00:00:00 GMT"}) {
+        EXPECT_FALSE(parseHttpDate(bad)) << bad;
+    }
+}
+
+TEST(HttpHeaders, MediaTypeWithoutParameters) {
+    EXPECT_EQ(mediaTypeOf("Text/HTML; charset=UTF-8"), "text/html");
+    EXPECT_EQ(mediaTypeOf("  application/x-shockwave-flash"), "application/x-shockwave-flash");
+    EXPECT_EQ(mediaTypeOf(""), "");
+}
+
+} // namespace
+} // namespace sarnika::sources
