@@ -225,7 +225,7 @@ std::optional<RecordKind> kindOf(std::string_view location) {
 // Names from the file become path parts: anything that could leave the cache folder is refused.
 bool isPlainName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of("/\\:"sv) == std::string_view::npos;
+           name.find_first_of(R"(/\:)"sv) == std::string_view::npos;
 }
 
 // The status line and header lines up to the empty line; IE appends "~U:<user>" lines after it.
@@ -262,7 +262,8 @@ FileTime fileTimeFromFat(std::uint32_t dateTime) {
         return 0;
     }
     const std::int64_t days = first + day - 1 - dayNumber(1601, 1, 1);
-    const std::int64_t seconds = days * 86'400 + hour * 3'600 + minute * 60 + second;
+    const std::int64_t seconds =
+        days * 86'400 + std::int64_t{hour} * 3'600 + std::int64_t{minute} * 60 + second;
     return static_cast<FileTime>(seconds) * kFileTimeTicksPerSecond;
 }
 
