@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <optional>
+#include <set>
 
 #include "cache/sources/ByteReader.h"
 #include "cache/sources/FileAccess.h"
@@ -36,10 +37,6 @@ constexpr std::uint32_t kUninitialized1 = 0x0BADF00D;
 constexpr std::uint32_t kUninitialized2 = 0xDEADBEEF;
 // Deleted, free and redirect entries all carry the lowest flag bit.
 constexpr std::uint32_t kHashNotUrl = 0x01;
-
-std::string offsetText(std::uint64_t offset) {
-    return std::to_string(offset);
-}
 
 std::uint32_t u32At(std::string_view bytes, std::size_t offset) {
     ByteReader reader(bytes);
@@ -77,14 +74,13 @@ Result<std::vector<std::string>> readCacheDirectories(std::string_view bytes) {
 Result<std::vector<std::uint32_t>> urlOffsetsFromHashTables(std::string_view bytes,
                                                             ReadReport& report) {
     std::vector<std::uint32_t> offsets;
-    std::vector<std::uint32_t> visited;
+    std::set<std::uint32_t> visited;
     std::uint32_t tableOffset = u32At(bytes, 32);
     while (tableOffset != 0) {
-        if (std::find(visited.begin(), visited.end(), tableOffset) != visited.end()) {
-            report.skip("index.dat hash tables loop back to " + offsetText(tableOffset));
+        if (!visited.insert(tableOffset).second) {
+            report.skip("index.dat hash tables loop back to " + std::to_string(tableOffset));
             break;
         }
-        visited.push_back(tableOffset);
         ByteReader table(bytes);
         table.seek(tableOffset);
         const auto signature = table.bytes(4);
@@ -93,7 +89,8 @@ Result<std::vector<std::uint32_t>> urlOffsetsFromHashTables(std::string_view byt
         const std::uint64_t tableSize = blocks.value_or(0) * kBlockSize;
         if (!signature || *signature != "HASH" || tableSize <= kHashHeaderSize ||
             tableOffset + tableSize > bytes.size()) {
-            std::string why = "index.dat hash table at " + offsetText(tableOffset) + " is damaged";
+            std::string why =
+                "index.dat hash table at " + std::to_string(tableOffset) + " is damaged";
             if (visited.size() == 1) {
                 return makeError(Error::Code::Malformed, std::move(why));
             }
@@ -138,7 +135,7 @@ std::optional<std::string> recordString(std::string_view record, std::uint32_t o
 Result<IndexDatUrl> parseUrlRecord(std::string_view bytes, std::uint32_t offset) {
     const auto damaged = [offset](const char* what) {
         return makeError(Error::Code::Malformed,
-                         "index.dat URL record at " + offsetText(offset) + ": " + what);
+                         "index.dat URL record at " + std::to_string(offset) + ": " + what);
     };
     const std::uint64_t blocks = u32At(bytes, offset + 4);
     const std::uint64_t size = blocks * kBlockSize;
@@ -299,7 +296,7 @@ Result<IndexDat> parseIndexDat(std::string_view bytes, ReadReport& report) {
     for (const std::uint32_t offset : *offsets) {
         if (offset % kBlockSize != 0 || offset >= bytes.size() ||
             bytes.size() - offset < kUrlFixedSize) {
-            report.skip("index.dat hash entry points to " + offsetText(offset) +
+            report.skip("index.dat hash entry points to " + std::to_string(offset) +
                         ", outside the records");
             continue;
         }
@@ -308,7 +305,7 @@ Result<IndexDat> parseIndexDat(std::string_view bytes, ReadReport& report) {
             continue;
         }
         if (kind != "URL ") {
-            report.skip("index.dat hash entry points to " + offsetText(offset) +
+            report.skip("index.dat hash entry points to " + std::to_string(offset) +
                         ", where no record starts");
             continue;
         }

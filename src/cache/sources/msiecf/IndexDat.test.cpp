@@ -322,55 +322,44 @@ TEST(IndexDat, AgreesWithMsiecfexportOnEveryUrlRecord) {
 
 // --- our records from the real caches -------------------------------------------------------
 
-TEST(IndexDat, ListsInternetExplorerContentWithItsFiles) {
+// Fields the reference tool does not print: paths, headers, sizes, extensions, identities.
+TEST(IndexDat, ListsContentWithItsFilesAndHeaders) {
     const auto path = sample("plaso_Content.IE5_index.dat");
     ReadReport report;
     const auto records = readIndexDat(path, report);
     ASSERT_EQ(records.size(), 21U);
-    EXPECT_EQ(report.skipped, 0U) << report.firstProblem;
-
-    const std::string identity = fileIdentity(path);
     std::size_t withExtension = 0;
     for (const CacheRecord& record : records) {
         EXPECT_EQ(record.kind, RecordKind::Content);
-        EXPECT_EQ(record.identity.substr(0, identity.size() + 1), identity + "#");
-        const std::filesystem::path file = record.localFile;
-        EXPECT_EQ(file.parent_path().parent_path(), path.parent_path()) << record.localFile;
-        const std::string directory = file.parent_path().filename().string();
-        EXPECT_TRUE(directory == "ENG3X4ZR" || directory == "5ZBG4UOD" || directory == "5F9C7HL9" ||
-                    directory == "F4MAMNDH")
-            << directory;
+        EXPECT_EQ(std::filesystem::path(record.localFile).parent_path().parent_path(),
+                  path.parent_path());
         if (!record.headers.empty()) {
             EXPECT_TRUE(record.headers.starts_with("HTTP/1.1 200 OK\r\n")) << record.headers;
             EXPECT_TRUE(record.headers.ends_with("\r\n\r\n")) << record.headers;
-            EXPECT_EQ(record.headers.find("~U:"), std::string::npos);
         }
         withExtension += record.fileExtension.empty() ? 0 : 1;
     }
     EXPECT_EQ(withExtension, 2U);
-
     const auto icon = std::find_if(records.begin(), records.end(), [](const CacheRecord& r) {
         return r.url == "http://static-hp-neu.s-msn.com/sc/54/4f1880.ico";
     });
     ASSERT_NE(icon, records.end());
-    EXPECT_EQ(icon->identity, identity + "#24576");
+    EXPECT_EQ(icon->identity, fileIdentity(path) + "#24576");
     EXPECT_EQ(icon->localFile, (path.parent_path() / "ENG3X4ZR" / "4f1880[1].ico").string());
     EXPECT_EQ(icon->size, 4286U);
-    EXPECT_TRUE(icon->headers.find("Content-Length: 4286\r\n") != std::string::npos);
-    EXPECT_EQ(formatTime(icon->lastAccess, true), "Aug 25, 2015 11:05:20.262000000");
-    EXPECT_EQ(formatTime(icon->lastModified, true), "Mar 06, 2015 09:24:44.000000000");
-    EXPECT_EQ(formatTime(icon->expires, false), "Mar 11, 2016 20:10:00");
-    EXPECT_EQ(formatTime(icon->lastSync, false), "Aug 25, 2015 11:05:22");
-    EXPECT_EQ(icon->useCount, 1U);
+    EXPECT_TRUE(icon->headers.ends_with("Content-Length: 4286\r\n\r\n")) << icon->headers;
     EXPECT_EQ(icon->hitRate, 1U);
 
-    const auto download = std::find_if(records.begin(), records.end(), [](const CacheRecord& r) {
-        return r.url.ends_with("/IE11-Windows6.1-x64-en-us.exe");
-    });
-    ASSERT_NE(download, records.end());
-    EXPECT_EQ(download->fileExtension, "exe");
-    EXPECT_EQ(download->headers, "");
-    EXPECT_EQ(download->lastModified, 0U);
+    const auto wine = sample("wine8_Content.IE5_index.dat");
+    const auto wineRecords = readIndexDat(wine, report);
+    ASSERT_EQ(wineRecords.size(), 4U);
+    EXPECT_EQ(wineRecords[0].url, "http://example.test/a/Intro.SWF");
+    EXPECT_EQ(wineRecords[0].localFile,
+              (wine.parent_path() / "FYP4GFY2" / "Intro[0].SWF").string());
+    EXPECT_EQ(wineRecords[0].size, 64U);
+    EXPECT_EQ(wineRecords[0].headers,
+              "HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash\r\n\r\n");
+    EXPECT_EQ(report.skipped, 0U) << report.firstProblem;
 }
 
 TEST(IndexDat, SortsRecordsIntoKindsAndLeavesOtherContainersOut) {
@@ -399,22 +388,6 @@ TEST(IndexDat, SortsRecordsIntoKindsAndLeavesOtherContainersOut) {
     ASSERT_EQ(cookies.size(), 1U);
     EXPECT_EQ(cookies[0].url, "Cookie:user@example.test/");
     EXPECT_TRUE(cookies[0].localFile.empty());
-}
-
-TEST(IndexDat, ListsWineContentWithItsFiles) {
-    const auto path = sample("wine8_Content.IE5_index.dat");
-    ReadReport report;
-    const auto records = readIndexDat(path, report);
-    ASSERT_EQ(records.size(), 4U);
-    const auto movie = std::find_if(records.begin(), records.end(), [](const CacheRecord& r) {
-        return r.url == "http://example.test/a/Intro.SWF";
-    });
-    ASSERT_NE(movie, records.end());
-    EXPECT_EQ(movie->localFile, (path.parent_path() / "FYP4GFY2" / "Intro[0].SWF").string());
-    EXPECT_EQ(movie->size, 64U);
-    EXPECT_EQ(movie->headers,
-              "HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash\r\n\r\n");
-    EXPECT_EQ(movie->identity, fileIdentity(path) + "#20480");
 }
 
 // --- a Wine cache built here ---------------------------------------------------------------
