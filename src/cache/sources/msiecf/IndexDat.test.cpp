@@ -58,7 +58,7 @@ constexpr std::uint32_t fat(int year, int month, int day, int hour, int minute, 
     return date | (time << 16U);
 }
 
-struct UrlSpec {
+struct NewUrl {
     std::string location;
     std::string fileName;
     std::string extension;
@@ -93,7 +93,7 @@ public:
         }
     }
 
-    std::uint32_t addUrl(const UrlSpec& spec) {
+    std::uint32_t addUrl(const NewUrl& url) {
         std::string strings;
         const auto place = [&strings](const std::string& text) -> std::uint32_t {
             if (text.empty()) {
@@ -105,30 +105,30 @@ public:
             strings.append((4 - strings.size() % 4) % 4, '\0');
             return at;
         };
-        const std::uint32_t location = place(spec.location);
-        const std::uint32_t fileName = place(spec.fileName);
-        const std::uint32_t extension = place(spec.extension);
-        const std::uint32_t data = place(spec.data);
+        const std::uint32_t location = place(url.location);
+        const std::uint32_t fileName = place(url.fileName);
+        const std::uint32_t extension = place(url.extension);
+        const std::uint32_t data = place(url.data);
         std::string record(0x68 + strings.size(), '\0');
         record.resize((record.size() + 127) / 128 * 128, '\0');
         record.replace(0, 4, "URL ");
         putU32(record, 4, static_cast<std::uint32_t>(record.size() / 128));
-        putU64(record, 8, spec.secondary);
-        putU64(record, 16, spec.primary);
-        putU32(record, 24, spec.expires);
-        putU64(record, 32, spec.size);
-        putU32(record, 44, spec.exemptDelta);
+        putU64(record, 8, url.secondary);
+        putU64(record, 16, url.primary);
+        putU32(record, 24, url.expires);
+        putU64(record, 32, url.size);
+        putU32(record, 44, url.exemptDelta);
         putU32(record, 48, 0x60);
         putU32(record, 52, location);
-        record[56] = static_cast<char>(spec.cacheDirectory);
+        record[56] = static_cast<char>(url.cacheDirectory);
         record[58] = 0x10;
         record[59] = 0x10;
         putU32(record, 60, fileName);
         putU32(record, 68, data);
-        putU32(record, 72, data == 0 ? 0 : static_cast<std::uint32_t>(spec.data.size() + 1));
+        putU32(record, 72, data == 0 ? 0 : static_cast<std::uint32_t>(url.data.size() + 1));
         putU32(record, 76, extension);
-        putU32(record, 80, spec.lastChecked);
-        putU32(record, 84, spec.hits);
+        putU32(record, 80, url.lastChecked);
+        putU32(record, 84, url.hits);
         record.replace(0x68, strings.size(), strings);
         return append(record, 0x100);
     }
@@ -394,7 +394,7 @@ TEST(IndexDat, SortsRecordsIntoKindsAndLeavesOtherContainersOut) {
 
 TEST(IndexDat, ReadsAWineCacheWithEveryField) {
     IndexDatBuilder builder(kWine, {"AAAA1111", "BBBB2222"});
-    UrlSpec movie;
+    NewUrl movie;
     movie.location = "http://example.test/movie.swf";
     movie.fileName = "movie[1].swf";
     movie.extension = "swf";
@@ -409,25 +409,25 @@ TEST(IndexDat, ReadsAWineCacheWithEveryField) {
     movie.exemptDelta = 86400;
     const std::uint32_t movieAt = builder.addUrl(movie);
 
-    UrlSpec page;
+    NewUrl page;
     page.location = "http://example.test/";
     page.fileName = "index[1].htm";
     page.cacheDirectory = 0;
     builder.addUrl(page);
 
-    UrlSpec cookie;
+    NewUrl cookie;
     cookie.location = "Cookie:user@example.test/";
     cookie.fileName = "user@example[1].txt";
     builder.addUrl(cookie);
 
-    UrlSpec visit;
+    NewUrl visit;
     visit.location = "Visited: user@http://example.test/movie.swf";
     builder.addUrl(visit);
     builder.addRedirect("http://example.test/old.swf");
     for (const char* other :
          {":2026120720261208: user@http://example.test/", "iedownload:x", "DOMStore:y",
           "PrivacIE:z", "ietld:Computed:1", "feedplat:f", "userdata:u", "iecompat:c"}) {
-        UrlSpec skipped;
+        NewUrl skipped;
         skipped.location = other;
         builder.addUrl(skipped);
     }
@@ -470,7 +470,7 @@ TEST(IndexDat, ReadsAWineCacheWithEveryField) {
 TEST(IndexDat, ReadsBodiesOnlyWhenAsked) {
     const TempDir temp;
     IndexDatBuilder builder(kWine, {"AAAA1111"});
-    UrlSpec movie;
+    NewUrl movie;
     movie.location = "http://example.test/movie.swf";
     movie.fileName = "movie[1].swf";
     movie.cacheDirectory = 0;
@@ -498,11 +498,11 @@ TEST(IndexDat, KeepsFileNamesInsideTheCacheFolder) {
                                                            {"x.swf", 3},
                                                            {"x.swf", 0xFE},
                                                            {"x.swf", 0xFF}}) {
-        UrlSpec spec;
-        spec.location = "http://example.test/" + name;
-        spec.fileName = name;
-        spec.cacheDirectory = directory;
-        builder.addUrl(spec);
+        NewUrl url;
+        url.location = "http://example.test/" + name;
+        url.fileName = name;
+        url.cacheDirectory = directory;
+        builder.addUrl(url);
     }
     ReadReport report;
     const auto index = parseIndexDat(builder.bytes(), report);
@@ -549,7 +549,7 @@ TEST(IndexDat, RefusesFilesThatAreNotIndexDat) {
 
 TEST(IndexDat, SkipsDamagedRecordsAndKeepsTheRest) {
     IndexDatBuilder builder(kIe5, {"AAAA1111"});
-    UrlSpec good;
+    NewUrl good;
     good.location = "http://example.test/good.swf";
     good.fileName = "good[1].swf";
     good.cacheDirectory = 0;
@@ -580,9 +580,9 @@ TEST(IndexDat, SkipsDamagedRecordsAndKeepsTheRest) {
 
 TEST(IndexDat, GuardsTheHashTableChain) {
     IndexDatBuilder builder(kIe5);
-    UrlSpec spec;
-    spec.location = "http://example.test/";
-    builder.addUrl(spec);
+    NewUrl url;
+    url.location = "http://example.test/";
+    builder.addUrl(url);
 
     std::string loop = builder.bytes();
     putU32(loop, 0x4008, 0x4000);
