@@ -6,6 +6,9 @@ packages=(
     build-essential cmake ninja-build pkg-config python3
     clang clang-format clang-tidy libclang-rt-14-dev
     libgtest-dev libgmock-dev
+    zlib1g-dev libsqlite3-dev libbrotli-dev liblzma-dev
+    # the index.dat reader's tests compare with libmsiecf's msiecfexport
+    libmsiecf-utils
 )
 
 missing=()
