@@ -194,10 +194,11 @@ Status SqlBodyAssembler::add(std::int64_t start, std::int64_t end, std::string_v
             m_failed = "body has a gap at byte " + std::to_string(m_next);
         } else if (start < m_next) {
             m_failed = "body blobs overlap at byte " + std::to_string(start);
-        } else if (end < start || static_cast<std::uint64_t>(end - start) != blob.size()) {
+        } else if (end < start) {
+            m_failed = "body blob at byte " + std::to_string(start) + " ends before it starts";
+        } else if (static_cast<std::uint64_t>(end - start) != blob.size()) {
             m_failed = "body blob at byte " + std::to_string(start) + " holds " +
-                       std::to_string(blob.size()) + " bytes, not " +
-                       std::to_string(static_cast<std::uint64_t>(end) - start);
+                       std::to_string(blob.size()) + " bytes, not " + std::to_string(end - start);
         } else if (end > m_bodyEnd) {
             m_failed = "body blob runs past the body's end " + std::to_string(m_bodyEnd);
         } else {

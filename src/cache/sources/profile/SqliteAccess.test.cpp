@@ -63,39 +63,6 @@ TEST(SqliteAccess, OpensDatabasesInAwkwardFoldersWithoutTouchingThem) {
     EXPECT_EQ(report.skipped, 0U);
 }
 
-TEST(SqliteAccess, RequireTableNamesWhatIsMissing) {
-    const TempDir dir;
-    const fs::path path = dir.path() / "schema.db";
-    {
-        const TestConnection writer(path);
-        writer.exec("CREATE TABLE t(a, b); CREATE VIEW v AS SELECT a FROM t;");
-    }
-    auto db = SqliteDatabase::openImmutable(path);
-    ASSERT_TRUE(db) << db.error().message;
-    EXPECT_TRUE(db->requireTable("T", {"a", "B"}));
-    const Status missingColumn = db->requireTable("t", {"a", "c"});
-    ASSERT_FALSE(missingColumn);
-    EXPECT_EQ(missingColumn.error().message, "t has no column c");
-    const Status view = db->requireTable("v", {"a"});
-    ASSERT_FALSE(view);
-    EXPECT_EQ(view.error().message, "v is not a table");
-    const Status absent = db->requireTable("nope", {});
-    ASSERT_FALSE(absent);
-    EXPECT_EQ(absent.error().message, "no table nope");
-}
-
-TEST(SqliteAccess, OpenRefusesWhatIsNoDatabase) {
-    const TempDir dir;
-    EXPECT_EQ(SqliteDatabase::openImmutable(dir.path() / "absent.db").error().code,
-              Error::Code::NotFound);
-    EXPECT_FALSE(SqliteDatabase::openImmutable(dir.path()));
-    const auto garbage =
-        SqliteDatabase::openImmutable(dir.write("garbage.db", std::string(8192, '\x5A')));
-    ASSERT_FALSE(garbage);
-    EXPECT_NE(garbage.error().message.find("not a database"), std::string::npos)
-        << garbage.error().message;
-}
-
 TEST(SqliteAccess, CopiesOnlyWhenSideFilesHoldChanges) {
     const TempDir dir;
     const fs::path tmp = dir.path() / "tmp";
