@@ -1,7 +1,5 @@
 #include "cache/sources/decode/ContentDecoding.h"
 
-#include <random>
-
 #include <brotli/encode.h>
 #include <zlib.h>
 
@@ -10,20 +8,19 @@
 namespace sarnika::sources {
 namespace {
 
-// Text-like data that compresses but not trivially, longer than one output chunk.
-std::string samplePayload(std::size_t size, unsigned seed = 7) {
-    std::mt19937 random(seed);
+constexpr std::uint64_t kNoCap = 1ULL << 30U;
+
+// Compressible but not trivially, and longer than one output chunk.
+std::string payload(std::size_t size, unsigned seed = 7) {
     std::string out;
-    out.reserve(size);
-    while (out.size() < size) {
-        out += "FWS frame " + std::to_string(random() % 5000) + ' ';
+    for (unsigned n = seed; out.size() < size; n = n * 1103515245U + 12345U) {
+        out += "FWS frame " + std::to_string(n % 5000) + ' ';
     }
-    out.resize(size);
-    return out;
+    return out.substr(0, size);
 }
 
 // windowBits as zlib takes them: 15 zlib-wrapped, -15 raw, 31 gzip.
-std::string deflateWith(std::string_view input, int windowBits) {
+std::string deflated(std::string_view input, int windowBits = 31) {
     z_stream zs{};
     EXPECT_EQ(deflateInit2(&zs, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY), Z_OK);
     std::string out(deflateBound(&zs, static_cast<uLong>(input.size())) + 32, '\0');
@@ -37,10 +34,6 @@ std::string deflateWith(std::string_view input, int windowBits) {
     return out;
 }
 
-std::string gzip(std::string_view input) {
-    return deflateWith(input, 31);
-}
-
 std::string brotli(std::string_view input) {
     std::size_t size = BrotliEncoderMaxCompressedSize(input.size());
     std::string out(size, '\0');
@@ -51,106 +44,78 @@ std::string brotli(std::string_view input) {
     return out;
 }
 
-constexpr std::uint64_t kNoCap = 1ULL << 30U;
-
-TEST(ContentDecoding, RoundTripsEveryEncoding) {
-    const std::string payload = samplePayload(300'000);
-    const struct {
-        std::string encoded;
-        std::string_view encoding;
-    } cases[] = {
-        {gzip(payload), "gzip"},
-        {gzip(payload), "x-gzip"},
-        {deflateWith(payload, 15), "deflate"},
-        {deflateWith(payload, -15), "deflate"},
-        {brotli(payload), "br"},
-        {payload, "identity"},
-        {payload, ""},
-        {gzip(deflateWith(payload, 15)), "deflate, gzip"},
-        {gzip(brotli(payload)), " BR ,\tGZip "},
-        {gzip(payload), "identity, gzip"},
+TEST(ContentDecoding, RoundTripsEncodingsAndChains) {
+    const std::string body = payload(300'000);
+    const std::string a = payload(5000, 1);
+    const std::string b = payload(7000, 2);
+    const std::pair<std::string, std::string> cases[][2] = {
+        {{deflated(body), "gzip"}, {body, ""}},
+        {{deflated(body), "x-gzip"}, {body, ""}},
+        {{deflated(body, 15), "deflate"}, {body, ""}},
+        {{deflated(body, -15), "deflate"}, {body, ""}},
+        {{brotli(body), "br"}, {body, ""}},
+        {{body, "identity"}, {body, ""}},
+        {{body, ""}, {body, ""}},
+        {{deflated(deflated(body, 15)), "deflate, gzip"}, {body, ""}},
+        {{deflated(brotli(body)), " BR ,\tGZip "}, {body, ""}},
+        // Concatenated members join; padding after a finished stream is not body.
+        {{deflated(a) + deflated(b), "gzip"}, {a + b, ""}},
+        {{deflated(a) + std::string(3, '\0'), "gzip"}, {a, ""}},
+        {{"", "gzip"}, {"", ""}},
     };
-    for (const auto& c : cases) {
-        const auto decoded = decodeContent(c.encoded, c.encoding, kNoCap);
-        ASSERT_TRUE(decoded) << c.encoding << ": " << decoded.error().message;
-        EXPECT_TRUE(*decoded == payload) << c.encoding;
+    for (const auto& [input, expected] : cases) {
+        const auto decoded = decodeContent(input.first, input.second, kNoCap);
+        ASSERT_TRUE(decoded) << input.second << ": " << decoded.error().message;
+        EXPECT_TRUE(*decoded == expected.first) << input.second;
     }
-}
-
-TEST(ContentDecoding, GzipMembersAndTrailingBytes) {
-    const std::string a = samplePayload(5000, 1);
-    const std::string b = samplePayload(7000, 2);
-    auto joined = decodeContent(gzip(a) + gzip(b), "gzip", kNoCap);
-    ASSERT_TRUE(joined) << joined.error().message;
-    EXPECT_TRUE(*joined == a + b);
-
-    // Servers pad replies; what follows a finished stream is not part of the body.
-    auto padded = decodeContent(gzip(a) + std::string(3, '\0'), "gzip", kNoCap);
-    ASSERT_TRUE(padded) << padded.error().message;
-    EXPECT_TRUE(*padded == a);
-
-    auto empty = decodeContent("", "gzip", kNoCap);
-    ASSERT_TRUE(empty);
-    EXPECT_TRUE(empty->empty());
 }
 
 TEST(ContentDecoding, CapsTheOutput) {
-    const std::string payload = samplePayload(100'000);
-    for (const auto& [encoded, encoding] :
-         {std::pair{gzip(payload), "gzip"}, std::pair{deflateWith(payload, -15), "deflate"},
-          std::pair{brotli(payload), "br"}, std::pair{payload, "identity"}}) {
-        EXPECT_TRUE(decodeContent(encoded, encoding, payload.size())) << encoding;
-        const auto over = decodeContent(encoded, encoding, payload.size() - 1);
+    const std::string body = payload(100'000);
+    const std::string zeros(64U << 20U, '\0'); // a small bomb of about 64 KiB
+    for (const auto& [encoded, encoding, cap] :
+         {std::tuple{deflated(body), "gzip", body.size()},
+          std::tuple{deflated(body, -15), "deflate", body.size()},
+          std::tuple{brotli(body), "br", body.size()}, std::tuple{body, "identity", body.size()},
+          std::tuple{deflated(zeros), "gzip", std::size_t{1} << 20U},
+          std::tuple{brotli(zeros), "br", std::size_t{1} << 20U}}) {
+        if (cap == body.size()) {
+            EXPECT_TRUE(decodeContent(encoded, encoding, cap)) << encoding;
+        }
+        const auto over = decodeContent(encoded, encoding, cap - 1);
         ASSERT_FALSE(over) << encoding;
         EXPECT_EQ(over.error().code, Error::Code::TooLarge) << encoding;
     }
-    // A small bomb: 64 MiB of zeros in about 64 KiB stops at the cap.
-    const std::string zeros(64U << 20U, '\0');
-    for (const auto& [bomb, encoding] :
-         {std::pair{gzip(zeros), "gzip"}, std::pair{brotli(zeros), "br"}}) {
-        const auto capped = decodeContent(bomb, encoding, 1U << 20U);
-        ASSERT_FALSE(capped) << encoding;
-        EXPECT_EQ(capped.error().code, Error::Code::TooLarge) << encoding;
-    }
 }
 
-TEST(ContentDecoding, UnknownEncodingsAreUnsupported) {
-    for (const std::string_view encoding : {"compress", "zstd", "gzip, sdch", "x-bzip2"}) {
-        const auto decoded = decodeContent("abc", encoding, kNoCap);
+TEST(ContentDecoding, RejectsUnknownCorruptAndTruncatedData) {
+    for (const std::string_view encoding : {"compress", "zstd", "gzip, sdch"}) {
+        const auto decoded = decodeContent(deflated("abc"), encoding, kNoCap);
         ASSERT_FALSE(decoded) << encoding;
         EXPECT_EQ(decoded.error().code, Error::Code::Unsupported) << encoding;
     }
-}
-
-TEST(ContentDecoding, CorruptAndTruncatedDataIsMalformed) {
-    const std::string payload = samplePayload(20'000);
-    const std::string garbage = "this is not compressed at all, not even a little";
+    const std::string body = payload(20'000);
+    std::string badCrc = deflated(body);
+    badCrc[badCrc.size() - 6] ^= 0x55;
     for (const auto& [encoded, encoding] :
-         {std::pair{gzip(payload), "gzip"}, std::pair{deflateWith(payload, 15), "deflate"},
-          std::pair{deflateWith(payload, -15), "deflate"}, std::pair{brotli(payload), "br"}}) {
+         {std::pair{deflated(body), "gzip"}, std::pair{deflated(body, 15), "deflate"},
+          std::pair{deflated(body, -15), "deflate"}, std::pair{brotli(body), "br"}}) {
         for (std::size_t cut = 1; cut < encoded.size(); cut += 97) {
             const auto truncated = decodeContent(encoded.substr(0, cut), encoding, kNoCap);
             ASSERT_FALSE(truncated) << encoding << " cut at " << cut;
             EXPECT_EQ(truncated.error().code, Error::Code::Malformed) << encoding << cut;
         }
-        const auto bad = decodeContent(garbage, encoding, kNoCap);
-        ASSERT_FALSE(bad) << encoding;
-        EXPECT_EQ(bad.error().code, Error::Code::Malformed) << encoding;
+        const auto garbage = decodeContent("not compressed, not even a little", encoding, kNoCap);
+        ASSERT_FALSE(garbage) << encoding;
+        EXPECT_EQ(garbage.error().code, Error::Code::Malformed) << encoding;
     }
-    std::string flipped = gzip(payload);
-    flipped[flipped.size() - 6] ^= 0x55; // the CRC-32 of the member
-    EXPECT_FALSE(decodeContent(flipped, "gzip", kNoCap));
+    EXPECT_FALSE(decodeContent(badCrc, "gzip", kNoCap));
 }
 
 TEST(ContentDecoding, HeaderValues) {
-    const std::string headers = "HTTP/1.1 200 OK\r\n"
-                                "Content-Type: application/x-shockwave-flash\r\n"
-                                "content-encoding:  gzip \r\n"
-                                "Content-Encoding: br\r\n"
-                                "X-Long: first\r\n"
-                                "\tsecond\r\n"
-                                "\r\n"
-                                "After-End: no\r\n";
+    const std::string headers = "HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash\r\n"
+                                "content-encoding:  gzip \r\nContent-Encoding: br\r\n"
+                                "X-Long: first\r\n\tsecond\r\n\r\nAfter-End: no\r\n";
     EXPECT_EQ(headerValue(headers, "Content-Encoding"), "gzip");
     EXPECT_EQ(headerValue(headers, "CONTENT-TYPE"), "application/x-shockwave-flash");
     EXPECT_EQ(headerValue(headers, "x-long"), "first \tsecond");
@@ -158,7 +123,6 @@ TEST(ContentDecoding, HeaderValues) {
     EXPECT_EQ(headerValue(headers, "After-End"), "");
     EXPECT_EQ(headerValue(headers, "HTTP/1.1 200 OK"), "");
     EXPECT_EQ(headerValue("Content-Type: text/html\n", "content-type"), "text/html");
-    EXPECT_EQ(headerValue("", "content-type"), "");
 }
 
 } // namespace
