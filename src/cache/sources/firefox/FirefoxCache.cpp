@@ -16,8 +16,9 @@ constexpr std::uint32_t kNoExpiration = 0xFFFFFFFFU;
 constexpr std::uint32_t kNewestVersion = 4;
 // Trailers of two words carry the metadata version first; anything above this is not a version.
 constexpr std::uint32_t kHighestVersionWord = 16;
-// One read of this much from the end covers the metadata of nearly every entry.
-constexpr std::uint64_t kFirstRead = 4096;
+// One read of this much from the end covers the metadata of nearly every entry; HTTPS entries
+// carry several KiB of certificates in theirs.
+constexpr std::uint64_t kFirstRead = std::uint64_t{16} * 1024;
 
 std::uint32_t wordBefore(std::string_view bytes, std::size_t end) {
     ByteReader reader(bytes.substr(end - 4, 4));
@@ -78,12 +79,12 @@ Result<FirefoxEntryInfo> parseMetadata(std::string_view tail, std::uint64_t tail
     const auto fetchCount = reader.u32be();
     const auto lastFetched = reader.u32be();
     const auto lastModified = reader.u32be();
-    const auto frecency = reader.u32be();
+    (void)reader.u32be(); // frecency
     const auto expiration = reader.u32be();
     const auto keySize = reader.u32be();
     // Version 1 headers lack the flags word.
     const auto flags = info.version >= 2 ? reader.u32be() : std::optional<std::uint32_t>(0);
-    if (!flags || !keySize || !frecency) {
+    if (!fetchCount || !lastFetched || !lastModified || !expiration || !keySize || !flags) {
         return malformed("metadata header cut short");
     }
     info.fetchCount = *fetchCount;
@@ -101,14 +102,14 @@ Result<FirefoxEntryInfo> parseMetadata(std::string_view tail, std::uint64_t tail
     }
     info.key = std::string(*key);
     info.url = urlFromFirefoxKey(info.key);
-    // Elements are name/value pairs of C strings; a damaged tail loses only the pairs it holds.
+    // Elements are name/value pairs of C strings; a damaged pair ends them, the earlier stay.
     while (reader.remaining() > 0) {
         const auto name = reader.cString();
         const auto value = reader.cString();
         if (!name || !value) {
             break;
         }
-        if (*name == "response-head") {
+        if (*name == "response-head" && info.headers.empty()) {
             info.headers = headerBlock(*value);
         }
     }
@@ -274,24 +275,26 @@ std::vector<CacheRecord> readFirefoxCache2(const std::filesystem::path& cache2Di
         report.skip(entriesDir.string() + ": " + error.message());
         return {};
     }
-    std::vector<std::filesystem::path> files;
+    // Names sort as plain strings: comparing paths part by part costs as much as the reading.
+    std::vector<std::string> names;
     for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
         if (error) {
             break;
         }
         std::error_code typeError;
         if (it->is_regular_file(typeError)) {
-            files.push_back(it->path());
+            names.push_back(it->path().filename().string());
         }
     }
     if (error) {
         report.skip(entriesDir.string() + ": " + error.message());
     }
-    std::sort(files.begin(), files.end());
+    std::sort(names.begin(), names.end());
 
     std::vector<CacheRecord> records;
-    records.reserve(files.size());
-    for (const std::filesystem::path& path : files) {
+    records.reserve(names.size());
+    for (const std::string& name : names) {
+        const std::filesystem::path path = entriesDir / name;
         auto file = ReadOnlyFile::open(path);
         if (!file) {
             report.skip(file.error().message);
@@ -299,7 +302,7 @@ std::vector<CacheRecord> readFirefoxCache2(const std::filesystem::path& cache2Di
         }
         auto info = readEntryInfo(*file);
         if (!info) {
-            report.skip(path.filename().string() + ": " + info.error().message);
+            report.skip(name + ": " + info.error().message);
             continue;
         }
         CacheRecord record;
