@@ -11,9 +11,9 @@ namespace {
 constexpr std::uint64_t kNoCap = 1ULL << 30U;
 
 // Compressible but not trivially, and longer than one output chunk.
-std::string payload(std::size_t size, unsigned seed = 7) {
+std::string payload(std::size_t size, unsigned start = 7) {
     std::string out;
-    for (unsigned n = seed; out.size() < size; n = n * 1103515245U + 12345U) {
+    for (unsigned n = start; out.size() < size; n = n * 1103515245U + 12345U) {
         out += "FWS frame " + std::to_string(n % 5000) + ' ';
     }
     return out.substr(0, size);

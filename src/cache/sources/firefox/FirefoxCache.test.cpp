@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 using testing::sharedDir;
 using testing::TempDir;
 
-struct EntrySpec {
+struct EntryShape {
     std::uint32_t version = 4;
     bool versionWord = true; // the two-word trailer of version 4
     std::uint32_t offsetFlags = 0;
@@ -29,31 +29,32 @@ struct EntrySpec {
     std::string responseHead = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n";
 };
 
-std::string buildEntry(const EntrySpec& spec) {
-    std::string out = spec.body;
+std::string buildEntry(const EntryShape& shape) {
+    std::string out = shape.body;
     const auto put = [&out](std::uint32_t value) {
         for (int shift = 24; shift >= 0; shift -= 8) {
             out += static_cast<char>((value >> static_cast<unsigned>(shift)) & 0xFFU);
         }
     };
     put(0x12345678); // the metadata hash, which the reader does not check
-    out.append((spec.body.size() + 262'143) / 262'144 * 2, 'h');
-    for (const std::uint32_t word : {spec.version, 3U, 1'700'000'000U, 1'600'000'000U, 77U,
-                                     1'700'086'400U, static_cast<std::uint32_t>(spec.key.size())}) {
+    out.append((shape.body.size() + 262'143) / 262'144 * 2, 'h');
+    for (const std::uint32_t word :
+         {shape.version, 3U, 1'700'000'000U, 1'600'000'000U, 77U, 1'700'086'400U,
+          static_cast<std::uint32_t>(shape.key.size())}) {
         put(word);
     }
-    if (spec.version >= 2) {
+    if (shape.version >= 2) {
         put(0); // flags
     }
-    out.append(spec.key).append(1, '\0');
-    out.append("request-method\0GET\0response-head\0", 33).append(spec.responseHead);
+    out.append(shape.key).append(1, '\0');
+    out.append("request-method\0GET\0response-head\0", 33).append(shape.responseHead);
     out.append("\0net-response-time-onstop\0"
                "57\0",
                29);
-    if (spec.version >= 4 && spec.versionWord) {
-        put(spec.version);
+    if (shape.version >= 4 && shape.versionWord) {
+        put(shape.version);
     }
-    put(static_cast<std::uint32_t>(spec.body.size()) | spec.offsetFlags);
+    put(static_cast<std::uint32_t>(shape.body.size()) | shape.offsetFlags);
     return out;
 }
 
@@ -64,26 +65,26 @@ Result<FirefoxEntryInfo> parseWhole(const std::string& file) {
 TEST(FirefoxEntry, ParsesEveryVersionFromTheTailOnly) {
     for (const std::uint32_t version : {1U, 2U, 3U, 4U}) {
         for (const bool versionWord : {true, false}) {
-            EntrySpec spec{version, versionWord};
-            spec.body = std::string(versionWord ? 300'000 : 0, 'b'); // two chunk hashes, or none
-            const std::string file = buildEntry(spec);
+            EntryShape shape{version, versionWord};
+            shape.body = std::string(versionWord ? 300'000 : 0, 'b'); // two chunk hashes, or none
+            const std::string file = buildEntry(shape);
             const std::uint64_t tailLength =
                 firefoxTailLength(std::string_view(file).substr(file.size() - 8), file.size());
-            ASSERT_EQ(tailLength, file.size() - spec.body.size());
+            ASSERT_EQ(tailLength, file.size() - shape.body.size());
             const auto info = parseFirefoxEntry(
                 std::string_view(file).substr(file.size() - tailLength), file.size());
             ASSERT_TRUE(info) << version << ": " << info.error().message;
             EXPECT_EQ(info->version, version);
-            EXPECT_EQ(info->bodySize, spec.body.size());
+            EXPECT_EQ(info->bodySize, shape.body.size());
             EXPECT_EQ(
                 std::tie(info->fetchCount, info->lastFetched, info->lastModified, info->expiration),
                 std::tuple(3U, 1'700'000'000U, 1'600'000'000U, 1'700'086'400U));
-            EXPECT_EQ(info->key, spec.key);
+            EXPECT_EQ(info->key, shape.key);
             EXPECT_EQ(info->url, "http://h.test/m.swf");
             EXPECT_EQ(info->headers, "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n");
         }
     }
-    EntrySpec unended;
+    EntryShape unended;
     unended.responseHead = "HTTP/1.1 200 OK";
     EXPECT_EQ(parseWhole(buildEntry(unended))->headers, "HTTP/1.1 200 OK\r\n\r\n");
 }
@@ -103,7 +104,7 @@ TEST(FirefoxEntry, RejectsWhatItCannotRead) {
     damaged[keyEnd] = 'X';
     EXPECT_EQ(why(damaged), "key is not NUL-terminated");
     damaged = good;
-    damaged[keyEnd - EntrySpec{}.key.size() - 8] = '\x7F'; // the high byte of key_size
+    damaged[keyEnd - EntryShape{}.key.size() - 8] = '\x7F'; // the high byte of key_size
     EXPECT_EQ(why(damaged), "key runs past the metadata");
     damaged = good;
     damaged[damaged.size() - 3] = '\x10';
@@ -295,7 +296,7 @@ TEST(FirefoxCache2, BodyReaderAndMissingFolders) {
     const std::vector<CacheRecord> records = readFirefoxCache2(temp.path() / "cache2", report);
     ASSERT_EQ(records.size(), 1U);
     EXPECT_EQ(report.skipped, 0U);
-    EXPECT_EQ(records[0].body(1000).value(), EntrySpec{}.body);
+    EXPECT_EQ(records[0].body(1000).value(), EntryShape{}.body);
     // A rewritten entry has another layout: its body is refused, not misread.
     std::ofstream(path, std::ios::binary | std::ios::app) << "more";
     EXPECT_FALSE(records[0].body(1000));
