@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "cache/Result.h"
+
+namespace sarnika::sources {
+
+// Decodes a body stored with the given Content-Encoding header value ("gzip", "x-gzip",
+// "deflate", "br", "identity", "" and comma-separated chains such as "deflate, gzip", which the
+// server applied in order and which are therefore undone in reverse). deflate takes both the
+// zlib-wrapped and the raw form; gzip takes concatenated members. No step produces more than
+// `maxOutput` bytes (Error::Code::TooLarge); unknown encodings give Error::Code::Unsupported and
+// corrupt or truncated data Error::Code::Malformed.
+Result<std::string> decodeContent(std::string_view body, std::string_view contentEncoding,
+                                  std::uint64_t maxOutput);
+
+// The value of the first header of that name (compared without case) in CR LF header text,
+// with surrounding blanks removed; empty when absent.
+std::string headerValue(std::string_view headers, std::string_view name);
+
+} // namespace sarnika::sources
