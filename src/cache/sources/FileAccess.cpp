@@ -18,6 +18,12 @@ Error systemError(const std::filesystem::path& path, int code) {
                          std::error_code(code, std::generic_category()).message());
 }
 
+std::string identityOf(const std::filesystem::path& path, const struct stat& info) {
+    const auto ns = static_cast<long long>(info.st_mtim.tv_sec) * 1'000'000'000LL +
+                    static_cast<long long>(info.st_mtim.tv_nsec);
+    return path.string() + "|" + std::to_string(info.st_size) + "|" + std::to_string(ns);
+}
+
 } // namespace
 
 Result<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& path) {
@@ -36,11 +42,12 @@ Result<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& path) {
         return code != 0 ? systemError(path, code)
                          : makeError(Error::Code::Unreadable, path.string() + ": not a file");
     }
-    return ReadOnlyFile(fd, static_cast<std::uint64_t>(info.st_size));
+    return ReadOnlyFile(fd, static_cast<std::uint64_t>(info.st_size), identityOf(path, info));
 }
 
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size) {}
+    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size),
+      m_identity(std::move(other.m_identity)) {}
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
     if (this != &other) {
@@ -49,6 +56,7 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
         }
         m_fd = std::exchange(other.m_fd, -1);
         m_size = other.m_size;
+        m_identity = std::move(other.m_identity);
     }
     return *this;
 }
@@ -100,9 +108,7 @@ std::string fileIdentity(const std::filesystem::path& path) {
     if (::stat(path.c_str(), &info) != 0) {
         return path.string() + "|missing";
     }
-    const auto ns = static_cast<long long>(info.st_mtim.tv_sec) * 1'000'000'000LL +
-                    static_cast<long long>(info.st_mtim.tv_nsec);
-    return path.string() + "|" + std::to_string(info.st_size) + "|" + std::to_string(ns);
+    return identityOf(path, info);
 }
 
 } // namespace sarnika::sources

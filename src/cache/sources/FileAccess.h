@@ -21,14 +21,18 @@ public:
     ~ReadOnlyFile();
 
     std::uint64_t size() const { return m_size; }
+    // As fileIdentity() gives it, from the state the file had when it was opened.
+    const std::string& identity() const { return m_identity; }
     // Up to `length` bytes from `offset`; fewer at the end of the file.
     Result<std::string> read(std::uint64_t offset, std::uint64_t length) const;
     Result<std::string> readAll(std::uint64_t limit) const { return read(0, limit); }
 
 private:
-    ReadOnlyFile(int fd, std::uint64_t size) : m_fd(fd), m_size(size) {}
+    ReadOnlyFile(int fd, std::uint64_t size, std::string identity)
+        : m_fd(fd), m_size(size), m_identity(std::move(identity)) {}
     int m_fd = -1;
     std::uint64_t m_size = 0;
+    std::string m_identity;
 };
 
 // Up to `length` bytes of a file from `offset`, opened and closed for this one read.

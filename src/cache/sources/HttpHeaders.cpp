@@ -19,10 +19,6 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-bool equalNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && lowerCaseAscii(a) == lowerCaseAscii(b);
-}
-
 std::optional<int> number(std::string_view text) {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -89,30 +85,6 @@ std::optional<FileTime> fromFields(int year, int month, int day, std::string_vie
 }
 
 } // namespace
-
-std::string findHeader(std::string_view headers, std::string_view name) {
-    std::size_t start = 0;
-    bool statusLine = true;
-    while (start < headers.size()) {
-        std::size_t end = headers.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = headers.size();
-        }
-        const std::string_view line = headers.substr(start, end - start);
-        start = end + 1;
-        if (statusLine) {
-            statusLine = false;
-            if (line.substr(0, 5) == "HTTP/") {
-                continue;
-            }
-        }
-        const std::size_t colon = line.find(':');
-        if (colon != std::string_view::npos && equalNoCase(trim(line.substr(0, colon)), name)) {
-            return std::string(trim(line.substr(colon + 1)));
-        }
-    }
-    return {};
-}
 
 std::optional<FileTime> parseHttpDate(std::string_view text) {
     std::size_t count = 0;

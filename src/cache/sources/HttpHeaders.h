@@ -8,10 +8,6 @@
 
 namespace sarnika::sources {
 
-// The value of the first header of that name (any letter case) in CR LF header text, trimmed;
-// empty when absent.
-std::string findHeader(std::string_view headers, std::string_view name);
-
 // An HTTP date (IMF-fixdate, the obsolete RFC 850 form, or asctime) as a UTC file time.
 std::optional<FileTime> parseHttpDate(std::string_view text);
 

@@ -5,20 +5,6 @@
 namespace sarnika::sources {
 namespace {
 
-TEST(HttpHeaders, FindsHeadersByNameInAnyCase) {
-    const std::string headers =
-        "HTTP/1.1 200 OK\r\nContent-Type:  application/x-shockwave-flash \r\n"
-        "content-encoding: gzip\r\nX-Empty:\r\nContent-Type: text/html\r\n\r\n";
-    EXPECT_EQ(findHeader(headers, "content-type"), "application/x-shockwave-flash");
-    EXPECT_EQ(findHeader(headers, "Content-Encoding"), "gzip");
-    EXPECT_EQ(findHeader(headers, "X-Empty"), "");
-    EXPECT_EQ(findHeader(headers, "Content"), "");
-    EXPECT_EQ(findHeader("", "Content-Type"), "");
-    // A status line is not a header, even with a colon in it.
-    EXPECT_EQ(findHeader("HTTP/1.1 200 OK: fine\r\n", "HTTP/1.1 200 OK"), "");
-    EXPECT_EQ(findHeader("Server: a\nDate: b\n", "Date"), "b");
-}
-
 TEST(HttpHeaders, ParsesTheThreeDateForms) {
     // 1994-11-06 08:49:37 UTC is 784111777 Unix seconds.
     const FileTime expected = fileTimeFromUnixSeconds(784111777);

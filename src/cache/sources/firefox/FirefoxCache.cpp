@@ -315,7 +315,7 @@ std::vector<CacheRecord> readFirefoxCache2(const std::filesystem::path& cache2Di
         record.expires =
             info->expiration == kNoExpiration ? 0 : fileTimeOfSeconds(info->expiration);
         record.useCount = info->fetchCount;
-        record.identity = fileIdentity(path);
+        record.identity = file->identity();
         record.body = bodyReader(path, file->size(), info->bodySize);
         records.push_back(std::move(record));
     }
