@@ -86,6 +86,8 @@ private:
     Result<Location> locate(CacheAddr addr, std::uint64_t length);
     Result<std::string> readAt(CacheAddr addr, std::uint64_t length);
     Result<ChromiumBlockfileEntry> readEntry(CacheAddr addr, const std::string& raw);
+    void walkChain(CacheAddr addr, std::unordered_set<std::uint32_t>& seen,
+                   std::vector<ChromiumBlockfileEntry>& entries);
 
     BlockfileFiles& m_files;
     ReadReport& m_report;
@@ -272,40 +274,48 @@ std::vector<ChromiumBlockfileEntry> Walker::run() {
     if (tableBytes < std::uint64_t{tableLength} * 4) {
         m_report.skip("index: hash table cut short");
     }
-    auto table = m_files.read("index", kIndexHeaderSize, tableBytes);
-    if (!table) {
-        m_report.skip("index: " + table.error().message);
-        return entries;
-    }
-
+    // In slices, so that a damaged table length costs no more memory than a sound one.
+    constexpr std::uint64_t kSlice = 256U << 10U;
     std::unordered_set<std::uint32_t> seen;
-    ByteReader buckets(*table);
-    while (buckets.remaining() >= 4) {
-        CacheAddr addr{*buckets.u32le()};
-        // Each address is visited once, which ends cycles in damaged chains.
-        while (addr.initialized() && seen.insert(addr.value).second) {
-            if (addr.external() || addr.blockSize() != kEntryBlockSize) {
-                m_report.skip("entry " + hex8(addr.value) + ": not an entry address");
-                break;
-            }
-            auto raw = readAt(addr, std::uint64_t{addr.blockCount()} * kEntryBlockSize);
-            if (!raw) {
-                m_report.skip("entry " + hex8(addr.value) + ": " + raw.error().message);
-                break;
-            }
-            ByteReader next(*raw);
-            next.skip(4);
-            const CacheAddr following{next.u32le().value_or(0)};
-            auto entry = readEntry(addr, *raw);
-            if (entry) {
-                entries.push_back(std::move(*entry));
-            } else if (entry.error().code != Error::Code::Unsupported) {
-                m_report.skip("entry " + hex8(addr.value) + ": " + entry.error().message);
-            }
-            addr = following;
+    for (std::uint64_t done = 0; done < tableBytes; done += kSlice) {
+        auto slice =
+            m_files.read("index", kIndexHeaderSize + done, std::min(kSlice, tableBytes - done));
+        if (!slice) {
+            m_report.skip("index: " + slice.error().message);
+            break;
+        }
+        ByteReader buckets(*slice);
+        while (buckets.remaining() >= 4) {
+            walkChain(CacheAddr{*buckets.u32le()}, seen, entries);
         }
     }
     return entries;
+}
+
+void Walker::walkChain(CacheAddr addr, std::unordered_set<std::uint32_t>& seen,
+                       std::vector<ChromiumBlockfileEntry>& entries) {
+    // Each address is visited once, which ends cycles in damaged chains.
+    while (addr.initialized() && seen.insert(addr.value).second) {
+        if (addr.external() || addr.blockSize() != kEntryBlockSize) {
+            m_report.skip("entry " + hex8(addr.value) + ": not an entry address");
+            return;
+        }
+        auto raw = readAt(addr, std::uint64_t{addr.blockCount()} * kEntryBlockSize);
+        if (!raw) {
+            m_report.skip("entry " + hex8(addr.value) + ": " + raw.error().message);
+            return;
+        }
+        ByteReader next(*raw);
+        next.skip(4);
+        const CacheAddr following{next.u32le().value_or(0)};
+        auto entry = readEntry(addr, *raw);
+        if (entry) {
+            entries.push_back(std::move(*entry));
+        } else if (entry.error().code != Error::Code::Unsupported) {
+            m_report.skip("entry " + hex8(addr.value) + ": " + entry.error().message);
+        }
+        addr = following;
+    }
 }
 
 // The folder's files, opened once each and only for reading.

@@ -114,7 +114,7 @@ Result<ChromiumSimpleEntry> readEntryFile(const ReadOnlyFile& file) {
         head = headBytes;
         tail = tailBytes;
     }
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
         ChromiumSimpleWants wants;
         auto entry = parseChromiumSimpleEntry(head, tail, size, &wants);
         if (entry || (wants.head <= head.size() && wants.tail <= tail.size())) {
