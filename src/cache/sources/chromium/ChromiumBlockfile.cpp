@@ -294,8 +294,9 @@ std::vector<ChromiumBlockfileEntry> Walker::run() {
 
 void Walker::walkChain(CacheAddr addr, std::unordered_set<std::uint32_t>& seen,
                        std::vector<ChromiumBlockfileEntry>& entries) {
-    // Each address is visited once, which ends cycles in damaged chains.
-    while (addr.initialized() && seen.insert(addr.value).second) {
+    // Each entry is visited once, which ends cycles in damaged chains. Only entries that could
+    // be read are remembered: a table of garbage addresses costs no memory.
+    while (addr.initialized() && !seen.contains(addr.value)) {
         if (addr.external() || addr.blockSize() != kEntryBlockSize) {
             m_report.skip("entry " + hex8(addr.value) + ": not an entry address");
             return;
@@ -305,6 +306,7 @@ void Walker::walkChain(CacheAddr addr, std::unordered_set<std::uint32_t>& seen,
             m_report.skip("entry " + hex8(addr.value) + ": " + raw.error().message);
             return;
         }
+        seen.insert(addr.value);
         ByteReader next(*raw);
         next.skip(4);
         const CacheAddr following{next.u32le().value_or(0)};
