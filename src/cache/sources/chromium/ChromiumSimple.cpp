@@ -1,0 +1,327 @@
+#include <algorithm>
+#include <charconv>
+
+#include <zlib.h>
+
+#include "cache/sources/ByteReader.h"
+#include "cache/sources/ChromiumResponse.h"
+#include "cache/sources/FileAccess.h"
+#include "cache/sources/chromium/ChromiumCache.h"
+
+namespace sarnika::sources {
+namespace {
+
+constexpr std::uint64_t kInitialMagic = 0xfcfb6d1ba7725c30ULL;
+constexpr std::uint64_t kFinalMagic = 0xf4fa6f45970d41d8ULL;
+constexpr std::uint64_t kIndexMagic = 0x656e74657220796fULL;
+constexpr std::uint32_t kEofHasCrc32 = 1;
+constexpr std::uint32_t kEofHasKeySha256 = 2;
+constexpr std::uint64_t kKeySha256Size = 32;
+
+// Most entries fit these two reads: a key of up to 2 KiB, and a response info with a
+// certificate chain in the tail.
+constexpr std::uint64_t kHeadRead = 2048;
+constexpr std::uint64_t kTailRead = 8192;
+
+Error malformed(std::string what) {
+    return makeError(Error::Code::Malformed, std::move(what));
+}
+
+std::uint64_t u64At(std::string_view bytes, std::size_t offset) {
+    ByteReader reader(bytes);
+    reader.seek(offset);
+    return reader.u64le().value_or(0);
+}
+
+// The records are 20 bytes, padded to 24 by builds that align pickles to 8 bytes: the final
+// magic of the last EOF record tells which.
+std::uint32_t recordSizeOf(std::string_view tail, std::uint64_t fileSize) {
+    for (const std::uint32_t size : {24U, 20U}) {
+        if (tail.size() >= size && fileSize >= 3ULL * size &&
+            u64At(tail, tail.size() - size) == kFinalMagic) {
+            return size;
+        }
+    }
+    return 0;
+}
+
+struct Eof {
+    std::uint32_t flags = 0;
+    std::uint32_t crc = 0;
+    std::uint32_t streamSize = 0;
+};
+
+std::optional<Eof> eofAt(std::string_view tail, std::size_t offset) {
+    ByteReader reader(tail);
+    reader.seek(offset);
+    if (reader.u64le() != kFinalMagic) {
+        return std::nullopt;
+    }
+    Eof eof;
+    eof.flags = reader.u32le().value_or(0);
+    eof.crc = reader.u32le().value_or(0);
+    eof.streamSize = reader.u32le().value_or(0);
+    return reader.ok() ? std::optional<Eof>(eof) : std::nullopt;
+}
+
+std::uint32_t crc32Of(std::string_view bytes) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    while (!bytes.empty()) {
+        const auto chunk = static_cast<uInt>(std::min<std::size_t>(bytes.size(), 1U << 30U));
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes.data()), chunk);
+        bytes.remove_prefix(chunk);
+    }
+    return static_cast<std::uint32_t>(crc);
+}
+
+// "0123456789abcdef_0" -> the hash, as the backend names entry files.
+std::optional<std::uint64_t> entryHashOfName(std::string_view name) {
+    if (name.size() != 18 || name.substr(16) != "_0") {
+        return std::nullopt;
+    }
+    for (const char c : name.substr(0, 16)) {
+        if ((c < '0' || c > '9') && (c < 'a' || c > 'f')) {
+            return std::nullopt;
+        }
+    }
+    std::uint64_t hash = 0;
+    std::from_chars(name.data(), name.data() + 16, hash, 16);
+    return hash;
+}
+
+Result<ChromiumSimpleEntry> readEntryFile(const ReadOnlyFile& file) {
+    const std::uint64_t size = file.size();
+    std::string headBytes;
+    std::string tailBytes;
+    std::string_view head;
+    std::string_view tail;
+    // Small files come in one read; larger ones in two, never touching the body.
+    if (size <= kHeadRead + kTailRead) {
+        auto all = file.read(0, size);
+        if (!all) {
+            return all.error();
+        }
+        headBytes = std::move(*all);
+        head = tail = headBytes;
+    } else {
+        auto first = file.read(0, kHeadRead);
+        auto last = file.read(size - kTailRead, kTailRead);
+        if (!first || !last) {
+            return !first ? first.error() : last.error();
+        }
+        headBytes = std::move(*first);
+        tailBytes = std::move(*last);
+        head = headBytes;
+        tail = tailBytes;
+    }
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        ChromiumSimpleWants wants;
+        auto entry = parseChromiumSimpleEntry(head, tail, size, &wants);
+        if (entry || (wants.head <= head.size() && wants.tail <= tail.size())) {
+            return entry;
+        }
+        if (wants.head > head.size()) {
+            auto more = file.read(0, wants.head);
+            if (!more) {
+                return more.error();
+            }
+            headBytes = std::move(*more);
+            head = headBytes;
+        }
+        if (wants.tail > tail.size()) {
+            auto more = file.read(size - std::min(wants.tail, size), wants.tail);
+            if (!more) {
+                return more.error();
+            }
+            tailBytes = std::move(*more);
+            tail = tailBytes;
+        }
+    }
+    return malformed("entry changed while it was read");
+}
+
+} // namespace
+
+Result<ChromiumSimpleEntry> parseChromiumSimpleEntry(std::string_view head, std::string_view tail,
+                                                     std::uint64_t fileSize,
+                                                     ChromiumSimpleWants* wants) {
+    if (head.size() > fileSize || tail.size() > fileSize) {
+        return malformed("more bytes than the file holds");
+    }
+    ChromiumSimpleWants needed;
+    const auto fail = [&](std::string what) -> Result<ChromiumSimpleEntry> {
+        if (wants != nullptr) {
+            *wants = needed;
+        }
+        return malformed(std::move(what));
+    };
+
+    const std::uint32_t record = recordSizeOf(tail, fileSize);
+    if (record == 0) {
+        if (tail.size() < 24 && tail.size() < fileSize) {
+            needed.tail = std::min<std::uint64_t>(24, fileSize);
+        }
+        return fail("no end-of-stream record at the end of the file");
+    }
+    ByteReader header(head);
+    const auto magic = header.u64le();
+    header.u32le(); // version
+    const auto keyLength = header.u32le();
+    if (!magic || !keyLength) {
+        needed.head = record;
+        return fail("header cut short");
+    }
+    if (*magic != kInitialMagic) {
+        return malformed("bad header magic");
+    }
+    // Header, key, EOF of stream 1, stream 0 and its EOF, in that order.
+    const std::uint64_t fixed = 3ULL * record;
+    if (*keyLength > fileSize - fixed) {
+        return malformed("key runs past the file");
+    }
+    const auto eof0 = eofAt(tail, tail.size() - record);
+    if (!eof0) {
+        return fail("bad stream 0 end record");
+    }
+    const std::uint64_t shaSize = (eof0->flags & kEofHasKeySha256) != 0 ? kKeySha256Size : 0;
+    if (eof0->streamSize > fileSize - fixed - *keyLength ||
+        shaSize > fileSize - fixed - *keyLength - eof0->streamSize) {
+        return malformed("stream 0 is larger than the file");
+    }
+    const std::uint64_t stream0End = fileSize - record - shaSize;
+    const std::uint64_t stream0Start = stream0End - eof0->streamSize;
+    const std::uint64_t eof1Offset = stream0Start - record;
+    const std::uint64_t bodyOffset = record + std::uint64_t{*keyLength};
+    if (head.size() < bodyOffset) {
+        needed.head = bodyOffset;
+    }
+    if (tail.size() < fileSize - eof1Offset) {
+        needed.tail = fileSize - eof1Offset;
+    }
+    if (needed.head != 0 || needed.tail != 0) {
+        return fail("head or tail too short");
+    }
+    const std::uint64_t tailStart = fileSize - tail.size();
+    if (!eofAt(tail, static_cast<std::size_t>(eof1Offset - tailStart))) {
+        return malformed("bad stream 1 end record");
+    }
+    ChromiumSimpleEntry entry;
+    entry.recordSize = record;
+    entry.key = std::string(head.substr(record, *keyLength));
+    entry.bodyOffset = bodyOffset;
+    entry.bodySize = eof1Offset - bodyOffset;
+    entry.stream0 = std::string(
+        tail.substr(static_cast<std::size_t>(stream0Start - tailStart), eof0->streamSize));
+    if ((eof0->flags & kEofHasCrc32) != 0 && crc32Of(entry.stream0) != eof0->crc) {
+        return malformed("stream 0 checksum mismatch");
+    }
+    return entry;
+}
+
+std::unordered_map<std::uint64_t, FileTime> parseChromiumSimpleIndex(std::string_view bytes) {
+    std::unordered_map<std::uint64_t, FileTime> lastUsed;
+    ByteReader outer(bytes);
+    const auto payloadSize = outer.u32le();
+    const auto crc = outer.u32le();
+    if (!payloadSize || !crc || *payloadSize > outer.remaining()) {
+        return lastUsed;
+    }
+    const std::string_view payload = *outer.bytes(*payloadSize);
+    if (crc32Of(payload) != *crc) {
+        return lastUsed;
+    }
+    ByteReader reader(payload);
+    const auto magic = reader.u64le();
+    const auto version = reader.u32le();
+    const auto count = reader.u64le();
+    reader.u64le(); // cache size
+    if (magic != kIndexMagic || !version || *version < 6 || *version > 9 || !count) {
+        return lastUsed;
+    }
+    if (*version >= 7) {
+        reader.u32le(); // why the index was written
+    }
+    constexpr std::size_t kEntrySize = 24;
+    if (!reader.ok() || *count > reader.remaining() / kEntrySize) {
+        return lastUsed;
+    }
+    lastUsed.reserve(static_cast<std::size_t>(*count));
+    for (std::uint64_t i = 0; i < *count; ++i) {
+        const auto hash = reader.u64le();
+        const auto used = reader.i64le();
+        reader.u64le(); // size and memory hints
+        if (hash && used) {
+            lastUsed[*hash] = fileTimeFromWindowsMicros(*used);
+        }
+    }
+    return lastUsed;
+}
+
+std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& dir,
+                                                 ReadReport& report) {
+    std::vector<CacheRecord> records;
+    std::vector<std::pair<std::string, std::uint64_t>> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
+         it.increment(error)) {
+        std::string name = it->path().filename().string();
+        if (const auto hash = entryHashOfName(name)) {
+            names.emplace_back(std::move(name), *hash);
+        }
+    }
+    if (error) {
+        report.skip(dir.string() + ": " + error.message());
+        return records;
+    }
+    std::sort(names.begin(), names.end());
+
+    std::unordered_map<std::uint64_t, FileTime> lastUsed;
+    constexpr std::uint64_t kIndexLimit = 64ULL << 20U;
+    if (auto index = readFileRange(dir / "index-dir" / "the-real-index", 0, kIndexLimit)) {
+        lastUsed = parseChromiumSimpleIndex(*index);
+    }
+
+    records.reserve(names.size());
+    for (const auto& [name, hash] : names) {
+        const std::filesystem::path path = dir / name;
+        auto file = ReadOnlyFile::open(path);
+        if (!file) {
+            report.skip(name + ": " + file.error().message);
+            continue;
+        }
+        auto entry = readEntryFile(*file);
+        if (!entry) {
+            report.skip(name + ": " + entry.error().message);
+            continue;
+        }
+        auto info = parseChromiumResponseInfo(entry->stream0);
+        if (!info) {
+            report.skip(name + ": " + info.error().message);
+            continue;
+        }
+        CacheRecord record;
+        record.url = urlFromChromiumKey(entry->key);
+        record.headers = std::move(info->headers);
+        record.size = entry->bodySize;
+        record.lastSync = info->responseTime;
+        record.lastAccess = info->responseTime;
+        if (const auto used = lastUsed.find(hash); used != lastUsed.end()) {
+            // An index written before the entry was refreshed holds an older time.
+            record.lastAccess = std::max(record.lastAccess, used->second);
+        }
+        record.identity = fileIdentity(path);
+        record.body = [path, offset = entry->bodyOffset,
+                       size = entry->bodySize](std::uint64_t limit) -> Result<std::string> {
+            const std::uint64_t wanted = std::min(limit, size);
+            auto bytes = readFileRange(path, offset, wanted);
+            if (bytes && bytes->size() != wanted) {
+                return makeError(Error::Code::Unreadable, path.string() + ": entry shrank");
+            }
+            return bytes;
+        };
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+} // namespace sarnika::sources
