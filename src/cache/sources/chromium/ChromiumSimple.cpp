@@ -309,7 +309,7 @@ std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& di
             // An index written before the entry was refreshed holds an older time.
             record.lastAccess = std::max(record.lastAccess, used->second);
         }
-        record.identity = fileIdentity(path);
+        record.identity = file->identity();
         record.body = [path, offset = entry->bodyOffset,
                        size = entry->bodySize](std::uint64_t limit) -> Result<std::string> {
             const std::uint64_t wanted = std::min(limit, size);

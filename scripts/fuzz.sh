@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang) and runs each for a short time on seeds made from the
+# real samples. A crash fails the run and leaves the input in build/fuzz/crashes/.
+#   scripts/fuzz.sh [SECONDS_PER_TARGET]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-20}
+shared=${SARNIKA_SHARED:-$(cd .. && pwd)/shared}
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+
+work=build/fuzz/corpus
+rm -rf "$work"
+mkdir -p "$work" build/fuzz/crashes
+python3 src/cache/sources/chromium/fuzz_seeds.py "$shared" "$work/chromium"
+
+seed() { # target, then files to copy as seeds
+    local target=$1
+    shift
+    mkdir -p "$work/$target"
+    for f in "$@"; do
+        [ -f "$f" ] && cp "$f" "$work/$target/$(echo "$f" | md5sum | cut -c1-16)"
+    done
+    return 0
+}
+seed fuzz_IndexDat "$shared"/testdata/msiecf/*
+seed fuzz_FirefoxEntry "$shared"/testdata/firefox/*/*
+seed fuzz_ContentDecoding "$shared"/testdata/swf/*.swf
+seed fuzz_ChromiumResponse
+seed fuzz_ChromiumSqlCache
+mv "$work/chromium/simple" "$work/fuzz_SimpleEntry"
+mv "$work/chromium/blockfile" "$work/fuzz_Blockfile"
+
+status=0
+for target in $(find build/fuzz -name 'fuzz_*' -type f -executable | sort); do
+    name=$(basename "$target")
+    mkdir -p "$work/$name"
+    printf '%-24s ' "$name"
+    if "$target" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=1048576 \
+        -artifact_prefix="build/fuzz/crashes/$name-" "$work/$name" >"build/fuzz/$name.log" 2>&1; then
+        grep -E '^Done [0-9]+ runs' "build/fuzz/$name.log" || echo "done"
+    else
+        echo "FAILED (see build/fuzz/$name.log)"
+        tail -30 "build/fuzz/$name.log"
+        status=1
+    fi
+done
+exit $status

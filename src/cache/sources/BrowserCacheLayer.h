@@ -1,0 +1,78 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cache/ListUrlCache.h"
+#include "cache/sources/CacheRecord.h"
+#include "cache/sources/Discovery.h"
+
+namespace sarnika::sources {
+
+// Reads the entries of one source; readSource reads the browsers' real files.
+using SourceReader = std::function<std::vector<CacheRecord>(const SourceLocation&,
+                                                            std::string_view user, ReadReport&)>;
+std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_view user,
+                                    ReadReport& report);
+
+// Which entries a walk asks for, by its URL search pattern.
+enum class WalkGroup { All, Cookies, History, Content };
+WalkGroup walkGroupOf(const char* pattern);
+
+// What the last walks saw, for front ends that want to say more than the list does.
+struct LayerReport {
+    std::size_t sourcesRead = 0;
+    std::size_t sourcesFailed = 0;
+    std::size_t entriesSkipped = 0;
+    std::size_t extracted = 0;         // bodies written out in this run
+    std::size_t reused = 0;            // bodies already out and current
+    std::vector<std::string> problems; // one line per source with trouble
+};
+
+// Serves the URL-cache functions from the browsers' own caches. Every walk reads its group
+// afresh: "Cookie:" the cookie stores, "Visited:" the histories, "" the caches. Content entries
+// carry a local file named WinINet-style; bodies of the multimedia kinds are copied out,
+// decoded, into the extraction folder, re-used while their entry is unchanged and removed once
+// it is gone. Nothing is ever written inside a browser's folders.
+class BrowserCacheLayer final : public ListUrlCache {
+public:
+    struct Options {
+        std::vector<SourceLocation> sources;
+        std::filesystem::path extractionRoot; // e.g. $XDG_CACHE_HOME/sarnika/extracted
+        std::string userName = "user";
+        // Remove extraction folders of sources that are not among `sources` (only for the
+        // current user's own sources, so that reading other folders keeps theirs).
+        bool pruneUnknownSources = false;
+        SourceReader reader;
+    };
+
+    explicit BrowserCacheLayer(Options options);
+
+    // The layer for the current user: discovered sources, extraction under $XDG_CACHE_HOME.
+    static Options currentUserOptions();
+
+    bool libraryAvailable() override { return true; }
+    CacheSearchHandle findFirstEntry(const char* pattern, std::uint32_t flags, std::uint32_t filter,
+                                     std::int64_t groupId, CacheEntryRecord* entry,
+                                     std::uint32_t* size) override;
+
+    bool findClose(CacheSearchHandle handle) override;
+
+    const LayerReport& report() const { return m_report; }
+    const Options& options() const { return m_options; }
+
+private:
+    void load(WalkGroup group);
+    void addContent(const SourceLocation& source, CacheRecord& record,
+                    std::vector<CacheEntrySource>& out, std::vector<std::string>& keptFolders);
+
+    Options m_options;
+    LayerReport m_report;
+    std::optional<WalkGroup> m_loaded;
+    // Set when a walk ends: the next walk reads its group afresh.
+    bool m_stale = true;
+};
+
+} // namespace sarnika::sources

@@ -1,0 +1,249 @@
+#include "cache/sources/BrowserCacheLayer.h"
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <zlib.h>
+
+#include <gtest/gtest.h>
+
+#include "cache/CacheAnalyzer.h"
+#include "cache/sources/ExtractionStore.h"
+#include "support/TempDir.h"
+
+namespace sarnika::sources {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+const std::string kMovie =
+    std::string("FWS\x0A", 4) + std::string("\x20\x00\x00\x00", 4) + std::string(24, 'm');
+
+std::string gzipOf(const std::string& data) {
+    z_stream stream{};
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+    std::string out(data.size() + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+}
+
+std::string contentOf(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+CacheRecord content(std::string url, std::string type, std::string stored,
+                    std::string encoding = "") {
+    CacheRecord record;
+    record.url = std::move(url);
+    record.headers = "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\n";
+    if (!encoding.empty()) {
+        record.headers += "Content-Encoding: " + encoding + "\r\n";
+    }
+    record.headers += "Last-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n\r\n";
+    record.size = stored.size();
+    record.identity = record.url + "|v1";
+    record.body = [stored](std::uint64_t limit) -> Result<std::string> {
+        return stored.substr(
+            0, static_cast<std::size_t>(std::min<std::uint64_t>(limit, stored.size())));
+    };
+    return record;
+}
+
+// A reader over records held by the test, per source path.
+struct FakeSources {
+    std::map<std::string, std::vector<CacheRecord>> records;
+    std::map<std::string, std::string> failures;
+    int reads = 0;
+
+    SourceReader reader() {
+        return [this](const SourceLocation& source, std::string_view, ReadReport& report) {
+            ++reads;
+            if (auto failure = failures.find(source.path.string()); failure != failures.end()) {
+                report.skip(failure->second);
+                return std::vector<CacheRecord>();
+            }
+            return records[source.path.string()];
+        };
+    }
+};
+
+class BrowserCacheLayerTest : public ::testing::Test {
+protected:
+    void SetUp() override { TIECache::ResetLibraryFlagForTesting(); }
+    void TearDown() override { TIECache::ResetLibraryFlagForTesting(); }
+
+    BrowserCacheLayer::Options options() {
+        BrowserCacheLayer::Options result;
+        result.sources = {{SourceLocation::Kind::ChromiumCache, "/caches/chromium"},
+                          {SourceLocation::Kind::ChromiumCookies, "/profile/Cookies"}};
+        result.extractionRoot = dir.path() / "extracted";
+        result.reader = sources.reader();
+        return result;
+    }
+
+    // URL -> local file of every Flash movie, in the analyzer's order.
+    std::vector<std::pair<std::string, std::string>> movies(BrowserCacheLayer& layer) {
+        TCacheAnalyzer analyzer(layer, utc);
+        analyzer.Rescan();
+        analyzer.SortMultimediaBySize();
+        std::vector<std::pair<std::string, std::string>> result;
+        std::istringstream text(analyzer.GetFlashMovies());
+        for (std::string file, url; std::getline(text, file) && std::getline(text, url);) {
+            result.emplace_back(url.substr(0, url.size() - 1), file.substr(0, file.size() - 1));
+        }
+        return result;
+    }
+
+    TempDir dir;
+    FakeSources sources;
+    UtcLocalTime utc;
+};
+
+TEST_F(BrowserCacheLayerTest, ExtractsMoviesDecodedUnderWinInetNames) {
+    const std::string bigMovie = kMovie + std::string(100, 'b');
+    auto& chromium = sources.records["/caches/chromium"];
+    chromium.push_back(content("http://h/swf/tiny.swf", "application/x-shockwave-flash", kMovie));
+    chromium.push_back(
+        content("http://h/swf/gz.swf", "application/x-shockwave-flash", gzipOf(bigMovie), "gzip"));
+    chromium.push_back(content("http://h/dl?id=9.swf", "application/octet-stream", kMovie + "x"));
+    chromium.push_back(content("http://h/pic.png", "image/png", "\x89PNG...."));
+    CacheRecord cookie;
+    cookie.kind = RecordKind::Cookie;
+    cookie.url = "Cookie:user@h/";
+    sources.records["/profile/Cookies"].push_back(cookie);
+
+    BrowserCacheLayer layer(options());
+    const auto found = movies(layer);
+    ASSERT_EQ(found.size(), 3U);
+    EXPECT_EQ(found[0].first, "http://h/swf/gz.swf"); // largest once decoded
+    EXPECT_EQ(fs::path(found[0].second).filename(), "gz[1].swf");
+    EXPECT_EQ(contentOf(found[0].second), bigMovie);
+    EXPECT_EQ(found[1].first, "http://h/dl?id=9.swf");
+    EXPECT_EQ(fs::path(found[1].second).filename(), "dl[1].swf"); // told by its signature
+    EXPECT_EQ(found[2].first, "http://h/swf/tiny.swf");
+    EXPECT_EQ(contentOf(found[2].second), kMovie);
+    EXPECT_EQ(layer.report().extracted, 3U);
+    std::set<fs::path> folders;
+    for (const auto& [url, file] : found) {
+        EXPECT_EQ(fs::path(file).parent_path().parent_path().parent_path(),
+                  dir.path() / "extracted");
+        folders.insert(fs::path(file).parent_path());
+    }
+    EXPECT_EQ(folders.size(), 3U);
+    // Only the movies were copied out.
+    int files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path() / "extracted")) {
+        files += entry.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_EQ(files, 3);
+}
+
+TEST_F(BrowserCacheLayerTest, ReusesCurrentExtractionsAndRemovesStaleOnes) {
+    auto& chromium = sources.records["/caches/chromium"];
+    chromium.push_back(content("http://h/a.swf", "application/x-shockwave-flash", kMovie));
+    chromium.push_back(content("http://h/b.swf", "application/x-shockwave-flash", kMovie + "b"));
+    BrowserCacheLayer layer(options());
+    const auto first = movies(layer);
+    ASSERT_EQ(first.size(), 2U);
+
+    const auto again = movies(layer);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(layer.report().extracted, 0U);
+    EXPECT_EQ(layer.report().reused, 2U);
+
+    // b changed: a new folder, the old one goes; a is gone: its folder goes too.
+    chromium.erase(chromium.begin());
+    chromium[0] = content("http://h/b.swf", "application/x-shockwave-flash", kMovie + "bb");
+    chromium[0].identity = "b|v2";
+    const auto changed = movies(layer);
+    ASSERT_EQ(changed.size(), 1U);
+    EXPECT_EQ(contentOf(changed[0].second), kMovie + "bb");
+    EXPECT_FALSE(fs::exists(first[0].second));
+    EXPECT_FALSE(fs::exists(first[1].second));
+    EXPECT_FALSE(fs::exists(fs::path(first[0].second).parent_path()));
+}
+
+TEST_F(BrowserCacheLayerTest, UnreadableSourceKeepsItsExtractions) {
+    sources.records["/caches/chromium"].push_back(
+        content("http://h/a.swf", "application/x-shockwave-flash", kMovie));
+    BrowserCacheLayer layer(options());
+    const auto first = movies(layer);
+    ASSERT_EQ(first.size(), 1U);
+    sources.failures["/caches/chromium"] = "permission denied";
+    EXPECT_TRUE(movies(layer).empty());
+    EXPECT_EQ(layer.report().sourcesFailed, 1U);
+    ASSERT_EQ(layer.report().problems.size(), 1U);
+    EXPECT_NE(layer.report().problems[0].find("permission denied"), std::string::npos);
+    EXPECT_TRUE(fs::exists(first[0].second));
+}
+
+TEST_F(BrowserCacheLayerTest, DamagedBodiesAreLeftOutAndTheRestListed) {
+    auto& chromium = sources.records["/caches/chromium"];
+    chromium.push_back(
+        content("http://h/bad.swf", "application/x-shockwave-flash", "not gzip", "gzip"));
+    chromium.push_back(
+        content("http://h/br.swf", "application/x-shockwave-flash", kMovie, "snappy"));
+    CacheRecord unreadable = content("http://h/gone.swf", "application/x-shockwave-flash", kMovie);
+    unreadable.body = [](std::uint64_t) -> Result<std::string> {
+        return makeError(Error::Code::Unreadable, "entry file vanished");
+    };
+    chromium.push_back(unreadable);
+    chromium.push_back(content("http://h/good.swf", "application/x-shockwave-flash", kMovie));
+    BrowserCacheLayer layer(options());
+    const auto found = movies(layer);
+    ASSERT_EQ(found.size(), 1U);
+    EXPECT_EQ(found[0].first, "http://h/good.swf");
+    EXPECT_EQ(layer.report().entriesSkipped, 3U);
+}
+
+TEST_F(BrowserCacheLayerTest, EachWalkReadsOnlyItsGroup) {
+    BrowserCacheLayer layer(options());
+    TCacheAnalyzer analyzer(layer, utc);
+    analyzer.Rescan();
+    // One read of the cookie store, one of the cache; none for the history walk.
+    EXPECT_EQ(sources.reads, 2);
+    EXPECT_EQ(walkGroupOf(nullptr), WalkGroup::All);
+    EXPECT_EQ(walkGroupOf(""), WalkGroup::Content);
+    EXPECT_EQ(walkGroupOf("cookie:"), WalkGroup::Cookies);
+    EXPECT_EQ(walkGroupOf("Visited:"), WalkGroup::History);
+}
+
+TEST_F(BrowserCacheLayerTest, PrunesFoldersOfSourcesThatAreGone) {
+    sources.records["/caches/chromium"].push_back(
+        content("http://h/a.swf", "application/x-shockwave-flash", kMovie));
+    auto withOld = options();
+    withOld.sources.push_back({SourceLocation::Kind::FirefoxCache, "/caches/old"});
+    sources.records["/caches/old"].push_back(
+        content("http://h/o.swf", "application/x-shockwave-flash", kMovie));
+    {
+        BrowserCacheLayer layer(withOld);
+        EXPECT_EQ(movies(layer).size(), 2U);
+    }
+    const fs::path oldFolder = dir.path() / "extracted" / ExtractionStore::keyOf("/caches/old");
+    ASSERT_TRUE(fs::exists(oldFolder));
+    {
+        BrowserCacheLayer layer(options()); // reading other folders keeps theirs
+        EXPECT_EQ(movies(layer).size(), 1U);
+        EXPECT_TRUE(fs::exists(oldFolder));
+    }
+    auto own = options();
+    own.pruneUnknownSources = true;
+    BrowserCacheLayer layer(own);
+    EXPECT_EQ(movies(layer).size(), 1U);
+    EXPECT_FALSE(fs::exists(oldFolder));
+}
+
+} // namespace
+} // namespace sarnika::sources
