@@ -153,7 +153,11 @@ void BrowserCacheLayer::load(WalkGroup group) {
     std::vector<CacheEntrySource> entries;
     std::set<std::string> sourceKeys;
     m_report = LayerReport{};
-    for (const SourceLocation& source : m_options.sources) {
+    if (takesContent(group)) {
+        m_sourceOfFile.clear();
+    }
+    for (std::size_t sourceIndex = 0; sourceIndex < m_options.sources.size(); ++sourceIndex) {
+        const SourceLocation& source = m_options.sources[sourceIndex];
         const std::string sourceKey = ExtractionStore::keyOf(source.path.string());
         sourceKeys.insert(sourceKey);
         if (!sourceServes(source.kind, group)) {
@@ -178,7 +182,7 @@ void BrowserCacheLayer::load(WalkGroup group) {
                 continue;
             }
             if (record.kind == RecordKind::Content) {
-                addContent(source, record, entries, keptFolders);
+                addContent(sourceIndex, record, entries, keptFolders);
             } else {
                 entries.push_back(entryOf(record));
             }
@@ -196,14 +200,21 @@ void BrowserCacheLayer::load(WalkGroup group) {
     m_loaded = group;
 }
 
-void BrowserCacheLayer::addContent(const SourceLocation& source, CacheRecord& record,
+const SourceLocation* BrowserCacheLayer::sourceOfLocalFile(const std::string& localFile) const {
+    const auto found = m_sourceOfFile.find(localFile);
+    return found == m_sourceOfFile.end() ? nullptr : &m_options.sources[found->second];
+}
+
+void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
                                    std::vector<CacheEntrySource>& out,
                                    std::vector<std::string>& keptFolders) {
+    const SourceLocation& source = m_options.sources[sourceIndex];
     CacheEntrySource entry = entryOf(record);
     if (!record.localFile.empty() || !record.body) {
         // WinINet caches keep their bodies as real files already.
         if (!record.localFile.empty()) {
             entry.LocalFileName = record.localFile;
+            m_sourceOfFile[record.localFile] = sourceIndex;
         }
         out.push_back(std::move(entry));
         return;
@@ -226,6 +237,7 @@ void BrowserCacheLayer::addContent(const SourceLocation& source, CacheRecord& re
     const fs::path folder = store.folderFor(ExtractionStore::keyOf(source.path.string()), entryKey);
     const fs::path file = folder / fileName;
     entry.LocalFileName = file.string();
+    m_sourceOfFile[file.string()] = sourceIndex;
     if (!name.extension.empty()) {
         entry.FileExtension = name.extension;
     }

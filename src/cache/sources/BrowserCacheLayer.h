@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cache/ListUrlCache.h"
@@ -61,15 +62,18 @@ public:
     bool findClose(CacheSearchHandle handle) override;
 
     const LayerReport& report() const { return m_report; }
+    // The source a content entry's local file came from, after the last content walk.
+    const SourceLocation* sourceOfLocalFile(const std::string& localFile) const;
     const Options& options() const { return m_options; }
 
 private:
     void load(WalkGroup group);
-    void addContent(const SourceLocation& source, CacheRecord& record,
+    void addContent(std::size_t sourceIndex, CacheRecord& record,
                     std::vector<CacheEntrySource>& out, std::vector<std::string>& keptFolders);
 
     Options m_options;
     LayerReport m_report;
+    std::unordered_map<std::string, std::size_t> m_sourceOfFile;
     std::optional<WalkGroup> m_loaded;
     // Set when a walk ends: the next walk reads its group afresh.
     bool m_stale = true;

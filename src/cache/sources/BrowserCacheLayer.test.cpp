@@ -135,6 +135,10 @@ TEST_F(BrowserCacheLayerTest, ExtractsMoviesDecodedUnderWinInetNames) {
     EXPECT_EQ(found[2].first, "http://h/swf/tiny.swf");
     EXPECT_EQ(contentOf(found[2].second), kMovie);
     EXPECT_EQ(layer.report().extracted, 3U);
+    const SourceLocation* origin = layer.sourceOfLocalFile(found[0].second);
+    ASSERT_NE(origin, nullptr);
+    EXPECT_EQ(origin->path, "/caches/chromium");
+    EXPECT_EQ(layer.sourceOfLocalFile("/elsewhere"), nullptr);
     std::set<fs::path> folders;
     for (const auto& [url, file] : found) {
         EXPECT_EQ(fs::path(file).parent_path().parent_path().parent_path(),

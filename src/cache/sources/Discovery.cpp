@@ -190,6 +190,73 @@ std::vector<fs::path> subfoldersOf(const fs::path& folder) {
 
 } // namespace
 
+SourceDescription describeSource(const SourceLocation& source) {
+    using K = SourceLocation::Kind;
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 16> kFamilies = {{
+        {"google-chrome", "Google Chrome"},
+        {"BraveSoftware", "Brave"},
+        {"microsoft-edge", "Microsoft Edge"},
+        {"vivaldi", "Vivaldi"},
+        {"opera", "Opera"},
+        {"yandex-browser", "Yandex Browser"},
+        {"thorium", "Thorium"},
+        {"cromite", "Cromite"},
+        {"chromium", "Chromium"},
+        {"librewolf", "LibreWolf"},
+        {"waterfox", "Waterfox"},
+        {"floorp", "Floorp"},
+        {"zen", "Zen"},
+        {"moonchild productions", "Pale Moon"},
+        {"mullvad-browser", "Mullvad Browser"},
+        {"mozilla", "Firefox"},
+    }};
+    SourceDescription description;
+    description.folder = source.path.string();
+    std::vector<std::string> parts;
+    for (const fs::path& part : source.path) {
+        parts.push_back(part.string());
+    }
+    const bool chromium = source.kind == K::ChromiumCache || source.kind == K::ChromiumCookies ||
+                          source.kind == K::ChromiumHistory;
+    const bool firefox = source.kind == K::FirefoxCache || source.kind == K::FirefoxCookies ||
+                         source.kind == K::FirefoxHistory;
+    if (chromium || firefox) {
+        description.family = chromium ? "Chromium" : "Firefox";
+        for (const std::string& part : parts) {
+            std::string name = part;
+            if (!name.empty() && name.front() == '.') {
+                name.erase(0, 1);
+            }
+            const auto* const family = std::find_if(kFamilies.begin(), kFamilies.end(),
+                                                    [&](const auto& f) { return name == f.first; });
+            if (family != kFamilies.end()) {
+                description.family = std::string(family->second);
+                break;
+            }
+        }
+        // Chromium: <profile>/Cache/Cache_Data, <profile>/Network/Cookies, <profile>/History.
+        // Firefox: <profile>/cache2, <profile>/cookies.sqlite.
+        const std::size_t back = source.kind == K::ChromiumCache
+                                     ? (!parts.empty() && parts.back() == "Cache_Data" ? 3 : 2)
+                                 : source.kind == K::ChromiumCookies && parts.size() >= 2 &&
+                                         parts[parts.size() - 2] == "Network"
+                                     ? 3
+                                     : 2;
+        if (parts.size() > back) {
+            description.profile = parts[parts.size() - back];
+        }
+        return description;
+    }
+    const bool wine = std::find(parts.begin(), parts.end(), "drive_c") != parts.end();
+    description.family = wine ? "Wine" : "Internet Explorer";
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        if (parts[i] == "users" || parts[i] == "Users" || parts[i] == "Documents and Settings") {
+            description.profile = parts[i + 1];
+        }
+    }
+    return description;
+}
+
 UserEnvironment UserEnvironment::current() {
     UserEnvironment environment;
     environment.home = environmentPath("HOME");

@@ -23,6 +23,14 @@ struct SourceLocation {
     friend bool operator==(const SourceLocation&, const SourceLocation&) = default;
 };
 
+// Who wrote a source, for people: "Chromium" / "Default" / the folder.
+struct SourceDescription {
+    std::string family;  // "Chromium", "Google Chrome", "Firefox", "Internet Explorer", "Wine", ...
+    std::string profile; // the browser profile or the Windows user; empty when unknown
+    std::string folder;  // the cache folder or the database
+};
+SourceDescription describeSource(const SourceLocation& source);
+
 // Where the current user's files are, by the platform's conventions.
 struct UserEnvironment {
     std::filesystem::path home;

@@ -98,6 +98,34 @@ TEST_F(DiscoveryTest, SearchesAnyFolderOrFile) {
     EXPECT_TRUE(sourcesUnder(dir.path() / "missing").empty());
 }
 
+TEST(DiscoveryDescription, NamesTheBrowserAndProfile) {
+    const auto describe = [](Kind kind, const char* path) {
+        const SourceDescription d = describeSource({kind, path});
+        return d.family + "|" + d.profile;
+    };
+    EXPECT_EQ(describe(Kind::ChromiumCache, "/h/.cache/chromium/Default/Cache/Cache_Data"),
+              "Chromium|Default");
+    EXPECT_EQ(describe(Kind::ChromiumCache, "/h/.cache/google-chrome/Profile 2/Cache"),
+              "Google Chrome|Profile 2");
+    EXPECT_EQ(describe(Kind::ChromiumCookies,
+                       "/h/.config/BraveSoftware/Brave-Browser/Default/Network/Cookies"),
+              "Brave|Default");
+    EXPECT_EQ(describe(Kind::ChromiumHistory, "/h/.config/microsoft-edge/Default/History"),
+              "Microsoft Edge|Default");
+    EXPECT_EQ(describe(Kind::FirefoxCache, "/h/.cache/mozilla/firefox/abc.default/cache2"),
+              "Firefox|abc.default");
+    EXPECT_EQ(describe(Kind::FirefoxHistory, "/h/.librewolf/x.default/places.sqlite"),
+              "LibreWolf|x.default");
+    EXPECT_EQ(describe(Kind::IndexDat,
+                       "/h/.wine/drive_c/users/me/Temporary Internet Files/Content.IE5/index.dat"),
+              "Wine|me");
+    EXPECT_EQ(describe(Kind::IndexDat,
+                       "/mnt/Documents and Settings/Ann/Local Settings/Temporary Internet "
+                       "Files/Content.IE5/index.dat"),
+              "Internet Explorer|Ann");
+    EXPECT_EQ(describeSource({Kind::FirefoxCache, "/x/cache2"}).folder, "/x/cache2");
+}
+
 TEST(UserEnvironmentTest, FollowsTheXdgVariables) {
     setenv("HOME", "/home/someone", 1);
     setenv("XDG_CACHE_HOME", "/var/cache/someone", 1);
