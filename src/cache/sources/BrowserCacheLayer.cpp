@@ -30,7 +30,8 @@ std::uint32_t typeBitsOf(RecordKind kind) {
     return CacheEntryBits::Normal;
 }
 
-CacheEntrySource entryOf(const CacheRecord& record) {
+// Takes the texts of the record, which is not used afterwards but for its body.
+CacheEntrySource entryOf(CacheRecord& record) {
     CacheEntrySource entry;
     entry.SourceUrlName = record.url;
     entry.CacheEntryType = typeBitsOf(record.kind);
@@ -43,7 +44,6 @@ CacheEntrySource entryOf(const CacheRecord& record) {
     entry.LastSyncTime = record.lastSync;
     entry.ExemptDelta = record.exemptDelta;
     if (!record.headers.empty()) {
-        entry.HeaderInfo = record.headers;
         if (entry.LastModifiedTime == 0) {
             entry.LastModifiedTime =
                 parseHttpDate(headerValue(record.headers, "Last-Modified")).value_or(0);
@@ -51,9 +51,10 @@ CacheEntrySource entryOf(const CacheRecord& record) {
         if (entry.ExpireTime == 0) {
             entry.ExpireTime = parseHttpDate(headerValue(record.headers, "Expires")).value_or(0);
         }
+        entry.HeaderInfo = std::move(record.headers);
     }
     if (!record.fileExtension.empty()) {
-        entry.FileExtension = record.fileExtension;
+        entry.FileExtension = std::move(record.fileExtension);
     }
     return entry;
 }
@@ -95,7 +96,7 @@ bool sourceServes(SourceLocation::Kind kind, WalkGroup group) {
     return true;
 }
 
-Result<std::string> decodedBody(const CacheRecord& record) {
+Result<std::string> decodedBody(const CacheRecord& record, const std::string& encoding) {
     if (!record.body) {
         return makeError(Error::Code::NotFound, record.url + ": no body");
     }
@@ -103,7 +104,6 @@ Result<std::string> decodedBody(const CacheRecord& record) {
     if (!raw) {
         return raw.error();
     }
-    const std::string encoding = headerValue(record.headers, "Content-Encoding");
     if (encoding.empty()) {
         return raw;
     }
@@ -159,6 +159,7 @@ void BrowserCacheLayer::load(WalkGroup group) {
     for (std::size_t sourceIndex = 0; sourceIndex < m_options.sources.size(); ++sourceIndex) {
         const SourceLocation& source = m_options.sources[sourceIndex];
         const std::string sourceKey = ExtractionStore::keyOf(source.path.string());
+        m_sourceFolder = (m_options.extractionRoot / sourceKey).string() + "/";
         sourceKeys.insert(sourceKey);
         if (!sourceServes(source.kind, group)) {
             continue;
@@ -208,7 +209,6 @@ const SourceLocation* BrowserCacheLayer::sourceOfLocalFile(const std::string& lo
 void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
                                    std::vector<CacheEntrySource>& out,
                                    std::vector<std::string>& keptFolders) {
-    const SourceLocation& source = m_options.sources[sourceIndex];
     CacheEntrySource entry = entryOf(record);
     if (!record.localFile.empty() || !record.body) {
         // WinINet caches keep their bodies as real files already.
@@ -219,29 +219,29 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
         out.push_back(std::move(entry));
         return;
     }
-    LocalName name = localNameFor(record.url, headerValue(record.headers, "Content-Type"));
+    const std::string& headers = entry.HeaderInfo ? *entry.HeaderInfo : record.headers;
+    LocalName name = localNameFor(record.url, headerValue(headers, "Content-Type"));
+    const std::string encoding = headerValue(headers, "Content-Encoding");
     std::optional<std::string> body;
     if (name.extension.empty()) {
         // Neither the type nor the URL tells: look at the body itself.
-        if (headerValue(record.headers, "Content-Encoding").empty()) {
+        if (encoding.empty()) {
             auto head = record.body(kSniffBytes);
             name.extension = head ? extensionOfSignature(head.value()) : std::string();
-        } else if (auto decoded = decodedBody(record)) {
+        } else if (auto decoded = decodedBody(record, encoding)) {
             name.extension = extensionOfSignature(decoded.value());
             body = std::move(decoded.value());
         }
     }
     const std::string fileName = fileNameOf(name);
     const std::string entryKey = ExtractionStore::keyOf(record.identity + "\n" + record.url);
-    const ExtractionStore store(m_options.extractionRoot);
-    const fs::path folder = store.folderFor(ExtractionStore::keyOf(source.path.string()), entryKey);
-    const fs::path file = folder / fileName;
-    entry.LocalFileName = file.string();
-    m_sourceOfFile[file.string()] = sourceIndex;
+    const std::string folder = m_sourceFolder + entryKey;
+    std::string file = folder + "/" + fileName;
     if (!name.extension.empty()) {
         entry.FileExtension = name.extension;
     }
-    if (TCacheAnalyzer::ClassifyFile(file.string()) != TEntryCategory::ecMultimedia) {
+    entry.LocalFileName = file;
+    if (TCacheAnalyzer::ClassifyFile(fileName) != TEntryCategory::ecMultimedia) {
         // Only bodies of the kinds the program lists are copied out.
         out.push_back(std::move(entry));
         return;
@@ -251,7 +251,7 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
         ++m_report.reused;
     } else {
         if (!body) {
-            auto decoded = decodedBody(record);
+            auto decoded = decodedBody(record, encoding);
             if (!decoded) {
                 ++m_report.entriesSkipped;
                 m_report.problems.push_back(record.url + ": " + decoded.error().message);
@@ -259,6 +259,7 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
             }
             body = std::move(decoded.value());
         }
+        const ExtractionStore store(m_options.extractionRoot);
         if (const Status written = store.write(folder, fileName, *body); !written) {
             ++m_report.entriesSkipped;
             m_report.problems.push_back(written.error().message);
@@ -267,6 +268,7 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
         ++m_report.extracted;
     }
     keptFolders.push_back(entryKey);
+    m_sourceOfFile[file] = sourceIndex;
     entry.Size = fs::file_size(file, error);
     out.push_back(std::move(entry));
 }

@@ -74,6 +74,8 @@ private:
     Options m_options;
     LayerReport m_report;
     std::unordered_map<std::string, std::size_t> m_sourceOfFile;
+    // The extraction folder of the source being read, with a trailing separator.
+    std::string m_sourceFolder;
     std::optional<WalkGroup> m_loaded;
     // Set when a walk ends: the next walk reads its group afresh.
     bool m_stale = true;

@@ -12,25 +12,29 @@
 namespace sarnika::sources {
 namespace {
 
-Error systemError(const std::filesystem::path& path, int code) {
+Error systemError(const char* path, int code) {
     return makeError(code == ENOENT ? Error::Code::NotFound : Error::Code::Unreadable,
-                     path.string() + ": " +
+                     std::string(path) + ": " +
                          std::error_code(code, std::generic_category()).message());
 }
 
-std::string identityOf(const std::filesystem::path& path, const struct stat& info) {
+std::string identityOf(const char* path, const struct stat& info) {
     const auto ns = static_cast<long long>(info.st_mtim.tv_sec) * 1'000'000'000LL +
                     static_cast<long long>(info.st_mtim.tv_nsec);
-    return path.string() + "|" + std::to_string(info.st_size) + "|" + std::to_string(ns);
+    return std::string(path) + "|" + std::to_string(info.st_size) + "|" + std::to_string(ns);
 }
 
 } // namespace
 
 Result<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& path) {
+    return open(path.c_str());
+}
+
+Result<ReadOnlyFile> ReadOnlyFile::open(const char* path) {
     // O_NOATIME keeps even the access time of the browser's file as it was, where allowed.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME | O_NOCTTY);
+    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOATIME | O_NOCTTY);
     if (fd < 0 && errno == EPERM) {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
     }
     if (fd < 0) {
         return systemError(path, errno);
@@ -40,7 +44,7 @@ Result<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& path) {
         const int code = errno;
         ::close(fd);
         return code != 0 ? systemError(path, code)
-                         : makeError(Error::Code::Unreadable, path.string() + ": not a file");
+                         : makeError(Error::Code::Unreadable, std::string(path) + ": not a file");
     }
     return ReadOnlyFile(fd, static_cast<std::uint64_t>(info.st_size), identityOf(path, info));
 }
@@ -108,7 +112,7 @@ std::string fileIdentity(const std::filesystem::path& path) {
     if (::stat(path.c_str(), &info) != 0) {
         return path.string() + "|missing";
     }
-    return identityOf(path, info);
+    return identityOf(path.c_str(), info);
 }
 
 } // namespace sarnika::sources

@@ -13,6 +13,9 @@ namespace sarnika::sources {
 class ReadOnlyFile {
 public:
     static Result<ReadOnlyFile> open(const std::filesystem::path& path);
+    // The same for a path in the platform's form: readers of folders with many thousands of
+    // entries save building a path object per entry.
+    static Result<ReadOnlyFile> open(const char* nativePath);
 
     ReadOnlyFile(ReadOnlyFile&& other) noexcept;
     ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;

@@ -264,7 +264,8 @@ std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& di
     std::error_code error;
     for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
          it.increment(error)) {
-        std::string name = it->path().filename().string();
+        const std::string& full = it->path().native();
+        std::string name = full.substr(full.rfind('/') + 1);
         if (const auto hash = entryHashOfName(name)) {
             names.emplace_back(std::move(name), *hash);
         }
@@ -282,9 +283,10 @@ std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& di
     }
 
     records.reserve(names.size());
+    const std::string folder = dir.string() + "/";
     for (const auto& [name, hash] : names) {
-        const std::filesystem::path path = dir / name;
-        auto file = ReadOnlyFile::open(path);
+        const std::string path = folder + name;
+        auto file = ReadOnlyFile::open(path.c_str());
         if (!file) {
             report.skip(name + ": " + file.error().message);
             continue;
@@ -315,7 +317,7 @@ std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& di
             const std::uint64_t wanted = std::min(limit, size);
             auto bytes = readFileRange(path, offset, wanted);
             if (bytes && bytes->size() != wanted) {
-                return makeError(Error::Code::Unreadable, path.string() + ": entry shrank");
+                return makeError(Error::Code::Unreadable, path + ": entry shrank");
             }
             return bytes;
         };

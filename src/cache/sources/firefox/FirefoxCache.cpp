@@ -150,25 +150,24 @@ Result<FirefoxEntryInfo> readEntryInfo(const ReadOnlyFile& file) {
     return parseFirefoxEntry(*tail, size);
 }
 
-BodyReader bodyReader(std::filesystem::path path, std::uint64_t fileSize, std::uint64_t bodySize) {
-    return
-        [path = std::move(path), fileSize, bodySize](std::uint64_t limit) -> Result<std::string> {
-            auto file = ReadOnlyFile::open(path);
-            if (!file) {
-                return file.error();
-            }
-            // The body's length comes from the listing; a rewritten entry has another layout.
-            if (file->size() != fileSize) {
-                return makeError(Error::Code::Unreadable,
-                                 path.string() + ": entry changed since it was listed");
-            }
-            const std::uint64_t wanted = std::min(limit, bodySize);
-            auto body = file->read(0, wanted);
-            if (body && body->size() != wanted) {
-                return makeError(Error::Code::Unreadable, path.string() + ": body cut short");
-            }
-            return body;
-        };
+BodyReader bodyReader(std::string path, std::uint64_t fileSize, std::uint64_t bodySize) {
+    return [path = std::move(path), fileSize,
+            bodySize](std::uint64_t limit) -> Result<std::string> {
+        auto file = ReadOnlyFile::open(path.c_str());
+        if (!file) {
+            return file.error();
+        }
+        // The body's length comes from the listing; a rewritten entry has another layout.
+        if (file->size() != fileSize) {
+            return makeError(Error::Code::Unreadable, path + ": entry changed since it was listed");
+        }
+        const std::uint64_t wanted = std::min(limit, bodySize);
+        auto body = file->read(0, wanted);
+        if (body && body->size() != wanted) {
+            return makeError(Error::Code::Unreadable, path + ": body cut short");
+        }
+        return body;
+    };
 }
 
 } // namespace
@@ -283,7 +282,8 @@ std::vector<CacheRecord> readFirefoxCache2(const std::filesystem::path& cache2Di
         }
         std::error_code typeError;
         if (it->is_regular_file(typeError)) {
-            names.push_back(it->path().filename().string());
+            const std::string& full = it->path().native();
+            names.push_back(full.substr(full.rfind('/') + 1));
         }
     }
     if (error) {
@@ -293,9 +293,10 @@ std::vector<CacheRecord> readFirefoxCache2(const std::filesystem::path& cache2Di
 
     std::vector<CacheRecord> records;
     records.reserve(names.size());
+    const std::string folder = entriesDir.string() + "/";
     for (const std::string& name : names) {
-        const std::filesystem::path path = entriesDir / name;
-        auto file = ReadOnlyFile::open(path);
+        const std::string path = folder + name;
+        auto file = ReadOnlyFile::open(path.c_str());
         if (!file) {
             report.skip(file.error().message);
             continue;

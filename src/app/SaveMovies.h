@@ -1,0 +1,58 @@
+#pragma once
+
+#include "cache/Result.h"
+
+#include <string>
+#include <vector>
+
+namespace sarnika {
+
+// Copies files for the save commands. The default works on the local file system.
+class FileCopier {
+public:
+    virtual ~FileCopier() = default;
+    // Creates `target` only if no file of that name exists at the moment of creation
+    // (Error::Code::Exists otherwise). A copy that fails part-way leaves no file behind.
+    virtual Status copyExclusive(const std::string& source, const std::string& target) = 0;
+    // Writes `target`, replacing a file that is there (the user agreed to it).
+    virtual Status copyReplacing(const std::string& source, const std::string& target) = 0;
+};
+
+// The standard library's file system; errors carry the system's reason.
+class LocalFileCopier final : public FileCopier {
+public:
+    Status copyExclusive(const std::string& source, const std::string& target) override;
+    Status copyReplacing(const std::string& source, const std::string& target) override;
+};
+
+struct SavedMovie {
+    std::string cacheFile;
+    std::string target;
+};
+
+struct SaveAllResult {
+    std::string folder; // with its trailing separator
+    int saved = 0;
+    std::vector<SavedMovie> savedMovies;
+    int failed = 0;
+    std::string firstFailure; // the system's reason for the first failed copy
+};
+
+// The folder with a trailing separator added unless it has one.
+std::string WithTrailingSeparator(const std::string& folder);
+
+// "Save all..." from the chosen folder on: every movie with a non-empty cache file is copied to
+// MakeUniqueFileName(folder + suggested name, "swf", "-"); an existing file is never replaced:
+// when the name is taken at the moment of creation the next free one is tried.
+SaveAllResult SaveAll(const std::string& folder, const std::vector<std::string>& cacheFiles,
+                      const std::vector<std::string>& suggestedNames, FileCopier& copier);
+
+// "Save as..." copy step: replaces the file the user chose; the error carries the reason.
+Status SaveAs(const std::string& cacheFile, const std::string& target, FileCopier& copier);
+
+// "%s file(s) have been successfully saved.\n\rOpen destination folder?" for `saved`.
+std::string SaveAllQuestion(int saved);
+// What to tell the user when copies failed: empty when none did.
+std::string SaveAllFailureText(const SaveAllResult& result);
+
+} // namespace sarnika
