@@ -9,6 +9,8 @@ packages=(
     zlib1g-dev libsqlite3-dev libbrotli-dev liblzma-dev
     # the index.dat reader's tests compare with libmsiecf's msiecfexport
     libmsiecf-utils
+    # the end-to-end test lets the real browsers fill their caches
+    chromium firefox-esr bc tar
 )
 
 missing=()

@@ -8,7 +8,7 @@ seconds=${1:-20}
 shared=${SARNIKA_SHARED:-$(cd .. && pwd)/shared}
 
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+cmake --build --preset fuzz >build/fuzz-build.log 2>&1 || { tail -40 build/fuzz-build.log; exit 1; }
 
 work=build/fuzz/corpus
 rm -rf "$work"

@@ -11,7 +11,7 @@ bash scripts/deps.sh
 step "format"
 bash scripts/lint.sh format
 
-rm -rf build/dev build/asan
+rm -rf build/dev build/asan build/fuzz
 
 step "dev build and tests"
 cmake --workflow --preset dev
@@ -19,7 +19,13 @@ cmake --workflow --preset dev
 step "clang-tidy"
 bash scripts/lint.sh tidy build/dev
 
+step "real browsers: fresh caches, full scan"
+bash scripts/e2e.sh build/dev
+
 step "asan build and tests"
 cmake --workflow --preset asan
+
+step "fuzzing (clang, libFuzzer)"
+bash scripts/fuzz.sh "${SARNIKA_FUZZ_SECONDS:-15}"
 
 step "done"
