@@ -1,9 +1,9 @@
 #pragma once
 
-#include "cache/Result.h"
-
 #include <string>
 #include <vector>
+
+#include "cache/Result.h"
 
 namespace sarnika {
 
