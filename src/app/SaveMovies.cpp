@@ -44,7 +44,6 @@ public:
 
     int open(const std::string& path, const char* mode) {
         errno = 0;
-        // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): closed by the destructor or close().
         m_file = std::fopen(path.c_str(), mode);
         return m_file == nullptr ? errno : 0;
     }
@@ -69,7 +68,8 @@ Status openSource(CFile& in, const std::string& source) {
 
 // Copies everything from `in` to `out` and closes `out`; `out` is left for the caller to remove.
 Status copyContent(CFile& in, CFile& out, const std::string& source, const std::string& target) {
-    std::vector<char> buffer(64 * 1024);
+    constexpr std::size_t bufferSize = std::size_t{64} * 1024;
+    std::vector<char> buffer(bufferSize);
     for (;;) {
         errno = 0;
         const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in.get());
