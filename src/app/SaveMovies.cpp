@@ -140,6 +140,11 @@ Status LocalFileCopier::copyReplacing(const std::string& source, const std::stri
     if (Status opened = openSource(in, source); !opened) {
         return opened;
     }
+    // Replacing the cache file by its own copy would change the browser's cache.
+    if (std::error_code ignored; std::filesystem::equivalent(source, target, ignored)) {
+        return makeError(Error::Code::Exists,
+                         quoted(target) + " is the cached movie itself and is left as it is");
+    }
     // The old file stays untouched until the new content is complete next to it.
     CFile out;
     std::string temporary;
@@ -192,10 +197,12 @@ SaveAllResult SaveAll(const std::string& folder, const std::vector<std::string>&
         std::string previous;
         for (int race = 0;; ++race) {
             const std::string target = MakeUniqueFileName(basePath, "swf", "-");
-            if (target.empty()) {
-                break;
-            }
-            Status copied = copier.copyExclusive(cacheFile, target);
+            // Without a name the movie is skipped, but the user still hears that it was not saved.
+            Status copied =
+                target.empty()
+                    ? makeError(Error::Code::WriteFailed,
+                                "Cannot find a free file name for " + quoted(basePath + ".swf"))
+                    : copier.copyExclusive(cacheFile, target);
             if (copied) {
                 ++result.saved;
                 result.savedMovies.push_back({cacheFile, target});
