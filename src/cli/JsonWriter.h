@@ -15,17 +15,17 @@ std::string jsonString(std::string_view text);
 // Builds one JSON object, member by member, in the order given.
 class JsonObject {
 public:
-    JsonObject& add(std::string_view key, std::string_view value);
-    JsonObject& add(std::string_view key, const char* value) {
-        return add(key, std::string_view(value));
+    JsonObject& add(std::string_view name, std::string_view value);
+    JsonObject& add(std::string_view name, const char* value) {
+        return add(name, std::string_view(value));
     }
-    JsonObject& add(std::string_view key, std::int64_t value);
-    JsonObject& add(std::string_view key, bool value);
+    JsonObject& add(std::string_view name, std::int64_t value);
+    JsonObject& add(std::string_view name, bool value);
     // null when empty.
-    JsonObject& addOrNull(std::string_view key, const std::optional<std::string>& value);
-    JsonObject& addOrNull(std::string_view key, const std::optional<std::uint64_t>& value);
+    JsonObject& addOrNull(std::string_view name, const std::optional<std::string>& value);
+    JsonObject& addOrNull(std::string_view name, const std::optional<std::uint64_t>& value);
     // `json` must already be valid JSON.
-    JsonObject& addRaw(std::string_view key, std::string_view json);
+    JsonObject& addRaw(std::string_view name, std::string_view json);
 
     std::string text() const { return m_text + "}"; }
 

@@ -1,8 +1,8 @@
 #include "cli/Manifest.h"
 
-#include <array>
 #include <cmath>
-#include <cstdio>
+#include <iomanip>
+#include <sstream>
 
 #include "cache/DateTime.h"
 #include "cli/JsonWriter.h"
@@ -39,7 +39,7 @@ CivilDate civilFromDays(std::int64_t days) {
 
 std::optional<std::string> isoUtcOf(double dateTime) {
     // A file time of 0 arrives as the first instant of 1601; date-time values stop at 9999.
-    static const double kFileTimeOrigin = static_cast<double>(dayNumber(1601, 1, 1));
+    static const auto kFileTimeOrigin = static_cast<double>(dayNumber(1601, 1, 1));
     if (dateTime == 0 || dateTime == kFileTimeOrigin || !std::isfinite(dateTime) ||
         std::fabs(dateTime) > 3'000'000) {
         return std::nullopt;
@@ -52,12 +52,11 @@ std::optional<std::string> isoUtcOf(double dateTime) {
         seconds -= kSecondsPerDay;
     }
     const CivilDate date = civilFromDays(static_cast<std::int64_t>(whole) - kUnixEpochDay);
-    std::array<char, 32> text{};
-    std::snprintf(text.data(), text.size(), "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ",
-                  static_cast<long long>(date.year), date.month, date.day,
-                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
-                  static_cast<long long>(seconds % 60));
-    return std::string(text.data());
+    std::ostringstream text;
+    text << std::setfill('0') << std::setw(4) << date.year << '-' << std::setw(2) << date.month
+         << '-' << std::setw(2) << date.day << 'T' << std::setw(2) << seconds / 3600 << ':'
+         << std::setw(2) << seconds / 60 % 60 << ':' << std::setw(2) << seconds % 60 << 'Z';
+    return text.str();
 }
 
 std::string manifestLine(const MovieRow& row, const SavedFile& saved) {

@@ -1,7 +1,7 @@
 #include "cli/MovieSaver.h"
 
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 
 #include <unistd.h>
 
@@ -57,9 +57,9 @@ Status prepareFolder(const fs::path& folder) {
                              (error ? error.message() : std::string("a file of that name exists")));
     }
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        const std::error_code reason(errno, std::generic_category());
         return makeError(Error::Code::WriteFailed, "cannot write into the folder " +
-                                                       folder.string() + ": " +
-                                                       std::strerror(errno));
+                                                       folder.string() + ": " + reason.message());
     }
     return {};
 }

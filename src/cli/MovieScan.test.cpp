@@ -14,6 +14,7 @@ using testing::TempDir;
 
 std::vector<std::string> urlsOf(const std::vector<MovieRow>& rows) {
     std::vector<std::string> urls;
+    urls.reserve(rows.size());
     for (const MovieRow& row : rows) {
         urls.push_back(row.url + (row.sniffed ? " (sniffed)" : ""));
     }

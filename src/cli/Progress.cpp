@@ -33,15 +33,16 @@ void Progress::show(const std::string& text) {
             c = '?';
         }
     }
-    std::fprintf(m_stream, "\r\033[K%s", line.c_str());
-    std::fflush(m_stream);
+    // Progress is a courtesy: a terminal that cannot take it changes nothing else.
+    static_cast<void>(std::fprintf(m_stream, "\r\033[K%s", line.c_str()));
+    static_cast<void>(std::fflush(m_stream));
     m_shown = true;
 }
 
 void Progress::clear() {
     if (m_shown) {
-        std::fputs("\r\033[K", m_stream);
-        std::fflush(m_stream);
+        static_cast<void>(std::fputs("\r\033[K", m_stream));
+        static_cast<void>(std::fflush(m_stream));
         m_shown = false;
     }
 }

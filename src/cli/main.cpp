@@ -161,11 +161,7 @@ int run(const CliOptions& options) {
     return saveAll(options, rows, manifest ? &*manifest : nullptr);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    std::setlocale(LC_ALL, "");
-    const std::vector<std::string> arguments(argv + 1, argv + argc);
+int runArguments(const std::vector<std::string>& arguments) {
     const auto options = parseArguments(arguments);
     if (!options) {
         return usageFailure(options.error().message);
@@ -182,4 +178,19 @@ int main(int argc, char** argv) {
         break;
     }
     return run(options.value());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Still one thread here; the locale is set before anything reads it.
+    static_cast<void>(std::setlocale(LC_ALL, "")); // NOLINT(concurrency-mt-unsafe)
+    try {
+        return runArguments(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::exception& failure) {
+        std::cerr << "sarnika-cli: " << failure.what() << "\n";
+    } catch (...) {
+        std::cerr << "sarnika-cli: unexpected failure\n";
+    }
+    return kExitCopyFailed;
 }
