@@ -64,7 +64,10 @@ Result<BrowserCacheLayer::Options> layerOptionsFor(const CliOptions& options) {
         if (const sarnika::Status readable = readablePath(cache); !readable) {
             return readable.error();
         }
+        Progress progress;
+        progress.show("Looking for caches under " + cache + "...");
         const std::vector<SourceLocation> found = sarnika::sources::sourcesUnder(cache);
+        progress.clear();
         if (found.empty()) {
             std::cerr << "sarnika-cli: warning: no browser cache found under " << cache << "\n";
         }
