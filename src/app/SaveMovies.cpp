@@ -44,7 +44,6 @@ public:
 
     int open(const std::string& path, const char* mode) {
         errno = 0;
-        // NOLINTNEXTLINE(cppcoreguidelines-owning-memory): closed by the destructor or close().
         m_file = std::fopen(path.c_str(), mode);
         return m_file == nullptr ? errno : 0;
     }
@@ -69,7 +68,8 @@ Status openSource(CFile& in, const std::string& source) {
 
 // Copies everything from `in` to `out` and closes `out`; `out` is left for the caller to remove.
 Status copyContent(CFile& in, CFile& out, const std::string& source, const std::string& target) {
-    std::vector<char> buffer(64 * 1024);
+    constexpr std::size_t bufferSize = std::size_t{64} * 1024;
+    std::vector<char> buffer(bufferSize);
     for (;;) {
         errno = 0;
         const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in.get());
@@ -140,6 +140,11 @@ Status LocalFileCopier::copyReplacing(const std::string& source, const std::stri
     if (Status opened = openSource(in, source); !opened) {
         return opened;
     }
+    // Replacing the cache file by its own copy would change the browser's cache.
+    if (std::error_code ignored; std::filesystem::equivalent(source, target, ignored)) {
+        return makeError(Error::Code::Exists,
+                         quoted(target) + " is the cached movie itself and is left as it is");
+    }
     // The old file stays untouched until the new content is complete next to it.
     CFile out;
     std::string temporary;
@@ -192,10 +197,12 @@ SaveAllResult SaveAll(const std::string& folder, const std::vector<std::string>&
         std::string previous;
         for (int race = 0;; ++race) {
             const std::string target = MakeUniqueFileName(basePath, "swf", "-");
-            if (target.empty()) {
-                break;
-            }
-            Status copied = copier.copyExclusive(cacheFile, target);
+            // Without a name the movie is skipped, but the user still hears that it was not saved.
+            Status copied =
+                target.empty()
+                    ? makeError(Error::Code::WriteFailed,
+                                "Cannot find a free file name for " + quoted(basePath + ".swf"))
+                    : copier.copyExclusive(cacheFile, target);
             if (copied) {
                 ++result.saved;
                 result.savedMovies.push_back({cacheFile, target});

@@ -1,5 +1,6 @@
 #include "movies/MovieList.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -154,7 +155,11 @@ std::string MakeUniqueFileName(const std::string& basePath, const std::string& e
             case NameState::Taken:
                 break;
             }
-            candidate = basePath + separator + std::to_string(counter) + "." + extension;
+            candidate = basePath;
+            candidate += separator;
+            candidate += std::to_string(counter);
+            candidate += '.';
+            candidate += extension;
         }
     } catch (const std::exception&) {
         return {};
@@ -198,6 +203,7 @@ std::string SuggestedFileName(const MovieList& movies, const MovieListBox& listB
 std::vector<std::string> AllSuggestedNames(const MovieList& movies, const MovieListBox& listBox) {
     std::vector<std::string> names;
     const int lines = listBox.count();
+    names.reserve(static_cast<std::size_t>(std::max(lines, 0)));
     for (int line = 0; line < lines; ++line) {
         names.push_back(SuggestedName(movies.Url(static_cast<std::size_t>(line))));
     }
@@ -207,6 +213,7 @@ std::vector<std::string> AllSuggestedNames(const MovieList& movies, const MovieL
 std::vector<std::string> AllCacheFiles(const MovieList& movies, const MovieListBox& listBox) {
     std::vector<std::string> files;
     const int lines = listBox.count();
+    files.reserve(static_cast<std::size_t>(std::max(lines, 0)));
     for (int line = 0; line < lines; ++line) {
         files.push_back(movies.CacheFile(static_cast<std::size_t>(line)));
     }
