@@ -1,0 +1,148 @@
+#include "cli/CliOptions.h"
+
+#include <string_view>
+
+namespace sarnika::cli {
+namespace {
+
+Error usageError(const std::string& message) {
+    return makeError(Error::Code::Malformed, message);
+}
+
+// The value of an option given as "--name VALUE" or "--name=VALUE".
+Result<std::string> optionValue(const std::vector<std::string>& arguments, std::size_t& index,
+                                std::string_view name) {
+    const std::string& argument = arguments[index];
+    std::string value;
+    if (argument.size() > name.size() && argument[name.size()] == '=') {
+        value = argument.substr(name.size() + 1);
+    } else if (index + 1 < arguments.size()) {
+        value = arguments[++index];
+    } else {
+        return usageError(std::string(name) + " needs a value");
+    }
+    if (value.empty()) {
+        return usageError(std::string(name) + " needs a non-empty value");
+    }
+    return value;
+}
+
+bool isOption(const std::string& argument, std::string_view name) {
+    return argument == name ||
+           (argument.size() > name.size() && argument.compare(0, name.size(), name) == 0 &&
+            argument[name.size()] == '=');
+}
+
+} // namespace
+
+Result<CliOptions> parseArguments(const std::vector<std::string>& arguments) {
+    CliOptions options;
+    std::vector<std::string> positional;
+    bool help = false;
+    bool version = false;
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
+            positional.push_back(argument);
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "--help" || argument == "-h") {
+            help = true;
+        } else if (argument == "--version") {
+            version = true;
+        } else if (argument == "--json") {
+            options.json = true;
+        } else if (argument == "--sniff") {
+            options.sniff = true;
+        } else if (argument == "--keep-paths") {
+            options.keepPaths = true;
+        } else if (isOption(argument, "--cache")) {
+            auto value = optionValue(arguments, i, "--cache");
+            if (!value) {
+                return value.error();
+            }
+            options.caches.push_back(std::move(value.value()));
+        } else if (isOption(argument, "--manifest")) {
+            auto value = optionValue(arguments, i, "--manifest");
+            if (!value) {
+                return value.error();
+            }
+            options.manifest = std::move(value.value());
+        } else {
+            return usageError("unknown option " + argument);
+        }
+    }
+    if (help || version) {
+        options.command = help ? Command::Help : Command::Version;
+        return options;
+    }
+    if (positional.empty()) {
+        return usageError("no command given (list or save-all)");
+    }
+    const std::string& command = positional.front();
+    if (command == "list") {
+        options.command = Command::List;
+        if (positional.size() > 1) {
+            return usageError("list takes no argument, found " + positional[1]);
+        }
+        if (options.keepPaths || options.manifest) {
+            return usageError("--keep-paths and --manifest belong to save-all");
+        }
+    } else if (command == "save-all") {
+        options.command = Command::SaveAll;
+        if (positional.size() < 2 || positional[1].empty()) {
+            return usageError("save-all needs the folder to save into");
+        }
+        if (positional.size() > 2) {
+            return usageError("save-all takes one folder, found also " + positional[2]);
+        }
+        options.folder = positional[1];
+        if (options.json) {
+            return usageError("--json belongs to list");
+        }
+    } else {
+        return usageError("unknown command " + command);
+    }
+    return options;
+}
+
+std::string versionText() {
+    return std::string("sarnika-cli ") + SARNIKA_VERSION + "\n";
+}
+
+std::string helpText() {
+    return R"(Usage: sarnika-cli [OPTIONS] list [--json]
+       sarnika-cli [OPTIONS] save-all DIR [--keep-paths] [--manifest FILE]
+
+Lists the Flash movies that browsers have cached, largest first, or copies them out.
+
+Commands:
+  list            one line per movie, fields separated by tabs: name, size in bytes
+                  ("-" when the local file is gone), host, URL, local file; control
+                  characters in a field are shown as "?" (--json gives them exactly)
+  save-all DIR    copies every listed movie into DIR (made if missing) under its
+                  suggested name plus ".swf", then -1, -2 ... when the name is taken;
+                  an existing file is never replaced
+
+Options:
+  --cache PATH    read the caches found under PATH (a cache folder, a browser
+                  profile, a home folder or a mounted disk) instead of the current
+                  user's; may be given more than once
+  --sniff         also list cached files that start like a Flash movie (FWS, CWS,
+                  ZWS) although their URL does not contain ".swf"
+  --json          list: a JSON array with name, size, host, url, localFile,
+                  suggestedName, sniffed and source of each movie
+  --keep-paths    save-all: save as DIR/<host>/<URL path>/<file name>; the query
+                  goes to the manifest, not into the path
+  --manifest FILE save-all: append one JSON line per saved movie (url, saved path,
+                  size, sha256, query, source cache, entry times in UTC)
+  -h, --help      this text
+  --version       the program's version
+
+Exit status: 0 success, 1 some movies could not be saved, 2 bad arguments, an
+unreadable --cache PATH or a DIR that cannot be made or written.
+)";
+}
+
+} // namespace sarnika::cli

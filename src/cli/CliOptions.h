@@ -1,0 +1,35 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cache/Result.h"
+
+namespace sarnika::cli {
+
+enum class Command { List, SaveAll, Help, Version };
+
+struct CliOptions {
+    Command command = Command::Help;
+    std::vector<std::string> caches; // --cache, in the order given
+    bool sniff = false;
+    bool json = false;      // list only
+    std::string folder;     // save-all only
+    bool keepPaths = false; // save-all only
+    std::optional<std::string> manifest;
+};
+
+// Exit codes of the program.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitCopyFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Reads the arguments after the program name. Options may stand before or after the command;
+// "--" ends the options. The error message says what is wrong, for a usage error (exit 2).
+Result<CliOptions> parseArguments(const std::vector<std::string>& arguments);
+
+std::string helpText();
+std::string versionText();
+
+} // namespace sarnika::cli

@@ -1,0 +1,301 @@
+// Runs the built sarnika-cli on the made-here caches, with HOME in a temporary folder.
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include "support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using sarnika::testing::sharedDir;
+using sarnika::testing::TempDir;
+
+std::string contentOf(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> fieldsOf(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');) {
+        fields.push_back(field);
+    }
+    return fields;
+}
+
+std::string quoted(const fs::path& path) {
+    return "'" + path.string() + "'";
+}
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Content and modification time of every file below a folder.
+std::map<std::string, std::string> snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+        if (item.is_regular_file()) {
+            files[item.path().string()] =
+                contentOf(item.path()) + "@" +
+                std::to_string(fs::last_write_time(item.path()).time_since_epoch().count());
+        }
+    }
+    return files;
+}
+
+class CliProgram : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = std::make_unique<TempDir>();
+        const fs::path samples = sharedDir() / "testdata" / "made-here";
+        for (const char* tarball : {"chromium-cache.tar.gz", "chromium-blockfile-cache.tar.gz",
+                                    "chromium-sql-cache.tar.gz", "firefox-cache.tar.gz"}) {
+            const std::string command =
+                "tar -C " + quoted(s_dir->path()) + " -xzf " + quoted(samples / tarball);
+            ASSERT_EQ(std::system(command.c_str()), 0) << command; // NOLINT
+        }
+    }
+    static void TearDownTestSuite() { s_dir.reset(); }
+
+    static fs::path root() { return s_dir->path(); }
+    static fs::path site() { return sharedDir() / "testdata" / "made-here" / "site"; }
+
+    // Runs the program with HOME at root()/home and no XDG or Wine variables.
+    static CliRun cli(const std::string& arguments) {
+        static int runs = 0;
+        const fs::path out = root() / ("out" + std::to_string(++runs));
+        const std::string command = "env -u XDG_CACHE_HOME -u XDG_CONFIG_HOME -u WINEPREFIX HOME=" +
+                                    quoted(root() / "home") + " " SARNIKA_CLI_PATH " " + arguments +
+                                    " >" + quoted(out) + ".stdout 2>" + quoted(out) + ".stderr";
+        const int status = std::system(command.c_str()); // NOLINT
+        CliRun run;
+        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = contentOf(out.string() + ".stdout");
+        run.err = contentOf(out.string() + ".stderr");
+        return run;
+    }
+
+    // Runs a Python script on the given file; answers what it prints.
+    static std::string python(const std::string& script, const fs::path& file) {
+        const fs::path scriptFile = root() / "check.py";
+        std::ofstream(scriptFile) << script;
+        const fs::path output = root() / "python.out";
+        const std::string command = "python3 " + quoted(scriptFile) + " " + quoted(file) + " " +
+                                    quoted(site()) + " >" + quoted(output) + " 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << contentOf(output); // NOLINT
+        return contentOf(output);
+    }
+
+    // The served file of each URL path, from the site's manifest.
+    static std::map<std::string, std::string> servedFiles() {
+        std::map<std::string, std::string> files;
+        for (const std::string& line : linesOf(python(R"(
+import json, sys
+for e in json.load(open(sys.argv[2] + '/manifest.json')):
+    print(e['path'] + '\t' + e['file'])
+)",
+                                                      site()))) {
+            const auto fields = fieldsOf(line);
+            files[fields.at(0)] = fields.at(1);
+        }
+        return files;
+    }
+
+    static std::string pathOfUrl(const std::string& url) {
+        return url.substr(url.find('/', url.find("://") + 3));
+    }
+
+    static inline std::unique_ptr<TempDir> s_dir;
+};
+
+const std::vector<std::pair<std::string, std::string>> kLargestFirst = {
+    {"huge.swf", "614400"}, {"big.swf", "204800"},  {"packed.swf", "51226"},
+    {"gz.swf", "30720"},    {"Intro.SWF", "20480"}, {"cross.swf", "12288"},
+    {"clip.swf", "5120"},   {"long.swf", "4096"},   {"tiny.swf", "1024"}};
+
+TEST_F(CliProgram, ListsEveryMovieLargestFirstWithTheServedBytes) {
+    const CliRun run = cli("list");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const auto lines = linesOf(run.out);
+    // The home holds a Chromium and a Firefox cache of the same pages.
+    ASSERT_EQ(lines.size(), 2 * kLargestFirst.size()) << run.out;
+    const auto served = servedFiles();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto fields = fieldsOf(lines[i]);
+        ASSERT_EQ(fields.size(), 5U) << lines[i];
+        EXPECT_EQ(fields[0], kLargestFirst[i / 2].first);
+        EXPECT_EQ(fields[1], kLargestFirst[i / 2].second);
+        EXPECT_EQ(fields[2], fields[0] == "cross.swf" ? "localhost:18473" : "127.0.0.1:18473");
+        EXPECT_EQ(contentOf(fields[4]), contentOf(site() / served.at(pathOfUrl(fields[3]))));
+    }
+    EXPECT_NE(run.out.find("\thttp://127.0.0.1:18473/swf/clip.swf?a=1\t"), std::string::npos);
+
+    // The JSON gives the same rows, plus the suggested name and the source.
+    const CliRun json = cli("list --json");
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    std::ofstream(root() / "list.json") << json.out;
+    EXPECT_EQ(python(R"(
+import json, sys
+for m in json.load(open(sys.argv[1])):
+    size = '-' if m['size'] is None else str(m['size'])
+    print('\t'.join([m['name'], size, m['host'], m['url'], m['localFile']]))
+)",
+                     root() / "list.json"),
+              run.out);
+    EXPECT_EQ(python(R"(
+import json, sys
+movies = json.load(open(sys.argv[1]))
+print(sorted({m['source']['family'] for m in movies}), movies[0]['suggestedName'],
+      sum(m['sniffed'] for m in movies))
+)",
+                     root() / "list.json"),
+              "['Chromium', 'Firefox'] huge.swf 0\n");
+}
+
+TEST_F(CliProgram, ReadsCachesOfOtherFolders) {
+    const CliRun sql = cli("list --cache " + quoted(root() / "home-sql"));
+    ASSERT_EQ(sql.exitCode, 0) << sql.err;
+    const auto lines = linesOf(sql.out);
+    ASSERT_EQ(lines.size(), kLargestFirst.size()) << sql.out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(fieldsOf(lines[i]).at(0), kLargestFirst[i].first);
+        // Bodies of other folders are copied out under the user's own cache folder.
+        EXPECT_EQ(fieldsOf(lines[i]).at(4).rfind((root() / "home/.cache/sarnika/").string(), 0),
+                  0U);
+    }
+    const CliRun two = cli("--cache " + quoted(root() / "home-sql") +
+                           " list --cache=" + quoted(root() / "home-blockfile"));
+    ASSERT_EQ(two.exitCode, 0) << two.err;
+    EXPECT_EQ(linesOf(two.out).size(), 2 * kLargestFirst.size());
+
+    const CliRun missing = cli("list --cache " + quoted(root() / "nowhere"));
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_NE(missing.err.find((root() / "nowhere").string() + ": no such file or folder"),
+              std::string::npos)
+        << missing.err;
+}
+
+TEST_F(CliProgram, SniffAddsMoviesFoundByTheirFirstBytes) {
+    const CliRun plain = cli("list");
+    const CliRun sniff = cli("--sniff list");
+    ASSERT_EQ(sniff.exitCode, 0) << sniff.err;
+    ASSERT_EQ(sniff.out.rfind(plain.out, 0), 0U);
+    std::vector<std::string> added;
+    for (const std::string& line : linesOf(sniff.out.substr(plain.out.size()))) {
+        added.push_back(fieldsOf(line).at(3).substr(std::string("http://127.0.0.1:18473").size()));
+    }
+    EXPECT_EQ(added,
+              (std::vector<std::string>{"/play/movie7", "/play/movie7", "/dl?id=9", "/dl?id=9"}));
+}
+
+TEST_F(CliProgram, SaveAllTwiceKeepsEveryEarlierFile) {
+    const fs::path folder = root() / "saved" / "new";
+    const CliRun first = cli("save-all " + quoted(folder));
+    ASSERT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_NE(first.out.find("18 movie(s) saved"), std::string::npos) << first.out;
+    for (const auto& [name, size] : kLargestFirst) {
+        const std::string original = contentOf(site() / name);
+        EXPECT_EQ(contentOf(folder / (name + ".swf")), original) << name;
+        EXPECT_EQ(contentOf(folder / (name + "-1.swf")), original) << name;
+    }
+    const auto before = snapshot(folder);
+    ASSERT_EQ(before.size(), 18U);
+
+    const CliRun second = cli("save-all " + quoted(folder));
+    ASSERT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_NE(
+        second.out.find(folder.string() + "/huge.swf-2.swf\thttp://127.0.0.1:18473/swf/huge.swf"),
+        std::string::npos);
+    auto after = snapshot(folder);
+    EXPECT_EQ(after.size(), 36U);
+    for (const auto& [file, state] : before) {
+        EXPECT_EQ(after[file], state) << file;
+    }
+    EXPECT_EQ(contentOf(folder / "tiny.swf-3.swf"), contentOf(site() / "tiny.swf"));
+}
+
+TEST_F(CliProgram, KeepPathsWithManifest) {
+    const fs::path folder = root() / "kept";
+    const fs::path manifest = root() / "manifest.jsonl";
+    const CliRun run =
+        cli("--sniff save-all " + quoted(folder) + " --keep-paths --manifest " + quoted(manifest));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    for (const char* file : {"127.0.0.1_18473/swf/huge.swf", "127.0.0.1_18473/swf/huge-1.swf",
+                             "127.0.0.1_18473/swf/Intro-1.SWF", "localhost_18473/swf/cross.swf",
+                             "127.0.0.1_18473/play/movie7.swf", "127.0.0.1_18473/dl-1.swf"}) {
+        EXPECT_TRUE(fs::is_regular_file(folder / file)) << file;
+    }
+    EXPECT_EQ(contentOf(folder / "127.0.0.1_18473/dl.swf"), contentOf(site() / "dl9.bin"));
+    // Every line names a saved file with its size and hash, the query, the cache and the times.
+    EXPECT_EQ(python(R"(
+import hashlib, json, sys
+served = {e['path']: e for e in json.load(open(sys.argv[2] + '/manifest.json'))}
+lines = [json.loads(l) for l in open(sys.argv[1])]
+for m in lines:
+    data = open(m['saved'], 'rb').read()
+    path = m['url'].split('18473', 1)[1]
+    assert m['size'] == len(data) == served[path]['size'], m
+    assert m['sha256'] == hashlib.sha256(data).hexdigest() == served[path]['sha256'], m
+    assert m['query'] == (path.split('?', 1)[1] if '?' in path else None), m
+    assert m['source']['family'] in ('Chromium', 'Firefox') and m['source']['folder'], m
+    assert m['lastModified'] == '2024-01-01T00:00:00Z', m
+    assert m['lastAccess'].startswith('20') and m['lastAccess'].endswith('Z'), m
+print(len(lines), sum(m['expires'] is None for m in lines) > 0)
+)",
+                     manifest),
+              "22 True\n");
+}
+
+TEST_F(CliProgram, ExitCodesForBadArgumentsFoldersAndFailedCopies) {
+    const CliRun bad = cli("list --bogus");
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_NE(bad.err.find("unknown option --bogus"), std::string::npos);
+    EXPECT_EQ(cli("").exitCode, 2);
+    const CliRun help = cli("--help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("save-all DIR"), std::string::npos);
+    EXPECT_EQ(cli("--version").out.rfind("sarnika-cli ", 0), 0U);
+
+    std::ofstream(root() / "plain-file") << "x";
+    const CliRun underFile = cli("save-all " + quoted(root() / "plain-file" / "dir"));
+    EXPECT_EQ(underFile.exitCode, 2);
+    EXPECT_NE(underFile.err.find("cannot make the folder"), std::string::npos) << underFile.err;
+    EXPECT_EQ(underFile.out, "");
+
+    // A folder where a movie's file would go makes those copies fail, not the others.
+    const fs::path folder = root() / "blocked";
+    fs::create_directories(folder / "huge.swf.swf");
+    const CliRun blocked = cli("save-all " + quoted(folder));
+    EXPECT_EQ(blocked.exitCode, 1);
+    EXPECT_NE(blocked.err.find("cannot save http://127.0.0.1:18473/swf/huge.swf: "),
+              std::string::npos)
+        << blocked.err;
+    EXPECT_NE(blocked.err.find("2 movie(s) could not be saved"), std::string::npos);
+    EXPECT_NE(blocked.out.find("16 movie(s) saved"), std::string::npos) << blocked.out;
+}
+
+} // namespace

@@ -1,0 +1,151 @@
+#include "cli/JsonWriter.h"
+
+#include <array>
+
+namespace sarnika::cli {
+namespace {
+
+// Length of the well-formed UTF-8 sequence at the start of `text`, 0 when it is not one
+// (overlong forms, surrogates and code points above U+10FFFF included).
+std::size_t utf8SequenceLength(std::string_view text) {
+    const auto byte = [&text](std::size_t i) {
+        return static_cast<unsigned char>(text[i]);
+    };
+    const unsigned char lead = byte(0);
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() < length || byte(1) < low || byte(1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+void appendEscaped(std::string& out, unsigned char c) {
+    static constexpr std::array<char, 16> kHex = {'0', '1', '2', '3', '4', '5', '6', '7',
+                                                  '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'};
+    switch (c) {
+    case '"':
+        out += "\\\"";
+        return;
+    case '\\':
+        out += "\\\\";
+        return;
+    case '\b':
+        out += "\\b";
+        return;
+    case '\f':
+        out += "\\f";
+        return;
+    case '\n':
+        out += "\\n";
+        return;
+    case '\r':
+        out += "\\r";
+        return;
+    case '\t':
+        out += "\\t";
+        return;
+    default:
+        break;
+    }
+    out += "\\u00";
+    out += kHex[c >> 4U];
+    out += kHex[c & 0x0FU];
+}
+
+} // namespace
+
+void appendJsonString(std::string& out, std::string_view text) {
+    out += '"';
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == '"' || c == '\\' || c == 0x7F) {
+            appendEscaped(out, c);
+            ++i;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+            ++i;
+        } else if (const std::size_t length = utf8SequenceLength(text.substr(i)); length > 0) {
+            out.append(text.substr(i, length));
+            i += length;
+        } else {
+            out += "\\ufffd";
+            ++i;
+        }
+    }
+    out += '"';
+}
+
+std::string jsonString(std::string_view text) {
+    std::string out;
+    appendJsonString(out, text);
+    return out;
+}
+
+void JsonObject::key(std::string_view name) {
+    if (m_text.size() > 1) {
+        m_text += ',';
+    }
+    appendJsonString(m_text, name);
+    m_text += ':';
+}
+
+JsonObject& JsonObject::add(std::string_view name, std::string_view value) {
+    key(name);
+    appendJsonString(m_text, value);
+    return *this;
+}
+
+JsonObject& JsonObject::add(std::string_view name, std::int64_t value) {
+    key(name);
+    m_text += std::to_string(value);
+    return *this;
+}
+
+JsonObject& JsonObject::add(std::string_view name, bool value) {
+    key(name);
+    m_text += value ? "true" : "false";
+    return *this;
+}
+
+JsonObject& JsonObject::addOrNull(std::string_view name, const std::optional<std::string>& value) {
+    if (!value) {
+        return addRaw(name, "null");
+    }
+    return add(name, std::string_view(*value));
+}
+
+JsonObject& JsonObject::addOrNull(std::string_view name,
+                                  const std::optional<std::uint64_t>& value) {
+    key(name);
+    m_text += value ? std::to_string(*value) : "null";
+    return *this;
+}
+
+JsonObject& JsonObject::addRaw(std::string_view name, std::string_view json) {
+    key(name);
+    m_text += json;
+    return *this;
+}
+
+} // namespace sarnika::cli

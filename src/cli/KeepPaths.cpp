@@ -1,0 +1,179 @@
+#include "cli/KeepPaths.h"
+
+#include <algorithm>
+#include <array>
+
+#include "cache/Text.h"
+
+namespace sarnika::cli {
+namespace {
+
+// Leaves room for "-<counter>.swf" below the 255 bytes file systems allow for a name.
+constexpr std::size_t kMaxPartBytes = 200;
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::string percentDecoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+bool isReserved(unsigned char c) {
+    static constexpr std::string_view kReserved = "<>:\"/\\|?*";
+    return c < 0x20 || c == 0x7F || kReserved.find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+bool isDeviceName(std::string_view part) {
+    static constexpr std::array<std::string_view, 22> kDevices = {
+        "con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4", "com5", "com6", "com7",
+        "com8", "com9", "lpt1", "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
+    // Windows reserves the names with any extension too.
+    const std::string base = lowerCaseAscii(part.substr(0, part.find('.')));
+    return std::find(kDevices.begin(), kDevices.end(), base) != kDevices.end();
+}
+
+struct UrlParts {
+    std::string host;
+    std::string path;
+    std::string query;
+};
+
+UrlParts splitUrl(std::string_view url) {
+    UrlParts parts;
+    url = url.substr(0, url.find('#'));
+    if (const std::size_t question = url.find('?'); question != std::string_view::npos) {
+        parts.query = std::string(url.substr(question + 1));
+        url = url.substr(0, question);
+    }
+    const std::size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos) {
+        parts.path = std::string(url);
+        return parts;
+    }
+    std::string_view rest = url.substr(scheme + 3);
+    const std::size_t slash = rest.find('/');
+    std::string_view authority = rest.substr(0, slash);
+    parts.path = slash == std::string_view::npos ? std::string() : std::string(rest.substr(slash));
+    // User names and passwords do not belong in a folder name.
+    if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+        authority = authority.substr(at + 1);
+    }
+    std::string host = lowerCaseAscii(authority);
+    const std::size_t colon = host.rfind(':');
+    if (colon != std::string::npos && host.find(']', colon) == std::string::npos) {
+        const std::string port = host.substr(colon + 1);
+        host.erase(colon);
+        if (!port.empty()) {
+            host += "_" + port;
+        }
+    }
+    parts.host = host;
+    return parts;
+}
+
+} // namespace
+
+std::string safePathPart(std::string_view part) {
+    std::string safe;
+    for (const char c : part) {
+        safe += isReserved(static_cast<unsigned char>(c)) ? '_' : c;
+    }
+    if (safe.size() > kMaxPartBytes) {
+        std::size_t cut = kMaxPartBytes;
+        // Never cut a UTF-8 sequence in two.
+        while (cut > 0 && (static_cast<unsigned char>(safe[cut]) & 0xC0U) == 0x80U) {
+            --cut;
+        }
+        safe.resize(cut);
+    }
+    for (auto it = safe.rbegin(); it != safe.rend() && (*it == '.' || *it == ' '); ++it) {
+        *it = '_';
+    }
+    if (safe.empty()) {
+        return "_";
+    }
+    if (isDeviceName(safe)) {
+        safe.insert(0, "_");
+    }
+    return safe;
+}
+
+std::filesystem::path KeptPath::folder() const {
+    std::filesystem::path path;
+    for (const std::string& part : folders) {
+        path /= part;
+    }
+    return path;
+}
+
+std::string KeptPath::fileName(unsigned counter) const {
+    std::string name = stem;
+    if (counter > 0) {
+        name += "-" + std::to_string(counter);
+    }
+    return name + "." + extension;
+}
+
+KeptPath keptPathOf(std::string_view url) {
+    const UrlParts parts = splitUrl(url);
+    KeptPath kept;
+    kept.query = parts.query;
+    kept.folders.push_back(parts.host.empty() ? std::string("no-host") : safePathPart(parts.host));
+    // Dot segments resolve as a browser resolves them and never climb above the host.
+    std::vector<std::string> segments;
+    bool endsInFolder = true;
+    std::size_t start = 0;
+    while (start <= parts.path.size()) {
+        const std::size_t end = std::min(parts.path.find('/', start), parts.path.size());
+        const std::string segment = percentDecoded(parts.path.substr(start, end - start));
+        start = end + 1;
+        endsInFolder = segment.empty() || segment == "." || segment == "..";
+        if (segment == "..") {
+            if (!segments.empty()) {
+                segments.pop_back();
+            }
+        } else if (!endsInFolder) {
+            segments.push_back(segment);
+        }
+    }
+    std::string name = "index";
+    if (!endsInFolder && !segments.empty()) {
+        name = segments.back();
+        segments.pop_back();
+    }
+    for (const std::string& segment : segments) {
+        kept.folders.push_back(safePathPart(segment));
+    }
+    name = safePathPart(name);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0 && lowerCaseAscii(name.substr(dot)) == ".swf") {
+        kept.stem = name.substr(0, dot);
+        kept.extension = name.substr(dot + 1);
+    } else {
+        kept.stem = name;
+        kept.extension = "swf";
+    }
+    return kept;
+}
+
+} // namespace sarnika::cli

@@ -1,0 +1,129 @@
+#include "cli/MovieSaver.h"
+
+#include <cerrno>
+#include <system_error>
+
+#include <unistd.h>
+
+#include "cli/Manifest.h"
+#include "cli/Sha256.h"
+
+namespace sarnika::cli {
+namespace fs = std::filesystem;
+namespace {
+
+// Far more than any real folder holds of one name; it only stops a run on a broken file system.
+constexpr unsigned kMaxCounter = 100'000;
+
+// The saved file's entry in the manifest; the file is read back for its hash.
+Result<SavedFile> savedFileOf(const fs::path& target, const std::string& url) {
+    SavedFile saved;
+    saved.path = target.string();
+    saved.query = keptPathOf(url).query;
+    std::error_code error;
+    saved.size = fs::file_size(target, error);
+    if (error) {
+        return makeError(Error::Code::Unreadable, saved.path + ": " + error.message());
+    }
+    auto hash = sha256OfFile(target);
+    if (!hash) {
+        return hash.error();
+    }
+    saved.sha256 = std::move(hash.value());
+    return saved;
+}
+
+// The flat save of one movie, with the rules and names of "Save all...".
+Result<fs::path> saveFlat(const MovieRow& row, const fs::path& folder, FileCopier& copier) {
+    const SaveAllResult result =
+        SaveAll(folder.string(), {row.localFile}, {row.suggestedName}, copier);
+    if (result.saved == 1 && result.savedMovies.size() == 1) {
+        return fs::path(result.savedMovies.front().target);
+    }
+    if (result.failed > 0) {
+        return makeError(Error::Code::WriteFailed, result.firstFailure);
+    }
+    return makeError(Error::Code::Exists, "no free file name for " + row.suggestedName);
+}
+
+} // namespace
+
+Status prepareFolder(const fs::path& folder) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (!fs::is_directory(folder)) {
+        return makeError(Error::Code::WriteFailed,
+                         "cannot make the folder " + folder.string() + ": " +
+                             (error ? error.message() : std::string("a file of that name exists")));
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        const std::error_code reason(errno, std::generic_category());
+        return makeError(Error::Code::WriteFailed, "cannot write into the folder " +
+                                                       folder.string() + ": " + reason.message());
+    }
+    return {};
+}
+
+Result<fs::path> saveKeepingPath(const std::string& localFile, const KeptPath& kept,
+                                 const fs::path& folder, FileCopier& copier) {
+    const fs::path target = folder / kept.folder();
+    std::error_code error;
+    fs::create_directories(target, error);
+    if (!fs::is_directory(target)) {
+        return makeError(Error::Code::WriteFailed,
+                         "cannot make the folder " + target.string() + ": " +
+                             (error ? error.message() : std::string("a file of that name exists")));
+    }
+    for (unsigned counter = 0; counter <= kMaxCounter; ++counter) {
+        const fs::path candidate = target / kept.fileName(counter);
+        if (fs::exists(fs::symlink_status(candidate, error))) {
+            continue;
+        }
+        const Status copied = copier.copyExclusive(localFile, candidate.string());
+        if (copied) {
+            return candidate;
+        }
+        if (copied.error().code != Error::Code::Exists) {
+            return copied.error();
+        }
+    }
+    return makeError(Error::Code::Exists, "no free file name in " + target.string());
+}
+
+SaveSummary saveMovies(const std::vector<MovieRow>& rows, const fs::path& folder, bool keepPaths,
+                       FileCopier& copier, Progress& progress, std::ostream& out, std::ostream& err,
+                       std::ostream* manifest) {
+    SaveSummary summary;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const MovieRow& row = rows[i];
+        progress.show("Saving " + std::to_string(i + 1) + "/" + std::to_string(rows.size()) + ": " +
+                      row.displayName);
+        Result<fs::path> saved =
+            row.localFile.empty()
+                ? Result<fs::path>(makeError(Error::Code::NotFound, "the cache holds no file"))
+            : keepPaths ? saveKeepingPath(row.localFile, keptPathOf(row.url), folder, copier)
+                        : saveFlat(row, folder, copier);
+        if (!saved) {
+            ++summary.failed;
+            progress.clear();
+            err << "sarnika-cli: cannot save " << row.url << ": " << saved.error().message << "\n";
+            continue;
+        }
+        ++summary.saved;
+        progress.clear();
+        out << saved->string() << '\t' << row.url << "\n";
+        if (manifest != nullptr) {
+            auto file = savedFileOf(saved.value(), row.url);
+            if (!file) {
+                err << "sarnika-cli: manifest: " << file.error().message << "\n";
+                ++summary.failed;
+                continue;
+            }
+            *manifest << manifestLine(row, file.value()) << "\n";
+        }
+    }
+    progress.clear();
+    return summary;
+}
+
+} // namespace sarnika::cli

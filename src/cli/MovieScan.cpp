@@ -1,0 +1,133 @@
+#include "cli/MovieScan.h"
+
+#include <filesystem>
+#include <fstream>
+#include <unordered_map>
+
+#include "cache/Text.h"
+#include "cache/sources/LocalNames.h"
+#include "cli/JsonWriter.h"
+#include "movies/MovieList.h"
+
+namespace sarnika::cli {
+namespace {
+
+std::string printable(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            c = '?';
+        }
+    }
+    return out;
+}
+
+std::string entryKey(const std::string& localFile, const std::string& url) {
+    return localFile + '\n' + url;
+}
+
+MovieRow rowOf(const std::string& localFile, const std::string& url, bool sniffed) {
+    MovieRow row;
+    row.displayName = DisplayName(url);
+    row.suggestedName = SuggestedName(url);
+    row.host = HostFromUrl(url);
+    row.url = url;
+    row.localFile = localFile;
+    row.sniffed = sniffed;
+    std::error_code error;
+    if (!localFile.empty() && std::filesystem::is_regular_file(localFile, error)) {
+        const std::uintmax_t size = std::filesystem::file_size(localFile, error);
+        if (!error) {
+            row.size = size;
+        }
+    }
+    return row;
+}
+
+} // namespace
+
+MovieScan::MovieScan(UrlCachePort& cache, SourceLookup lookup)
+    : m_analyzer(cache, m_utc), m_lookup(std::move(lookup)) {}
+
+std::vector<MovieRow> MovieScan::run(bool sniff, const std::function<void(std::size_t)>& tick) {
+    std::size_t seen = 0;
+    if (tick) {
+        m_analyzer.Cache().SetOnEntry([this, &seen, &tick](TIECache& sender, bool& cancel) {
+            m_analyzer.EntryFound(sender, cancel);
+            tick(++seen);
+        });
+    }
+    m_analyzer.Rescan();
+    m_analyzer.SortMultimediaBySize();
+    MovieList movies;
+    movies.LoadFromText(m_analyzer.GetFlashMovies());
+
+    std::unordered_map<std::string, const TEntryInfo*> entries;
+    for (const auto& entry : m_analyzer.MultimediaEntries()) {
+        entries.emplace(entryKey(entry->LocalFileName, entry->SourceUrlName), entry.get());
+    }
+    std::vector<MovieRow> rows;
+    for (std::size_t i = 0; i < movies.MovieCount(); ++i) {
+        rows.push_back(rowOf(movies.CacheFile(i), movies.Url(i), false));
+    }
+    if (sniff) {
+        for (const auto& entry : m_analyzer.MultimediaEntries()) {
+            if (lowerCaseAscii(entry->SourceUrlName).find(".swf") == std::string::npos &&
+                hasSwfSignature(entry->LocalFileName)) {
+                rows.push_back(rowOf(entry->LocalFileName, entry->SourceUrlName, true));
+            }
+        }
+    }
+    for (MovieRow& row : rows) {
+        if (const auto found = entries.find(entryKey(row.localFile, row.url));
+            found != entries.end()) {
+            row.entry = found->second;
+        }
+        if (m_lookup) {
+            row.source = m_lookup(row.localFile);
+        }
+    }
+    return rows;
+}
+
+bool hasSwfSignature(const std::string& file) {
+    if (file.empty()) {
+        return false;
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::string head(8, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    return sources::extensionOfSignature(head) == "swf";
+}
+
+std::string listLine(const MovieRow& row) {
+    return printable(row.displayName) + '\t' + (row.size ? std::to_string(*row.size) : "-") + '\t' +
+           printable(row.host) + '\t' + printable(row.url) + '\t' + printable(row.localFile);
+}
+
+std::string jsonOf(const std::optional<sources::SourceDescription>& source) {
+    if (!source) {
+        return "null";
+    }
+    return JsonObject()
+        .add("family", source->family)
+        .add("profile", source->profile)
+        .add("folder", source->folder)
+        .text();
+}
+
+std::string jsonOf(const MovieRow& row) {
+    return JsonObject()
+        .add("name", row.displayName)
+        .addOrNull("size", row.size)
+        .add("host", row.host)
+        .add("url", row.url)
+        .add("localFile", row.localFile)
+        .add("suggestedName", row.suggestedName)
+        .add("sniffed", row.sniffed)
+        .addRaw("source", jsonOf(row.source))
+        .text();
+}
+
+} // namespace sarnika::cli

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cache/CacheAnalyzer.h"
+#include "cache/sources/Discovery.h"
+
+namespace sarnika::cli {
+
+// One listed movie, with what the list and the save commands show of it.
+struct MovieRow {
+    std::string displayName;
+    std::string suggestedName;
+    std::string host;
+    std::string url;
+    std::string localFile;
+    std::optional<std::uint64_t> size; // empty when the local file is gone
+    bool sniffed = false;              // found by its first bytes, not by its URL
+    std::optional<sources::SourceDescription> source;
+    const TEntryInfo* entry = nullptr; // owned by the scan that made the row
+};
+
+// The cache a local file came from, when the cache port can tell.
+using SourceLookup =
+    std::function<std::optional<sources::SourceDescription>(const std::string& localFile)>;
+
+// Scans a cache exactly as the window does and turns the Flash movie query into rows. Entry
+// times are taken in UTC.
+class MovieScan {
+public:
+    MovieScan(UrlCachePort& cache, SourceLookup lookup);
+
+    // Calls `tick` with the number of entries seen so far, during the scan.
+    std::vector<MovieRow> run(bool sniff, const std::function<void(std::size_t)>& tick);
+
+private:
+    UtcLocalTime m_utc;
+    TCacheAnalyzer m_analyzer;
+    SourceLookup m_lookup;
+};
+
+// Whether a file starts with a Flash movie's signature.
+bool hasSwfSignature(const std::string& file);
+
+// The text line of a row: fields separated by tabs, control characters shown as "?".
+std::string listLine(const MovieRow& row);
+// The JSON object of a row.
+std::string jsonOf(const MovieRow& row);
+std::string jsonOf(const std::optional<sources::SourceDescription>& source);
+
+} // namespace sarnika::cli
