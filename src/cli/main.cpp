@@ -5,6 +5,8 @@
 #include <iostream>
 #include <set>
 
+#include <unistd.h>
+
 #include "app/SaveMovies.h"
 #include "cache/IECache.h"
 #include "cache/sources/BrowserCacheLayer.h"
@@ -157,6 +159,10 @@ int run(const CliOptions& options) {
             return sarnika::sources::describeSource(*source);
         });
     const std::vector<MovieRow> rows = scanMovies(layer, scan, options.sniff);
+    if (rows.empty() && isatty(STDERR_FILENO) != 0) {
+        // A terminal user gets told; scripts see an empty list and exit code 0.
+        std::cerr << "No cached Flash movies were found.\n";
+    }
     if (options.command == Command::List) {
         printList(rows, options.json);
         return std::cout.flush() ? kExitOk : kExitCopyFailed;
