@@ -1,7 +1,6 @@
 #include "gui/EmbeddedWB.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -43,23 +42,15 @@ QString jsString(const QUrl& url) {
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
 
-// Keeps the preview on its own page: a link the user clicks (the player's help and report links)
-// opens in the user's browser, and no movie or link can replace the page.
+// Keeps the preview on the page it was given: links in the player's panels and movies that
+// open URLs in the same window would otherwise replace the player with another document.
 class PreviewPage : public QWebEnginePage {
 public:
     using QWebEnginePage::QWebEnginePage;
 
 protected:
-    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
-        if (!isMainFrame || type == NavigationTypeTyped) {
-            return true;
-        }
-        const QString scheme = url.scheme();
-        if (type == NavigationTypeLinkClicked &&
-            (scheme == QLatin1String("https") || scheme == QLatin1String("http"))) {
-            QDesktopServices::openUrl(url);
-        }
-        return false;
+    bool acceptNavigationRequest(const QUrl&, NavigationType type, bool) override {
+        return type == NavigationTypeTyped;
     }
 };
 
@@ -100,7 +91,7 @@ TEmbeddedWB::~TEmbeddedWB() {
 }
 
 QString TEmbeddedWB::defaultPlayerDir() {
-    const QString fromEnvironment = qEnvironmentVariable("SARNIKA_RUFFLE_DIR");
+    QString fromEnvironment = qEnvironmentVariable("SARNIKA_RUFFLE_DIR");
     if (!fromEnvironment.isEmpty()) {
         return fromEnvironment;
     }

@@ -1,7 +1,6 @@
-#include "gui/EmbeddedWB.h"
+#include "gui/EmbeddedWB.test.h"
 
 #include <csignal>
-#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -21,8 +20,10 @@
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include "gui/EmbeddedWB.h"
 #include "gui/WebEngineSetup.h"
 
 using sarnika::PreviewError;
@@ -67,8 +68,8 @@ public:
             throw std::runtime_error("Xvfb did not start (is the xvfb package installed?)");
         }
         const std::string display = ":" + number;
-        setenv("DISPLAY", display.c_str(), 1);
-        std::printf("Started Xvfb on %s\n", display.c_str());
+        qputenv("DISPLAY", QByteArray::fromStdString(display));
+        qInfo("Started Xvfb on %s", display.c_str());
     }
 
 private:
@@ -123,36 +124,13 @@ QVariant evaluate(QWebEnginePage* page, const QString& script) {
 
 } // namespace
 
-class TestEmbeddedWB : public QObject {
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void showsMoviesAndSwitchesWithLoad();
-    void survivesBrokenMovies();
-    void refusesWhatItCannotShow();
-    void pausesWhileHidden();
-    void keysReachTheMovieFirst();
-
-private:
-    QString makeMovie(const QString& name, const QString& colour);
-
-    QTemporaryDir m_dir;
-    QString m_green;
-    QString m_blue;
-    QString m_orange;
-};
-
 QString TestEmbeddedWB::makeMovie(const QString& name, const QString& colour) {
-    const QString path = m_dir.filePath(name);
+    QString path = m_dir.filePath(name);
     const int status = QProcess::execute(
         QStringLiteral("python3"), {QStringLiteral(SARNIKA_MAKE_SWF), path, QStringLiteral("--bg"),
                                     colour, QStringLiteral("--color"), colour,
                                     QStringLiteral("--rect"), QStringLiteral("0,0,550,400")});
-    if (status != 0 || !QFile::exists(path)) {
-        QTest::qFail("make_swf.py failed", __FILE__, __LINE__);
-    }
-    return path;
+    return status == 0 && QFile::exists(path) ? path : QString();
 }
 
 void TestEmbeddedWB::initTestCase() {
@@ -160,6 +138,7 @@ void TestEmbeddedWB::initTestCase() {
     m_green = makeMovie(QStringLiteral("green movie.swf"), QStringLiteral("20c040"));
     m_blue = makeMovie(QStringLiteral("blue.swf"), QStringLiteral("2040e0"));
     m_orange = makeMovie(QStringLiteral("orange's [1].swf"), QStringLiteral("f08020"));
+    QVERIFY2(!m_green.isEmpty() && !m_blue.isEmpty() && !m_orange.isEmpty(), "make_swf.py failed");
     QVERIFY(QFile::exists(TEmbeddedWB::defaultPlayerDir() + QStringLiteral("/ruffle.js")));
 }
 
@@ -173,7 +152,7 @@ void TestEmbeddedWB::showsMoviesAndSwitchesWithLoad() {
     timer.start();
     preview.Navigate(m_green);
     QTRY_VERIFY_WITH_TIMEOUT(near(centreColour(preview), QColor(0x20, 0xc0, 0x40)), 20000);
-    std::printf("First frame %lld ms after Navigate\n", static_cast<long long>(timer.elapsed()));
+    qInfo("First frame %lld ms after Navigate", static_cast<long long>(timer.elapsed()));
 
     // The second movie reuses the page: the player's load(), not a new document.
     bool reloaded = false;
@@ -181,15 +160,15 @@ void TestEmbeddedWB::showsMoviesAndSwitchesWithLoad() {
     timer.restart();
     preview.Navigate(m_blue);
     QTRY_VERIFY_WITH_TIMEOUT(near(centreColour(preview), QColor(0x20, 0x40, 0xe0)), 20000);
-    std::printf("Switch to the next movie: %lld ms\n", static_cast<long long>(timer.elapsed()));
+    qInfo("Switch to the next movie: %lld ms", static_cast<long long>(timer.elapsed()));
     QVERIFY(!reloaded);
     QCOMPARE(preview.currentMovie(), QUrl::fromLocalFile(m_blue));
 
     // Quotes, brackets and spaces in the path survive the trip into the page.
     preview.Navigate(m_orange);
     QTRY_VERIFY_WITH_TIMEOUT(near(centreColour(preview), QColor(0xf0, 0x80, 0x20)), 20000);
-    std::printf("Process tree with a movie playing: %.0f MiB (PSS)\n",
-                processTreeMiB(QCoreApplication::applicationPid()));
+    qInfo("Process tree with a movie playing: %.0f MiB (PSS)",
+          processTreeMiB(QCoreApplication::applicationPid()));
 }
 
 void TestEmbeddedWB::survivesBrokenMovies() {
@@ -212,6 +191,12 @@ void TestEmbeddedWB::survivesBrokenMovies() {
     QVERIFY(!near(centreColour(preview), QColor(0x20, 0xc0, 0x40)));
     preview.Navigate(empty);
     QTest::qWait(500);
+    // Links in the player's error panel, and scripts, cannot take the page away.
+    QWebEnginePage* page = preview.view()->page();
+    evaluate(page, QStringLiteral("for (const a of sarnika.player.shadowRoot.querySelectorAll("
+                                  "'#panic a')) { a.click(); } location.href = 'file:///';"));
+    QTest::qWait(500);
+    QCOMPARE(evaluate(page, QStringLiteral("typeof sarnika")).toString(), QStringLiteral("object"));
     // The player shows its own error and takes the next movie as usual.
     preview.Navigate(m_green);
     QTRY_VERIFY_WITH_TIMEOUT(near(centreColour(preview), QColor(0x20, 0xc0, 0x40)), 20000);
@@ -238,6 +223,34 @@ void TestEmbeddedWB::refusesWhatItCannotShow() {
         QVERIFY(QString::fromUtf8(error.what()).contains(QStringLiteral("npm ci")));
     }
     QVERIFY(preview.currentMovie().isEmpty());
+}
+
+void TestEmbeddedWB::optionsReachViewAndPlayer() {
+    TEmbeddedWB preview;
+    preview.resize(400, 300);
+    preview.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&preview));
+    QWebEngineSettings* settings = preview.view()->page()->settings();
+    QVERIFY(settings->testAttribute(QWebEngineSettings::AutoLoadImages));
+    QVERIFY(!settings->testAttribute(QWebEngineSettings::PlaybackRequiresUserGesture));
+    QVERIFY(settings->testAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls));
+    QCOMPARE(preview.view()->contextMenuPolicy(), Qt::NoContextMenu);
+
+    const auto loadedConfig = [&] {
+        return evaluate(preview.view()->page(),
+                        QStringLiteral("(() => { const c = sarnika.player.ruffle().loadedConfig; "
+                                       "return c ? [c.allowScriptAccess, c.autoplay, c.letterbox, "
+                                       "c.unmuteOverlay, c.splashScreen].join() : ''; })()"))
+            .toString();
+    };
+    preview.Navigate(m_green);
+    QTRY_COMPARE_WITH_TIMEOUT(loadedConfig(), QStringLiteral("true,on,on,hidden,false"), 20000);
+
+    preview.setDownloadOptions({sarnika::TDownloadControlOption::DLCTL_NO_SCRIPTS});
+    QVERIFY(!settings->testAttribute(QWebEngineSettings::AutoLoadImages));
+    QVERIFY(settings->testAttribute(QWebEngineSettings::PlaybackRequiresUserGesture));
+    preview.Navigate(m_blue);
+    QTRY_COMPARE_WITH_TIMEOUT(loadedConfig(), QStringLiteral("false,on,on,hidden,false"), 20000);
 }
 
 void TestEmbeddedWB::pausesWhileHidden() {
@@ -324,17 +337,15 @@ int main(int argc, char** argv) {
             xserver.start();
         }
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s\n", error.what());
+        qCritical("%s", error.what());
         return 1;
     }
     // The web view needs a real X server; an inherited offscreen platform would not paint it.
     qputenv("QT_QPA_PLATFORM", "xcb");
     if (sarnika::prepareWebEngine()) {
-        std::printf("Running as root: QTWEBENGINE_DISABLE_SANDBOX=1\n");
+        qInfo("Running as root: QTWEBENGINE_DISABLE_SANDBOX=1");
     }
     QApplication app(argc, argv);
     TestEmbeddedWB test;
     return QTest::qExec(&test, argc, argv);
 }
-
-#include "EmbeddedWB.test.moc"

@@ -1,6 +1,6 @@
 // sarnika-preview-check MOVIE.swf [SECONDS]: shows one movie in the preview pane, for trying
 // the player on a machine (and for screenshots); quits after SECONDS when given.
-#include <cstdio>
+#include <iostream>
 
 #include <QApplication>
 #include <QTimer>
@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList arguments = QApplication::arguments();
     if (arguments.size() < 2) {
-        std::fprintf(stderr, "usage: sarnika-preview-check MOVIE.swf [SECONDS]\n");
+        std::cerr << "usage: sarnika-preview-check MOVIE.swf [SECONDS]\n";
         return 2;
     }
     sarnika::TEmbeddedWB preview;
@@ -23,11 +23,13 @@ int main(int argc, char** argv) {
     try {
         preview.Navigate(arguments.at(1));
     } catch (const sarnika::PreviewError& error) {
-        std::fprintf(stderr, "%s\n", error.what());
+        std::cerr << error.what() << '\n';
         return 1;
     }
+    QTimer quit;
+    QObject::connect(&quit, &QTimer::timeout, &app, &QApplication::quit);
     if (arguments.size() > 2) {
-        QTimer::singleShot(arguments.at(2).toInt() * 1000, &app, &QApplication::quit);
+        quit.start(arguments.at(2).toInt() * 1000);
     }
     return QApplication::exec();
 }
