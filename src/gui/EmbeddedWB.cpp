@@ -161,9 +161,8 @@ void TEmbeddedWB::Navigate(const QString& localPath) {
     case PageState::None:
         m_pageMovie = m_movie;
         m_pageState = PageState::Loading;
-        m_page->setHtml(
-            pageHtml(m_movie),
-            QUrl::fromLocalFile(QFileInfo(player.absolutePath()).filePath() + QLatin1Char('/')));
+        m_page->setHtml(pageHtml(m_movie),
+                        QUrl::fromLocalFile(player.absolutePath() + QLatin1Char('/')));
         break;
     case PageState::Loading:
         // onLoadFinished switches to m_movie when the page is ready.
