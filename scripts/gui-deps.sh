@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what the window and its tests need on Debian 12 (run as root). Safe to run again.
+# Node.js 20 and npm come with the machine; Ruffle itself is installed by `npm ci`.
+set -euo pipefail
+
+packages=(
+    # Qt 6.4 Widgets, WebEngine (with its helper process) and Test
+    qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
+    libqt6webenginecore6-bin libgl-dev libglx-dev libgl1-mesa-dri
+    # a real X server for the window's tests, a window manager and screenshots
+    xvfb xauth openbox imagemagick
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

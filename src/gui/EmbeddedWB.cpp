@@ -1,0 +1,318 @@
+#include "gui/EmbeddedWB.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QKeyEvent>
+#include <QVBoxLayout>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+namespace sarnika {
+
+namespace {
+
+constexpr auto kPlayerScript = "ruffle.js";
+
+// The player's settings for every movie: start at once, no splash or unmute overlay, keep the
+// movie's aspect ratio, and no warnings about content it cannot emulate.
+QJsonObject playerConfig() {
+    return QJsonObject{
+        {QStringLiteral("autoplay"), QStringLiteral("on")},
+        {QStringLiteral("unmuteOverlay"), QStringLiteral("hidden")},
+        {QStringLiteral("splashScreen"), false},
+        {QStringLiteral("letterbox"), QStringLiteral("on")},
+        {QStringLiteral("warnOnUnsupportedContent"), false},
+    };
+}
+
+QString toJson(const QJsonObject& object) {
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+// A JavaScript string literal; the URL is percent-encoded, so it cannot end a script element.
+QString jsString(const QUrl& url) {
+    const QByteArray array =
+        QJsonDocument(QJsonArray{url.toString(QUrl::FullyEncoded)}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+// Keeps the preview on the page it was given: links in the player's panels and movies that
+// open URLs in the same window would otherwise replace the player with another document.
+class PreviewPage : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    bool acceptNavigationRequest(const QUrl&, NavigationType type, bool) override {
+        return type == NavigationTypeTyped;
+    }
+};
+
+} // namespace
+
+TEmbeddedWB::TEmbeddedWB(QWidget* parent)
+    : QWidget(parent), m_profile(new QWebEngineProfile(this)), m_view(new QWebEngineView(this)),
+      m_page(new PreviewPage(m_profile, m_view)), m_playerDir(defaultPlayerDir()) {
+    setObjectName(QStringLiteral("wbPreview"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+    setFocusProxy(m_view);
+
+    // A right click shows the player's own menu, never the browser's.
+    m_view->setContextMenuPolicy(Qt::NoContextMenu);
+    m_view->setPage(m_page);
+    m_view->installEventFilter(this);
+
+    QWebEngineSettings* settings = m_page->settings();
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+    applyOptions();
+
+    connect(m_page, &QWebEnginePage::loadFinished, this, &TEmbeddedWB::onLoadFinished);
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
+            [this] { m_pageState = PageState::None; });
+}
+
+TEmbeddedWB::~TEmbeddedWB() {
+    // The page must go before its profile, and no hide event may reach a dying page.
+    m_view->removeEventFilter(this);
+    disconnect(m_page, nullptr, this, nullptr);
+    m_pageState = PageState::None;
+    delete m_view;
+}
+
+QString TEmbeddedWB::defaultPlayerDir() {
+    QString fromEnvironment = qEnvironmentVariable("SARNIKA_RUFFLE_DIR");
+    if (!fromEnvironment.isEmpty()) {
+        return fromEnvironment;
+    }
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ruffle"));
+}
+
+void TEmbeddedWB::setPlayerDir(const QString& dir) {
+    if (dir != m_playerDir) {
+        m_playerDir = dir;
+        m_pageState = PageState::None;
+    }
+}
+
+void TEmbeddedWB::setDownloadOptions(TDownloadControlOptions options) {
+    m_downloadOptions = options;
+    applyOptions();
+}
+
+void TEmbeddedWB::setUserInterfaceOptions(TUserInterfaceOptions options) {
+    m_userInterfaceOptions = options;
+    applyOptions();
+}
+
+// What the view can honour: images, sound and video playing without a click, scroll bars.
+// Whether the movie may script the page is read at each load (see loadOptionsJson).
+void TEmbeddedWB::applyOptions() {
+    QWebEngineSettings* settings = m_page->settings();
+    settings->setAttribute(QWebEngineSettings::AutoLoadImages,
+                           m_downloadOptions.contains(TDownloadControlOption::DLCTL_DLIMAGES));
+    const bool mediaPlays = m_downloadOptions.contains(TDownloadControlOption::DLCTL_VIDEOS) ||
+                            m_downloadOptions.contains(TDownloadControlOption::DLCTL_BGSOUNDS);
+    settings->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, !mediaPlays);
+    settings->setAttribute(QWebEngineSettings::ShowScrollBars,
+                           !m_userInterfaceOptions.contains(TUserInterfaceOption::SCROLL_NO));
+}
+
+QString TEmbeddedWB::loadOptionsJson() const {
+    QJsonObject options = playerConfig();
+    options.insert(QStringLiteral("allowScriptAccess"),
+                   !m_downloadOptions.contains(TDownloadControlOption::DLCTL_NO_SCRIPTS));
+    return toJson(options);
+}
+
+void TEmbeddedWB::Navigate(const QString& localPath) {
+    const QFileInfo player(QDir(m_playerDir).filePath(QString::fromLatin1(kPlayerScript)));
+    if (!player.isFile()) {
+        throw PreviewError(
+            QStringLiteral("The Flash player is missing: %1 was not found. Run \"npm ci\" and "
+                           "build again, or set SARNIKA_RUFFLE_DIR.")
+                .arg(QDir::toNativeSeparators(player.absoluteFilePath()))
+                .toStdString());
+    }
+    const QFileInfo movie(localPath);
+    if (localPath.isEmpty() || !movie.isFile()) {
+        throw PreviewError(QStringLiteral("Cannot show \"%1\": the file does not exist.")
+                               .arg(QDir::toNativeSeparators(localPath))
+                               .toStdString());
+    }
+    if (!movie.isReadable()) {
+        throw PreviewError(QStringLiteral("Cannot show \"%1\": the file cannot be read.")
+                               .arg(QDir::toNativeSeparators(localPath))
+                               .toStdString());
+    }
+
+    m_movie = QUrl::fromLocalFile(movie.absoluteFilePath());
+    switch (m_pageState) {
+    case PageState::None:
+        m_pageMovie = m_movie;
+        m_pageState = PageState::Loading;
+        m_page->setHtml(pageHtml(m_movie),
+                        QUrl::fromLocalFile(player.absolutePath() + QLatin1Char('/')));
+        break;
+    case PageState::Loading:
+        // onLoadFinished switches to m_movie when the page is ready.
+        break;
+    case PageState::Ready:
+        m_page->runJavaScript(
+            QStringLiteral("sarnika.load(%1, %2)").arg(jsString(m_movie), loadOptionsJson()));
+        break;
+    }
+}
+
+void TEmbeddedWB::onLoadFinished(bool ok) {
+    if (m_pageState != PageState::Loading) {
+        return;
+    }
+    if (!ok) {
+        // The next Navigate builds the page again.
+        m_pageState = PageState::None;
+        return;
+    }
+    m_pageState = PageState::Ready;
+    if (m_movie != m_pageMovie) {
+        m_page->runJavaScript(
+            QStringLiteral("sarnika.load(%1, %2)").arg(jsString(m_movie), loadOptionsJson()));
+    }
+    if (!isVisible()) {
+        pausePlayer();
+    }
+}
+
+QString TEmbeddedWB::pageHtml(const QUrl& firstMovie) const {
+    // The host functions: load() keeps the page and its player; pause() remembers whether the
+    // movie was playing, so that a movie the user stopped stays stopped when shown again.
+    static const QString kTemplate = QStringLiteral(R"(<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>Preview</title>
+<style>
+html, body { margin: 0; width: 100%; height: 100%; overflow: hidden; background: #000; }
+ruffle-player { display: block; width: 100%; height: 100%; }
+</style>
+<script>
+window.RufflePlayer = window.RufflePlayer || {};
+window.RufflePlayer.config = %1;
+</script>
+<script src="%2"></script>
+</head><body>
+<script>
+"use strict";
+const sarnika = (() => {
+    const create = () => document.body.appendChild(window.RufflePlayer.newest().createPlayer());
+    let player = create();
+    let resumeOnShow = false;
+    return {
+        get player() { return player; },
+        load(url, options) {
+            // A player that met a broken movie keeps its error panel: the next movie gets a
+            // fresh player.
+            if (player.shadowRoot && player.shadowRoot.getElementById("panic")) {
+                player.remove();
+                player = create();
+            }
+            resumeOnShow = false;
+            player.ruffle().load(Object.assign({ url }, options)).catch(() => {});
+        },
+        pause() {
+            const api = player.ruffle();
+            resumeOnShow = resumeOnShow || api.isPlaying;
+            api.suspend();
+            return resumeOnShow;
+        },
+        resume() {
+            if (resumeOnShow) {
+                player.ruffle().resume();
+            }
+            resumeOnShow = false;
+        },
+        isPlaying() { return player.ruffle().isPlaying; },
+    };
+})();
+sarnika.load(%3, %4);
+</script>
+</body></html>
+)");
+    return kTemplate.arg(toJson(playerConfig()), QString::fromLatin1(kPlayerScript),
+                         jsString(firstMovie), loadOptionsJson());
+}
+
+void TEmbeddedWB::pausePlayer() {
+    if (m_pageState != PageState::Ready) {
+        return;
+    }
+    // Freezing stops the page's timers as well; only a hidden page may be frozen.
+    m_page->runJavaScript(QStringLiteral("sarnika.pause()"), [this](const QVariant&) {
+        if (m_pageState == PageState::Ready && !isVisible() && !m_page->isVisible()) {
+            m_page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
+        }
+    });
+}
+
+void TEmbeddedWB::resumePlayer() {
+    if (m_page->lifecycleState() != QWebEnginePage::LifecycleState::Active) {
+        m_page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
+    }
+    if (m_pageState == PageState::Ready) {
+        m_page->runJavaScript(QStringLiteral("sarnika.resume()"));
+    }
+}
+
+void TEmbeddedWB::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    resumePlayer();
+}
+
+void TEmbeddedWB::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    pausePlayer();
+}
+
+bool TEmbeddedWB::keyGoesToMovieFirst(int key, Qt::KeyboardModifiers modifiers) {
+    if (modifiers.testFlag(Qt::AltModifier)) {
+        return false;
+    }
+    switch (key) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return false;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        return modifiers.testFlag(Qt::KeypadModifier);
+    default:
+        return true;
+    }
+}
+
+bool TEmbeddedWB::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_view && event->type() == QEvent::ChildAdded) {
+        // The view renders into a child widget that it replaces when its renderer restarts.
+        QObject* child = static_cast<QChildEvent*>(event)->child();
+        if (child->isWidgetType()) {
+            child->installEventFilter(this);
+        }
+    } else if (event->type() == QEvent::ShortcutOverride && watched != m_view) {
+        // Accepting the override delivers the key to the page instead of the window's shortcuts.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (keyGoesToMovieFirst(key->key(), key->modifiers())) {
+            event->accept();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace sarnika

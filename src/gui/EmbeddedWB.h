@@ -1,0 +1,87 @@
+#pragma once
+
+#include <stdexcept>
+
+#include <QString>
+#include <QUrl>
+#include <QWidget>
+
+#include "gui/HostOptions.h"
+
+class QKeyEvent;
+class QWebEnginePage;
+class QWebEngineProfile;
+class QWebEngineView;
+
+namespace sarnika {
+
+// Navigate could not start showing a movie; what() is the description for the user (UTF-8).
+class PreviewError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The preview pane: a web view that plays a local movie with Ruffle. The page is generated
+// once; later movies are switched with the player's load(), which is several times faster
+// than loading a new page. Errors while the movie loads are shown by the player itself.
+class TEmbeddedWB : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit TEmbeddedWB(QWidget* parent = nullptr);
+    ~TEmbeddedWB() override;
+    TEmbeddedWB(const TEmbeddedWB&) = delete;
+    TEmbeddedWB& operator=(const TEmbeddedWB&) = delete;
+
+    // Shows the movie stored at localPath. Throws PreviewError when the file or the player
+    // files are missing.
+    void Navigate(const QString& localPath);
+
+    TDownloadControlOptions DownloadOptions() const { return m_downloadOptions; }
+    void setDownloadOptions(TDownloadControlOptions options);
+    TUserInterfaceOptions UserInterfaceOptions() const { return m_userInterfaceOptions; }
+    void setUserInterfaceOptions(TUserInterfaceOptions options);
+
+    // The folder with ruffle.js and the files it loads; defaultPlayerDir() unless set.
+    QString playerDir() const { return m_playerDir; }
+    void setPlayerDir(const QString& dir);
+    // $SARNIKA_RUFFLE_DIR when set, else the folder "ruffle" next to the program.
+    static QString defaultPlayerDir();
+
+    // The movie last navigated to (empty before the first Navigate).
+    QUrl currentMovie() const { return m_movie; }
+    QWebEngineView* view() const { return m_view; }
+
+    // Whether a key pressed while the preview has focus is offered to the movie before the
+    // window's shortcuts: every key except backspace, enter, the left and right arrows of the
+    // cursor block and Alt combinations, which take the ordinary way.
+    static bool keyGoesToMovieFirst(int key, Qt::KeyboardModifiers modifiers);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    enum class PageState { None, Loading, Ready };
+
+    void applyOptions();
+    QString pageHtml(const QUrl& firstMovie) const;
+    QString loadOptionsJson() const;
+    void onLoadFinished(bool ok);
+    void pausePlayer();
+    void resumePlayer();
+
+    QWebEngineProfile* m_profile = nullptr;
+    QWebEngineView* m_view = nullptr;
+    QWebEnginePage* m_page = nullptr;
+    QString m_playerDir;
+    QUrl m_movie;
+    // The movie the current page was generated with.
+    QUrl m_pageMovie;
+    PageState m_pageState = PageState::None;
+    TDownloadControlOptions m_downloadOptions = defaultDownloadOptions();
+    TUserInterfaceOptions m_userInterfaceOptions;
+};
+
+} // namespace sarnika

@@ -1,0 +1,351 @@
+#include "gui/EmbeddedWB.test.h"
+
+#include <csignal>
+#include <stdexcept>
+#include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QColor>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWebEnginePage>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include "gui/EmbeddedWB.h"
+#include "gui/WebEngineSetup.h"
+
+using sarnika::PreviewError;
+using sarnika::TEmbeddedWB;
+
+namespace {
+
+// An Xvfb of our own when there is no display; -displayfd lets the server pick a free number.
+class XServer {
+public:
+    XServer() = default;
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    ~XServer() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGTERM);
+            waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    void start() {
+        int fds[2] = {-1, -1};
+        if (pipe(fds) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        char c = 0;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') {
+            number += c;
+        }
+        close(fds[0]);
+        if (m_pid < 0 || number.empty()) {
+            throw std::runtime_error("Xvfb did not start (is the xvfb package installed?)");
+        }
+        const std::string display = ":" + number;
+        qputenv("DISPLAY", QByteArray::fromStdString(display));
+        qInfo("Started Xvfb on %s", display.c_str());
+    }
+
+private:
+    pid_t m_pid = -1;
+};
+
+// Proportional memory of this process and its children (the web engine's helpers), in MiB.
+double processTreeMiB(qint64 pid) {
+    double kib = 0;
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (rollup.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : rollup.readAll().split('\n')) {
+            if (line.startsWith("Pss:")) {
+                kib += line.mid(4).trimmed().split(' ').value(0).toDouble();
+            }
+        }
+    }
+    QDirIterator tasks(QStringLiteral("/proc/%1/task").arg(pid), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (tasks.hasNext()) {
+        QFile children(tasks.next() + QStringLiteral("/children"));
+        if (children.open(QIODevice::ReadOnly)) {
+            for (const QByteArray& child : children.readAll().simplified().split(' ')) {
+                if (!child.isEmpty()) {
+                    kib += processTreeMiB(child.toLongLong()) * 1024;
+                }
+            }
+        }
+    }
+    return kib / 1024;
+}
+
+bool near(QColor a, QColor b) {
+    return qAbs(a.red() - b.red()) < 24 && qAbs(a.green() - b.green()) < 24 &&
+           qAbs(a.blue() - b.blue()) < 24;
+}
+
+QColor centreColour(QWidget& widget) {
+    const QImage image = widget.grab().toImage();
+    return image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
+// The page's answer to a script, waited for in the event loop.
+QVariant evaluate(QWebEnginePage* page, const QString& script) {
+    QVariant result;
+    bool done = false;
+    page->runJavaScript(script, [&](const QVariant& value) {
+        result = value;
+        done = true;
+    });
+    return QTest::qWaitFor([&] { return done; }, 10000) ? result : QVariant();
+}
+
+} // namespace
+
+QString TestEmbeddedWB::makeMovie(const QString& name, const QString& colour) {
+    QString path = m_dir.filePath(name);
+    const int status = QProcess::execute(
+        QStringLiteral("python3"), {QStringLiteral(SARNIKA_MAKE_SWF), path, QStringLiteral("--bg"),
+                                    colour, QStringLiteral("--color"), colour,
+                                    QStringLiteral("--rect"), QStringLiteral("0,0,550,400")});
+    return status == 0 && QFile::exists(path) ? path : QString();
+}
+
+void TestEmbeddedWB::initTestCase() {
+    QVERIFY(m_dir.isValid());
+    m_green = makeMovie(QStringLiteral("green movie.swf"), QStringLiteral("20c040"));
+    m_blue = makeMovie(QStringLiteral("blue.swf"), QStringLiteral("2040e0"));
+    m_orange = makeMovie(QStringLiteral("orange's [1].swf"), QStringLiteral("f08020"));
+    QVERIFY2(!m_green.isEmpty() && !m_blue.isEmpty() && !m_orange.isEmpty(), "make_swf.py failed");
+    QVERIFY(QFile::exists(TEmbeddedWB::defaultPlayerDir() + QStringLiteral("/ruffle.js")));
+}
+
+void TestEmbeddedWB::showsMoviesAndSwitchesWithLoad() {
+    TEmbeddedWB preview;
+    preview.resize(640, 480);
+    preview.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&preview));
+
+    QElapsedTimer timer;
+    timer.start();
+    preview.Navigate(m_green);
+    QTRY_VERIFY_WITH_TIMEOUT(near(centreColour(preview), QColor(0x20, 0xc0, 0x40)), 20000);
+    qInfo("First frame %lld ms after Navigate", static_cast<long long>(timer.elapsed()));
+
+    // The second movie reuses the page: the player's load(), not a new document.
+    bool reloaded = false;
+    connect(preview.view()->page(), &QWebEnginePage::loadStarted, this, [&] { reloaded = true; });
+    timer.restart();
+    preview.Navigate(m_blue);
+    QTRY_VERIFY_WITH_TIMEOUT(near(centreColour(preview), QColor(0x20, 0x40, 0xe0)), 20000);
+    qInfo("Switch to the next movie: %lld ms", static_cast<long long>(timer.elapsed()));
+    QVERIFY(!reloaded);
+    QCOMPARE(preview.currentMovie(), QUrl::fromLocalFile(m_blue));
+
+    // Quotes, brackets and spaces in the path survive the trip into the page.
+    preview.Navigate(m_orange);
+    QTRY_VERIFY_WITH_TIMEOUT(near(centreColour(preview), QColor(0xf0, 0x80, 0x20)), 20000);
+    qInfo("Process tree with a movie playing: %.0f MiB (PSS)",
+          processTreeMiB(QCoreApplication::applicationPid()));
+}
+
+void TestEmbeddedWB::survivesBrokenMovies() {
+    const QString junk = m_dir.filePath(QStringLiteral("junk.swf"));
+    QFile file(junk);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("CWS\x0a") + QByteArray(5000, '\x7f'));
+    file.close();
+    const QString empty = m_dir.filePath(QStringLiteral("empty.swf"));
+    QFile emptyFile(empty);
+    QVERIFY(emptyFile.open(QIODevice::WriteOnly));
+    emptyFile.close();
+
+    TEmbeddedWB preview;
+    preview.resize(400, 300);
+    preview.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&preview));
+    preview.Navigate(junk);
+    QTest::qWait(1500);
+    QVERIFY(!near(centreColour(preview), QColor(0x20, 0xc0, 0x40)));
+    preview.Navigate(empty);
+    QTest::qWait(500);
+    // Links in the player's error panel, and scripts, cannot take the page away.
+    QWebEnginePage* page = preview.view()->page();
+    evaluate(page, QStringLiteral("for (const a of sarnika.player.shadowRoot.querySelectorAll("
+                                  "'#panic a')) { a.click(); } location.href = 'file:///';"));
+    QTest::qWait(500);
+    QCOMPARE(evaluate(page, QStringLiteral("typeof sarnika")).toString(), QStringLiteral("object"));
+    // The player shows its own error and takes the next movie as usual.
+    preview.Navigate(m_green);
+    QTRY_VERIFY_WITH_TIMEOUT(near(centreColour(preview), QColor(0x20, 0xc0, 0x40)), 20000);
+}
+
+void TestEmbeddedWB::refusesWhatItCannotShow() {
+    TEmbeddedWB preview;
+    QVERIFY_THROWS_EXCEPTION(PreviewError,
+                             preview.Navigate(m_dir.filePath(QStringLiteral("gone.swf"))));
+    QVERIFY_THROWS_EXCEPTION(PreviewError, preview.Navigate(QString()));
+    QVERIFY_THROWS_EXCEPTION(PreviewError, preview.Navigate(m_dir.path()));
+    try {
+        preview.Navigate(m_dir.filePath(QStringLiteral("gone.swf")));
+    } catch (const PreviewError& error) {
+        QVERIFY(QString::fromUtf8(error.what()).contains(QStringLiteral("gone.swf")));
+    }
+
+    QTemporaryDir noPlayer;
+    preview.setPlayerDir(noPlayer.path());
+    try {
+        preview.Navigate(m_green);
+        QFAIL("Navigate without the player files did not throw");
+    } catch (const PreviewError& error) {
+        QVERIFY(QString::fromUtf8(error.what()).contains(QStringLiteral("npm ci")));
+    }
+    QVERIFY(preview.currentMovie().isEmpty());
+}
+
+void TestEmbeddedWB::optionsReachViewAndPlayer() {
+    TEmbeddedWB preview;
+    preview.resize(400, 300);
+    preview.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&preview));
+    QWebEngineSettings* settings = preview.view()->page()->settings();
+    QVERIFY(settings->testAttribute(QWebEngineSettings::AutoLoadImages));
+    QVERIFY(!settings->testAttribute(QWebEngineSettings::PlaybackRequiresUserGesture));
+    QVERIFY(settings->testAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls));
+    QCOMPARE(preview.view()->contextMenuPolicy(), Qt::NoContextMenu);
+
+    const auto loadedConfig = [&] {
+        return evaluate(preview.view()->page(),
+                        QStringLiteral("(() => { const c = sarnika.player.ruffle().loadedConfig; "
+                                       "return c ? [c.allowScriptAccess, c.autoplay, c.letterbox, "
+                                       "c.unmuteOverlay, c.splashScreen].join() : ''; })()"))
+            .toString();
+    };
+    preview.Navigate(m_green);
+    QTRY_COMPARE_WITH_TIMEOUT(loadedConfig(), QStringLiteral("true,on,on,hidden,false"), 20000);
+
+    preview.setDownloadOptions({sarnika::TDownloadControlOption::DLCTL_NO_SCRIPTS});
+    QVERIFY(!settings->testAttribute(QWebEngineSettings::AutoLoadImages));
+    QVERIFY(settings->testAttribute(QWebEngineSettings::PlaybackRequiresUserGesture));
+    preview.Navigate(m_blue);
+    QTRY_COMPARE_WITH_TIMEOUT(loadedConfig(), QStringLiteral("false,on,on,hidden,false"), 20000);
+}
+
+void TestEmbeddedWB::pausesWhileHidden() {
+    TEmbeddedWB preview;
+    preview.resize(400, 300);
+    preview.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&preview));
+    preview.Navigate(m_green);
+    QTRY_VERIFY_WITH_TIMEOUT(near(centreColour(preview), QColor(0x20, 0xc0, 0x40)), 20000);
+    QWebEnginePage* page = preview.view()->page();
+    QTRY_VERIFY_WITH_TIMEOUT(evaluate(page, QStringLiteral("sarnika.isPlaying()")).toBool(), 5000);
+
+    preview.hide();
+    QTRY_COMPARE_WITH_TIMEOUT(page->lifecycleState(), QWebEnginePage::LifecycleState::Frozen, 5000);
+
+    preview.show();
+    QCOMPARE(page->lifecycleState(), QWebEnginePage::LifecycleState::Active);
+    QTRY_VERIFY_WITH_TIMEOUT(evaluate(page, QStringLiteral("sarnika.isPlaying()")).toBool(), 5000);
+
+    // A movie the user paused stays paused across hide and show.
+    QVERIFY(!evaluate(page, QStringLiteral("sarnika.player.ruffle().suspend(), "
+                                           "sarnika.isPlaying()"))
+                 .toBool());
+    preview.hide();
+    QTRY_COMPARE_WITH_TIMEOUT(page->lifecycleState(), QWebEnginePage::LifecycleState::Frozen, 5000);
+    preview.show();
+    QTest::qWait(300);
+    QVERIFY(!evaluate(page, QStringLiteral("sarnika.isPlaying()")).toBool());
+}
+
+void TestEmbeddedWB::keysReachTheMovieFirst() {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* preview = new TEmbeddedWB(&window);
+    layout->addWidget(preview);
+    int triggered = 0;
+    const auto addShortcut = [&](const QKeySequence& keys) {
+        auto* action = new QAction(&window);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, &window, [&] { ++triggered; });
+        window.addAction(action);
+    };
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::Key_A), QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Backspace),
+          QKeySequence(Qt::Key_Left), QKeySequence(Qt::Key_Left | Qt::KeypadModifier),
+          QKeySequence(Qt::Key_Space), QKeySequence(Qt::ALT | Qt::Key_S)}) {
+        addShortcut(keys);
+    }
+    window.resize(400, 300);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    preview->Navigate(m_green);
+    QTRY_VERIFY_WITH_TIMEOUT(near(centreColour(*preview), QColor(0x20, 0xc0, 0x40)), 20000);
+    QApplication::setActiveWindow(&window);
+    preview->setFocus();
+    QTRY_VERIFY(QApplication::focusWidget() != nullptr &&
+                (QApplication::focusWidget() == preview->view()->focusProxy()));
+    QWidget* target = QApplication::focusWidget();
+    QWebEnginePage* page = preview->view()->page();
+    evaluate(page, QStringLiteral("window.keysSeen = []; document.addEventListener('keydown', "
+                                  "(e) => window.keysSeen.push(e.key), true)"));
+
+    const auto fires = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        const int before = triggered;
+        QTest::keyClick(target, key, modifiers);
+        return triggered > before;
+    };
+    QVERIFY(!fires(Qt::Key_A, Qt::NoModifier));
+    QVERIFY(!fires(Qt::Key_Space, Qt::NoModifier));
+    QVERIFY(!fires(Qt::Key_Left, Qt::KeypadModifier));
+    QVERIFY(fires(Qt::Key_Return, Qt::NoModifier));
+    QVERIFY(fires(Qt::Key_Backspace, Qt::NoModifier));
+    QVERIFY(fires(Qt::Key_Left, Qt::NoModifier));
+    QVERIFY(fires(Qt::Key_S, Qt::AltModifier));
+    QTRY_COMPARE(evaluate(page, QStringLiteral("window.keysSeen.slice(0, 3).join()")).toString(),
+                 QStringLiteral("a, ,ArrowLeft"));
+}
+
+int main(int argc, char** argv) {
+    XServer xserver;
+    try {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            xserver.start();
+        }
+    } catch (const std::exception& error) {
+        qCritical("%s", error.what());
+        return 1;
+    }
+    // The web view needs a real X server; an inherited offscreen platform would not paint it.
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    if (sarnika::prepareWebEngine()) {
+        qInfo("Running as root: QTWEBENGINE_DISABLE_SANDBOX=1");
+    }
+    QApplication app(argc, argv);
+    TestEmbeddedWB test;
+    return QTest::qExec(&test, argc, argv);
+}
