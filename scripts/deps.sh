@@ -24,3 +24,15 @@ if ((${#missing[@]})); then
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+# The window: Qt 6 and an X server for its tests.
+bash "$(dirname "$0")/gui-deps.sh"
+
+# The Flash player of the preview comes from npm, pinned by package-lock.json. These machines
+# bring Node.js 20 with its npm; Debian's own is installed only where there is none.
+if ! command -v npm >/dev/null; then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
+fi
+(cd "$(dirname "$0")/.." && npm ci --no-audit --no-fund --loglevel=error >/dev/null)

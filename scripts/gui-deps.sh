@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     # Qt 6.4 Widgets, WebEngine (with its helper process) and Test
     qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
-    libqt6webenginecore6-bin libgl-dev libglx-dev libgl1-mesa-dri
+    libqt6webenginecore6-bin libgl-dev libglx-dev libgl1-mesa-dri libxkbcommon-dev
     # a real X server for the window's tests, a window manager and screenshots
     xvfb xauth openbox imagemagick
 )
