@@ -2,12 +2,18 @@
 """Writes synthetic browser caches in the real on-disk formats, for benchmarks and demos.
 
 usage: make_synthetic_caches.py OUT [--entries N] [--swf N] [--seed S]
+       make_synthetic_caches.py OUT --demo
 
 Creates a home folder OUT/home with
   .cache/chromium/Default/Cache/Cache_Data/   a Chromium simple cache of N entries
   .cache/mozilla/firefox/synthetic.default/cache2/entries/   a Firefox cache2 of N entries
 Each holds --swf Flash movies (FWS and CWS, 2 to 120 KB, some served gzip-encoded) among
-pages, images and scripts. Only the Python standard library is used.
+pages, images and scripts.
+
+With --demo the two caches are small instead: eight animated movies from make_swf_movies.py
+(1 KB to 300 KB) under different URL shapes (plain, ".SWF", a query string, no extension
+but served as Flash, gzip-encoded), split between the browsers, among a few pages and
+images; OUT/home/Documents is made for saving into. Only the Python standard library is used.
 """
 import argparse
 import gzip
@@ -15,7 +21,11 @@ import hashlib
 import os
 import random
 import struct
+import sys
 import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_swf_movies  # noqa: E402
 
 SIMPLE_INITIAL_MAGIC = 0xFCFB6D1BA7725C30
 SIMPLE_FINAL_MAGIC = 0xF4FA6F45970D41D8
@@ -80,6 +90,14 @@ def swf_movie(rng, size, compressed):
     return b"FWS" + bytes([10]) + struct.pack("<I", length) + body
 
 
+def response_headers(ctype, stored, encoding):
+    headers = ["HTTP/1.1 200 OK", "Content-Type: %s" % ctype, "Content-Length: %d" % len(stored),
+               "Last-Modified: Tue, 03 Mar 2009 10:00:00 GMT"]
+    if encoding:
+        headers.append("Content-Encoding: %s" % encoding)
+    return headers
+
+
 def make_entries(rng, count, swf_count):
     kinds = [("html", "text/html"), ("png", "image/png"), ("js", "application/javascript"),
              ("css", "text/css"), ("gif", "image/gif")]
@@ -99,12 +117,70 @@ def make_entries(rng, count, swf_count):
             body = rng.randbytes(rng.randint(200, 4000))
         encoding = "gzip" if n % 5 == 0 else None
         stored = gzip.compress(body, mtime=0) if encoding else body
-        headers = ["HTTP/1.1 200 OK", "Content-Type: %s" % ctype, "Content-Length: %d" % len(stored),
-                   "Last-Modified: Tue, 03 Mar 2009 10:00:00 GMT"]
-        if encoding:
-            headers.append("Content-Encoding: %s" % encoding)
+        headers = response_headers(ctype, stored, encoding)
         entries.append((site, url, headers, ext, stored))
     return entries
+
+
+def png_image(width, height, color):
+    """A real PNG of one colour, so that image viewers and sniffers see a picture."""
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data)))
+    rows = b"".join(b"\0" + bytes(color) * width for _ in range(height))
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)  # 8-bit RGB
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows)) +
+            chunk(b"IEND", b""))
+
+
+def demo_page(title, movies):
+    embeds = "".join('<embed src="%s" type="application/x-shockwave-flash">\n' % m
+                     for m in movies)
+    return ("<!DOCTYPE html>\n<html><head><title>%s</title></head>\n<body>\n<h1>%s</h1>\n"
+            "%s</body></html>\n" % (title, title, embeds)).encode()
+
+
+# The demo's movies: (cache, URL, movie from make_swf_movies.DEMO_MOVIES, content encoding).
+DEMO_SWF_URLS = [
+    ("chromium", "https://games.quillmoor.example/games/orbit.swf", "orbit.swf", None),
+    ("chromium", "https://arcade.quillmoor.example/flash/Intro.SWF", "intro.swf", None),
+    ("chromium", "https://play.quillmoor.example/play/movie7", "movie7.swf", None),
+    ("chromium", "https://games.quillmoor.example/games/adventure.swf", "adventure.swf", None),
+    ("firefox", "https://games.quillmoor.example/games/level.swf?level=2", "level.swf", None),
+    ("firefox", "https://ads.quillmoor.example/banners/banner.swf", "banner.swf", None),
+    ("firefox", "https://toys.quillmoor.example/toys/spinner.swf", "spinner.swf", None),
+    ("firefox", "https://cdn.quillmoor.example/swf/packed.swf", "packed.swf", "gzip"),
+]
+
+# Other entries of the demo: (cache, URL, content type, body).
+DEMO_OTHER_URLS = [
+    ("chromium", "https://games.quillmoor.example/", "text/html",
+     demo_page("Games", ["games/orbit.swf", "games/adventure.swf"])),
+    ("chromium", "https://games.quillmoor.example/img/logo.png", "image/png",
+     png_image(48, 16, (40, 120, 200))),
+    ("chromium", "https://play.quillmoor.example/js/player.js", "application/javascript",
+     b"document.querySelectorAll('embed').forEach(function (e) { e.play && e.play(); });\n"),
+    ("firefox", "https://games.quillmoor.example/levels.html", "text/html",
+     demo_page("Levels", ["games/level.swf?level=2"])),
+    ("firefox", "https://toys.quillmoor.example/img/spinner.png", "image/png",
+     png_image(16, 16, (220, 60, 60))),
+]
+
+
+def demo_entries():
+    """The demo's entries as {"chromium": [...], "firefox": [...]} in make_entries' form."""
+    movies = make_swf_movies.demo_movies()
+    caches = {"chromium": [], "firefox": []}
+    items = [(cache, url, "application/x-shockwave-flash", movies[movie], encoding)
+             for cache, url, movie, encoding in DEMO_SWF_URLS]
+    items += [(cache, url, ctype, body, None) for cache, url, ctype, body in DEMO_OTHER_URLS]
+    for cache, url, ctype, body, encoding in items:
+        site = url.split("/")[2]
+        stored = gzip.compress(body, mtime=0) if encoding else body
+        headers = response_headers(ctype, stored, encoding)
+        ext = "swf" if ctype == "application/x-shockwave-flash" else ctype.split("/")[1]
+        caches[cache].append((site, url, headers, ext, stored))
+    return caches
 
 
 def pickle_response_info(headers, time_us):
@@ -155,11 +231,22 @@ def main():
     parser.add_argument("--entries", type=int, default=50000)
     parser.add_argument("--swf", type=int, default=1000)
     parser.add_argument("--seed", type=int, default=7)
+    parser.add_argument("--demo", action="store_true",
+                        help="a small demo of animated movies instead (ignores --entries, --swf)")
     args = parser.parse_args()
-    rng = random.Random(args.seed)
-    entries = make_entries(rng, args.entries, args.swf)
     home = os.path.join(args.out, "home")
     base_us = WINDOWS_EPOCH_US + 1700000000 * 1000000
+    if args.demo:
+        caches = demo_entries()
+        write_chromium_simple(os.path.join(home, ".cache/chromium/Default/Cache/Cache_Data"),
+                              caches["chromium"], base_us)
+        write_firefox_cache2(os.path.join(home, ".cache/mozilla/firefox/demo.default/cache2"),
+                             caches["firefox"], 1700000000)
+        os.makedirs(os.path.join(home, "Documents"), exist_ok=True)
+        print("wrote a demo of %d Flash movies under %s" % (len(DEMO_SWF_URLS), home))
+        return
+    rng = random.Random(args.seed)
+    entries = make_entries(rng, args.entries, args.swf)
     write_chromium_simple(os.path.join(home, ".cache/chromium/Default/Cache/Cache_Data"), entries, base_us)
     write_firefox_cache2(os.path.join(home, ".cache/mozilla/firefox/synthetic.default/cache2"),
                          entries, 1700000000)
