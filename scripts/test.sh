@@ -19,6 +19,9 @@ cmake --workflow --preset dev
 step "clang-tidy"
 bash scripts/lint.sh tidy build/dev
 
+step "tools: SWF writer and demo caches"
+python3 tools/test_demo_tools.py
+
 step "real browsers: fresh caches, full scan"
 bash scripts/e2e.sh build/dev
 
