@@ -12,13 +12,10 @@
 namespace sarnika {
 namespace {
 
+using sarnika::testing::contentOf;
+
 namespace fs = std::filesystem;
 using Names = std::set<std::string>;
-
-std::string contentOf(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 Names namesIn(const fs::path& folder) {
     Names names;

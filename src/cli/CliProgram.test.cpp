@@ -13,16 +13,11 @@
 
 namespace {
 
+using sarnika::testing::contentOf;
+
 namespace fs = std::filesystem;
 using sarnika::testing::sharedDir;
 using sarnika::testing::TempDir;
-
-std::string contentOf(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;

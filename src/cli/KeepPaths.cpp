@@ -4,39 +4,13 @@
 #include <array>
 
 #include "cache/Text.h"
+#include "cache/sources/LocalNames.h"
 
 namespace sarnika::cli {
 namespace {
 
 // Leaves room for "-<counter>.swf" below the 255 bytes file systems allow for a name.
 constexpr std::size_t kMaxPartBytes = 200;
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-std::string percentDecoded(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 bool isReserved(unsigned char c) {
     static constexpr std::string_view kReserved = "<>:\"/\\|?*";
@@ -145,7 +119,7 @@ KeptPath keptPathOf(std::string_view url) {
     std::size_t start = 0;
     while (start <= parts.path.size()) {
         const std::size_t end = std::min(parts.path.find('/', start), parts.path.size());
-        const std::string segment = percentDecoded(parts.path.substr(start, end - start));
+        const std::string segment = sources::percentDecode(parts.path.substr(start, end - start));
         start = end + 1;
         endsInFolder = segment.empty() || segment == "." || segment == "..";
         if (segment == "..") {

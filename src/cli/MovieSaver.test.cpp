@@ -11,15 +11,10 @@
 namespace sarnika::cli {
 namespace {
 
+using sarnika::testing::contentOf;
+
 namespace fs = std::filesystem;
 using testing::TempDir;
-
-std::string contentOf(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 // Fails every copy with a reason of its own.
 class BrokenCopier final : public FileCopier {

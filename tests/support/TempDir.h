@@ -22,6 +22,9 @@ private:
     std::filesystem::path m_path;
 };
 
+// The bytes of a file; empty when it cannot be read.
+std::string contentOf(const std::filesystem::path& file);
+
 // The shared sample folder, from SARNIKA_SHARED or next to the checkout.
 std::filesystem::path sharedDir();
 

@@ -16,6 +16,8 @@
 namespace sarnika::sources {
 namespace {
 
+using sarnika::testing::contentOf;
+
 namespace fs = std::filesystem;
 using testing::TempDir;
 
@@ -34,13 +36,6 @@ std::string gzipOf(const std::string& data) {
     out.resize(stream.total_out);
     deflateEnd(&stream);
     return out;
-}
-
-std::string contentOf(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 CacheRecord content(std::string url, std::string type, std::string stored,

@@ -10,15 +10,10 @@
 namespace sarnika::sources {
 namespace {
 
+using sarnika::testing::contentOf;
+
 namespace fs = std::filesystem;
 using testing::TempDir;
-
-std::string contentOf(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 TEST(ExtractionStore, KeysAreStableAndDistinct) {
     EXPECT_EQ(ExtractionStore::keyOf("a"), ExtractionStore::keyOf("a"));

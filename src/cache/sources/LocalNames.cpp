@@ -69,24 +69,6 @@ int hexValue(char c) {
     return -1;
 }
 
-std::string percentDecode(std::string_view text) {
-    std::string result;
-    result.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size()) {
-            const int high = hexValue(text[i + 1]);
-            const int low = hexValue(text[i + 2]);
-            if (high >= 0 && low >= 0) {
-                result += static_cast<char>(high * 16 + low);
-                i += 2;
-                continue;
-            }
-        }
-        result += text[i];
-    }
-    return result;
-}
-
 // The last segment of the URL's path, without query or fragment.
 std::string_view lastSegment(std::string_view url) {
     url = url.substr(0, url.find_first_of("?#"));
@@ -135,6 +117,24 @@ bool isPlainExtension(std::string_view extension) {
 }
 
 } // namespace
+
+std::string percentDecode(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            const int high = hexValue(text[i + 1]);
+            const int low = hexValue(text[i + 2]);
+            if (high >= 0 && low >= 0) {
+                result += static_cast<char>(high * 16 + low);
+                i += 2;
+                continue;
+            }
+        }
+        result += text[i];
+    }
+    return result;
+}
 
 std::string extensionOfMediaType(std::string_view mediaType) {
     const std::string type = mediaTypeOf(mediaType);

@@ -11,6 +11,9 @@ struct LocalName {
     std::string extension; // lower case, without the dot; empty when unknown
 };
 
+// %XX sequences of a URL part decoded to their bytes; malformed ones stay as they are.
+std::string percentDecode(std::string_view text);
+
 // The extension a media type stands for ("application/x-shockwave-flash" gives "swf");
 // empty for types that name no particular kind of file.
 std::string extensionOfMediaType(std::string_view mediaType);

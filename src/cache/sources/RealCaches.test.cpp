@@ -17,6 +17,8 @@
 namespace sarnika::sources {
 namespace {
 
+using sarnika::testing::contentOf;
+
 namespace fs = std::filesystem;
 using testing::sharedDir;
 using testing::TempDir;
@@ -29,13 +31,6 @@ std::string run(const std::string& command) {
         output += buffer.data();
     }
     return output;
-}
-
-std::string contentOf(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 struct ServedFile {
