@@ -6,23 +6,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include "gui/AboutBox.test.h"
+
 using sarnika::TfmAbout;
 using sarnika::TLinkLabel;
-
-class TestAboutBox : public QObject {
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void texts();
-    void linksOpenThroughThePort();
-    void closingKeys_data();
-    void closingKeys();
-    void otherKeysKeepItOpen();
-
-private:
-    QStringList m_opened;
-};
 
 void TestAboutBox::initTestCase() {
     QApplication::setApplicationDisplayName(QStringLiteral("Sarnika"));
@@ -111,7 +98,9 @@ void TestAboutBox::closingKeys() {
     QFETCH(int, result);
     TfmAbout about([](const QString&) {});
     bool wasModal = false;
-    QTimer::singleShot(0, &about, [&] {
+    QTimer press;
+    press.setSingleShot(true);
+    connect(&press, &QTimer::timeout, &about, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         wasModal = modal == &about;
         about.activateWindow();
@@ -124,24 +113,27 @@ void TestAboutBox::closingKeys() {
                             static_cast<Qt::KeyboardModifiers>(modifiers));
         }
     });
+    press.start(0);
     // Never hang the suite when a key fails to close the box.
-    QTimer::singleShot(5000, &about, [&about] { about.done(42); });
+    QTimer safety;
+    safety.setSingleShot(true);
+    connect(&safety, &QTimer::timeout, &about, [&about] { about.done(42); });
+    safety.start(5000);
     QCOMPARE(about.exec(), result);
     QVERIFY(wasModal);
 }
 
 void TestAboutBox::otherKeysKeepItOpen() {
     TfmAbout about([](const QString&) {});
-    bool stillOpen = false;
-    QTimer::singleShot(0, &about, [&] {
-        QTest::keyClick(&about, Qt::Key_J);
-        QTest::keyClick(&about, Qt::Key_K, Qt::ControlModifier);
-        stillOpen = about.isVisible();
-        about.done(7);
-    });
-    QCOMPARE(about.exec(), 7);
-    QVERIFY(stillOpen);
+    about.show();
+    QVERIFY(QTest::qWaitForWindowActive(&about));
+    QTest::keyClick(&about, Qt::Key_J);
+    QTest::keyClick(&about, Qt::Key_K, Qt::ControlModifier);
+    QVERIFY(about.isVisible());
+    QCOMPARE(about.result(), 0);
+    QTest::keyClick(&about, Qt::Key_K);
+    QVERIFY(!about.isVisible());
+    QCOMPARE(about.result(), int(QDialog::Accepted));
 }
 
 QTEST_MAIN(TestAboutBox)
-#include "AboutBox.test.moc"

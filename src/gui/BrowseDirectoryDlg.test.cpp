@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include "gui/BrowseDirectoryDlg.test.h"
+
 using sarnika::TdfsBrowseDirectoryDlg;
 
 namespace {
@@ -50,7 +52,9 @@ QString treeFolder(QDialog* dialog) {
 // Runs the dialog and hands the open dialog to drive; a dialog left open is cancelled.
 bool runDriven(TdfsBrowseDirectoryDlg& browser, Seen& seen,
                const std::function<void(QDialog*)>& drive) {
-    QTimer::singleShot(0, [&seen, drive] {
+    QTimer open;
+    open.setSingleShot(true);
+    QObject::connect(&open, &QTimer::timeout, &browser, [&seen, drive] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
         seen.found = dialog != nullptr;
         if (dialog == nullptr) {
@@ -64,6 +68,7 @@ bool runDriven(TdfsBrowseDirectoryDlg& browser, Seen& seen,
         seen.outer = dialog->frameGeometry().size();
         drive(dialog);
     });
+    open.start(0);
     QTimer safety;
     safety.setSingleShot(true);
     QObject::connect(&safety, &QTimer::timeout, [] {
@@ -76,26 +81,6 @@ bool runDriven(TdfsBrowseDirectoryDlg& browser, Seen& seen,
 }
 
 } // namespace
-
-class TestBrowseDirectoryDlg : public QObject {
-    Q_OBJECT
-
-private slots:
-    void init();
-    void preselectionAndTexts();
-    void typedFolderConfirms();
-    void nameThatIsNoFolderKeepsItOpen();
-    void relativeNameAndTreeSelection();
-    void cancelAndEscapeEmptyTheSelection();
-    void selectionChangedWhileOpen();
-
-private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_alpha;
-    QString m_beta;
-    TdfsBrowseDirectoryDlg* m_browser = nullptr; // owned by m_owner, as by a window
-    std::unique_ptr<QWidget> m_owner;
-};
 
 void TestBrowseDirectoryDlg::init() {
     m_owner.reset();
@@ -230,4 +215,3 @@ void TestBrowseDirectoryDlg::selectionChangedWhileOpen() {
 }
 
 QTEST_MAIN(TestBrowseDirectoryDlg)
-#include "BrowseDirectoryDlg.test.moc"

@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QTest>
 
+#include "gui/SplashWindow.test.h"
 #include "winsvc/SplashLayout.h"
 
 using sarnika::TSplashGuard;
@@ -41,25 +42,18 @@ QList<QWidget*> visibleSplashWindows() {
 
 } // namespace
 
-class TestSplashWindow : public QObject {
-    Q_OBJECT
-
-private slots:
-    void shownPaintedAndPlaced();
-    void withoutPictureTheTextMovesLeft();
-    void centredOnAControl();
-    void guardRemovesTheWindowWhenTheScanThrows();
-    void twoScansLeaveNoWindow();
-};
-
 void TestSplashWindow::shownPaintedAndPlaced() {
     TSplashGuard guard;
     TSplashWindow* splash = guard.window();
-    QVERIFY(splash != nullptr);
+    if (splash == nullptr) {
+        QFAIL("no splash window");
+    }
     QVERIFY(splash->isVisible());
     QCOMPARE(splash->message(), QStringLiteral("Analyzing your computer, please wait..."));
     const auto* label = splash->findChild<QLabel*>(QStringLiteral("lblMessage"));
-    QVERIFY(label != nullptr);
+    if (label == nullptr) {
+        QFAIL("no message label");
+    }
     QCOMPARE(label->text(), splash->message());
     const auto* icon = splash->findChild<QLabel*>(QStringLiteral("imgIcon"));
     QVERIFY(icon != nullptr && icon->isVisible());
@@ -146,4 +140,3 @@ void TestSplashWindow::twoScansLeaveNoWindow() {
 }
 
 QTEST_MAIN(TestSplashWindow)
-#include "SplashWindow.test.moc"

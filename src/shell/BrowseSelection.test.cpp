@@ -13,23 +13,23 @@ namespace {
 class FakeProbe final : public FolderProbe {
 public:
     explicit FakeProbe(std::set<std::string> folders) : m_folders(std::move(folders)) {}
-    bool isFolder(const std::string& path) const override { return m_folders.count(path) > 0; }
+    bool isFolder(const std::string& path) const override { return m_folders.contains(path); }
 
 private:
     std::set<std::string> m_folders;
 };
 
 TEST(BrowseSelection, SetterAppendsSeparatorToExistingFoldersOnly) {
-    const FakeProbe probe({"C:\\Docs", "C:\\Docs\\", "C:\\"});
+    const FakeProbe probe({R"(C:\Docs)", R"(C:\Docs\)", R"(C:\)"});
     BrowseSelection windows(probe, PathRules::windows());
-    EXPECT_TRUE(windows.setSelection("C:\\Docs"));
-    EXPECT_EQ(windows.selection(), "C:\\Docs\\");
-    EXPECT_TRUE(windows.setSelection("C:\\Missing"));
-    EXPECT_EQ(windows.selection(), "C:\\Missing");
-    EXPECT_TRUE(windows.setSelection("C:\\"));
-    EXPECT_EQ(windows.selection(), "C:\\");
+    EXPECT_TRUE(windows.setSelection(R"(C:\Docs)"));
+    EXPECT_EQ(windows.selection(), R"(C:\Docs\)");
+    EXPECT_TRUE(windows.setSelection(R"(C:\Missing)"));
+    EXPECT_EQ(windows.selection(), R"(C:\Missing)");
+    EXPECT_TRUE(windows.setSelection(R"(C:\)"));
+    EXPECT_EQ(windows.selection(), R"(C:\)");
     // The same text again is no change, even though the stored text got no separator.
-    EXPECT_FALSE(windows.setSelection("C:\\"));
+    EXPECT_FALSE(windows.setSelection(R"(C:\)"));
 
     const FakeProbe posixProbe({"/home/ann"});
     BrowseSelection posix(posixProbe, PathRules::posix());
@@ -42,12 +42,12 @@ TEST(BrowseSelection, SetterAppendsSeparatorToExistingFoldersOnly) {
 
 TEST(BrowseSelection, PreselectionText) {
     const PathRules win = PathRules::windows();
-    EXPECT_EQ(preselectionText("C:\\Docs\\", win), "C:\\Docs");
-    EXPECT_EQ(preselectionText("C:\\", win), "C:\\");
-    EXPECT_EQ(preselectionText("C:", win), "C:\\");
+    EXPECT_EQ(preselectionText(R"(C:\Docs\)", win), R"(C:\Docs)");
+    EXPECT_EQ(preselectionText(R"(C:\)", win), R"(C:\)");
+    EXPECT_EQ(preselectionText("C:", win), R"(C:\)");
     EXPECT_EQ(preselectionText("C:x", win), "C:x");
-    EXPECT_EQ(preselectionText("\\", win), "\\");
-    EXPECT_EQ(preselectionText("C:\\Docs", win), "C:\\Docs");
+    EXPECT_EQ(preselectionText(R"(\)", win), R"(\)");
+    EXPECT_EQ(preselectionText(R"(C:\Docs)", win), R"(C:\Docs)");
 
     const PathRules posix = PathRules::posix();
     EXPECT_EQ(preselectionText("/home/ann/", posix), "/home/ann");
@@ -57,27 +57,27 @@ TEST(BrowseSelection, PreselectionText) {
 }
 
 TEST(BrowseSelection, ApplySelection) {
-    const FakeProbe probe({"D:\\Movies\\", "D:\\Movies", "\\\\nas\\share", "\\\\nas\\share\\"});
+    const FakeProbe probe({R"(D:\Movies\)", R"(D:\Movies)", R"(\\nas\share)", R"(\\nas\share\)"});
     BrowseSelection selection(probe, PathRules::windows());
     EXPECT_FALSE(selection.applySelection().show);
 
-    selection.setSelection("D:\\Movies");
+    selection.setSelection(R"(D:\Movies)");
     Preselection shown = selection.applySelection();
     EXPECT_TRUE(shown.show);
-    EXPECT_EQ(shown.path, "D:\\Movies");
-    EXPECT_EQ(selection.resolvedFolder(), "D:\\Movies");
+    EXPECT_EQ(shown.path, R"(D:\Movies)");
+    EXPECT_EQ(selection.resolvedFolder(), R"(D:\Movies)");
 
     // A missing folder is still offered as text; a missing network path is not.
-    selection.setSelection("E:\\Gone\\");
+    selection.setSelection(R"(E:\Gone\)");
     shown = selection.applySelection();
     EXPECT_TRUE(shown.show);
-    EXPECT_EQ(shown.path, "E:\\Gone");
-    selection.setSelection("\\\\nas\\gone");
+    EXPECT_EQ(shown.path, R"(E:\Gone)");
+    selection.setSelection(R"(\\nas\gone)");
     EXPECT_FALSE(selection.applySelection().show);
-    selection.setSelection("\\\\nas\\share");
+    selection.setSelection(R"(\\nas\share)");
     shown = selection.applySelection();
     EXPECT_TRUE(shown.show);
-    EXPECT_EQ(shown.path, "\\\\nas\\share");
+    EXPECT_EQ(shown.path, R"(\\nas\share)");
 
     // Emptying the selection drops the resolved folder too.
     selection.setSelection("");
@@ -113,11 +113,11 @@ TEST(BrowseSelection, ConfirmTypedNames) {
     EXPECT_EQ(selection.confirm("out", ""), std::nullopt);
     EXPECT_EQ(selection.confirm("", ""), std::nullopt);
 
-    const FakeProbe winProbe({"C:\\", "C:\\Data", "\\\\nas\\share"});
+    const FakeProbe winProbe({R"(C:\)", R"(C:\Data)", R"(\\nas\share)"});
     const BrowseSelection windows(winProbe, PathRules::windows());
-    EXPECT_EQ(windows.confirm("C:/Data/", ""), "C:\\Data");
-    EXPECT_EQ(windows.confirm("..", "C:\\Data"), "C:\\");
-    EXPECT_EQ(windows.confirm("\\\\nas\\share\\", ""), "\\\\nas\\share");
+    EXPECT_EQ(windows.confirm("C:/Data/", ""), R"(C:\Data)");
+    EXPECT_EQ(windows.confirm("..", R"(C:\Data)"), R"(C:\)");
+    EXPECT_EQ(windows.confirm(R"(\\nas\share\)", ""), R"(\\nas\share)");
 }
 
 TEST(BrowseSelection, FolderForm) {
@@ -126,8 +126,8 @@ TEST(BrowseSelection, FolderForm) {
     EXPECT_EQ(folderForm("/../..", posix), "/");
     EXPECT_EQ(folderForm("a/../../b", posix), "../b");
     const PathRules win = PathRules::windows();
-    EXPECT_EQ(folderForm("C:\\", win), "C:\\");
-    EXPECT_EQ(folderForm("C:\\x\\..\\..", win), "C:\\");
+    EXPECT_EQ(folderForm(R"(C:\)", win), R"(C:\)");
+    EXPECT_EQ(folderForm(R"(C:\x\..\..)", win), R"(C:\)");
     EXPECT_TRUE(isAbsolutePath("C:/x", win));
     EXPECT_FALSE(isAbsolutePath("C:x", win));
     EXPECT_FALSE(isAbsolutePath("C:/x", posix));
