@@ -17,12 +17,10 @@ class TestBrowseDirectoryDlg : public QObject {
 
 private slots:
     void init();
-    void preselectionAndTexts();
-    void typedFolderConfirms();
-    void nameThatIsNoFolderKeepsItOpen();
-    void relativeNameAndTreeSelection();
+    void preselectedFolderConfirmed();
+    void typedNames();
+    void treeAndSelectionWhileOpen();
     void cancelAndEscapeEmptyTheSelection();
-    void selectionChangedWhileOpen();
 
     // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
 private:

@@ -3,7 +3,6 @@
 #include <stdexcept>
 
 #include <QApplication>
-#include <QFontMetrics>
 #include <QLabel>
 #include <QPointer>
 #include <QScreen>
@@ -17,94 +16,65 @@ using sarnika::TSplashWindow;
 
 namespace {
 
-class TextWidth final : public sarnika::TextMeasure {
-public:
-    explicit TextWidth(const QFont& font) : m_metrics(font) {}
-    sarnika::SplashSize measureWrapped(const std::string& text, int wrapWidth) const override {
-        const QRect bounds = m_metrics.boundingRect(QRect(0, 0, wrapWidth, 0), Qt::TextWordWrap,
-                                                    QString::fromStdString(text));
-        return {bounds.width(), bounds.height()};
+int visibleSplashWindows() {
+    int count = 0;
+    for (const QWidget* widget : QApplication::topLevelWidgets()) {
+        count += qobject_cast<const TSplashWindow*>(widget) != nullptr && widget->isVisible();
     }
-
-private:
-    QFontMetrics m_metrics;
-};
-
-QList<QWidget*> visibleSplashWindows() {
-    QList<QWidget*> found;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<TSplashWindow*>(widget) != nullptr && widget->isVisible()) {
-            found.append(widget);
-        }
-    }
-    return found;
+    return count;
 }
 
 } // namespace
 
 void TestSplashWindow::shownPaintedAndPlaced() {
-    TSplashGuard guard;
+    const TSplashGuard guard;
     TSplashWindow* splash = guard.window();
-    if (splash == nullptr) {
-        QFAIL("no splash window");
+    const auto* label = splash->findChild<QLabel*>(QStringLiteral("lblMessage"));
+    const auto* icon = splash->findChild<QLabel*>(QStringLiteral("imgIcon"));
+    if (label == nullptr || icon == nullptr) {
+        QFAIL("children missing");
     }
     QVERIFY(splash->isVisible());
-    QCOMPARE(splash->message(), QStringLiteral("Analyzing your computer, please wait..."));
-    const auto* label = splash->findChild<QLabel*>(QStringLiteral("lblMessage"));
-    if (label == nullptr) {
-        QFAIL("no message label");
-    }
-    QCOMPARE(label->text(), splash->message());
-    const auto* icon = splash->findChild<QLabel*>(QStringLiteral("imgIcon"));
-    QVERIFY(icon != nullptr && icon->isVisible());
+    QCOMPARE(label->text(), QStringLiteral("Analyzing your computer, please wait..."));
+    QVERIFY(icon->isVisible() && !icon->pixmap().isNull());
     QCOMPARE(icon->geometry(), QRect(16 + 3, 16 + 3, 32, 32));
-    QVERIFY(!icon->pixmap().isNull());
-
     const Qt::WindowFlags flags = splash->windowFlags();
-    QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
-    QVERIFY(flags.testFlag(Qt::WindowTransparentForInput));
-    QVERIFY(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
-    QVERIFY(flags.testFlag(Qt::FramelessWindowHint));
-    QCOMPARE(splash->focusPolicy(), Qt::NoFocus);
+    QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint) && flags.testFlag(Qt::FramelessWindowHint));
+    QVERIFY(flags.testFlag(Qt::WindowTransparentForInput) &&
+            flags.testFlag(Qt::WindowDoesNotAcceptFocus));
 
-    // The numbers of the layout, measured with the window's own font.
+    // One line next to the icon, centred in the 64-pixel height; the window in the middle.
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    const sarnika::SplashLayout layout = sarnika::layoutSplash(
-        splash->message().toStdString(), true, screen.width(), TextWidth(label->font()));
-    QCOMPARE(splash->messageRect(), QRect(layout.label.left, layout.label.top, layout.label.width(),
-                                          layout.label.height()));
-    QCOMPARE(splash->clientSize(), QSize(layout.clientWidth, layout.clientHeight));
-    QCOMPARE(splash->clientSize().height(), 64);
-    const QSize outer(layout.clientWidth + 6, layout.clientHeight + 6);
-    QCOMPARE(splash->size(), outer);
-    const sarnika::SplashPoint origin =
-        sarnika::centreIn({0, 0, screen.width(), screen.height()}, {outer.width(), outer.height()});
-    QCOMPARE(splash->pos(), QPoint(origin.x, origin.y));
+    const QRect text = label->fontMetrics().boundingRect(
+        QRect(0, 0, sarnika::splashRightLimit(screen.width()) - 56, 0), Qt::TextWordWrap,
+        label->text());
+    QCOMPARE(splash->messageRect(), QRect(56, 32 - text.height() / 2, text.width(), text.height()));
+    QCOMPARE(splash->clientSize(), QSize(56 + text.width() + 16, 64));
+    QCOMPARE(splash->size(), splash->clientSize() + QSize(6, 6));
+    QCOMPARE(splash->pos(), QPoint(screen.width() / 2 - splash->width() / 2,
+                                   screen.height() / 2 - splash->height() / 2));
 
-    // Painted before the constructor returned: a grab shows the frame and the text's ink.
+    // Painted already: the text's middle row holds ink.
     const QImage image = splash->grab().toImage();
-    QVERIFY(!image.isNull());
-    const QRect text = splash->messageRect().translated(3, 3);
-    const QColor background = image.pixelColor(text.left() - 2, text.center().y());
+    const QRect shown = splash->messageRect().translated(3, 3);
+    const QColor background = image.pixelColor(shown.left() - 2, shown.center().y());
     bool ink = false;
-    for (int x = text.left(); x < text.right() && !ink; ++x) {
-        ink = image.pixelColor(x, text.center().y()) != background;
+    for (int x = shown.left(); x < shown.right() && !ink; ++x) {
+        ink = image.pixelColor(x, shown.center().y()) != background;
     }
     QVERIFY(ink);
 }
 
-void TestSplashWindow::withoutPictureTheTextMovesLeft() {
-    TSplashGuard guard(QIcon(), QStringLiteral("Working"));
-    QCOMPARE(guard.window()->messageRect().left(), 16);
-    QVERIFY(!guard.window()->findChild<QLabel*>(QStringLiteral("imgIcon"))->isVisible());
-}
+void TestSplashWindow::withoutPictureOrCentredOnAControl() {
+    const TSplashGuard plain(QIcon(), QStringLiteral("Working"));
+    QCOMPARE(plain.window()->messageRect().left(), 16);
+    QVERIFY(!plain.window()->findChild<QLabel*>(QStringLiteral("imgIcon"))->isVisible());
 
-void TestSplashWindow::centredOnAControl() {
     QWidget owner;
     owner.setGeometry(100, 80, 500, 300);
     owner.show();
     QVERIFY(QTest::qWaitForWindowExposed(&owner));
-    TSplashGuard guard(sarnika::applicationIcon(), QStringLiteral("Busy"), &owner);
+    const TSplashGuard guard(sarnika::applicationIcon(), QStringLiteral("Busy"), &owner);
     const QPoint topLeft = owner.mapToGlobal(QPoint(0, 0));
     const QSize size = guard.window()->size();
     QCOMPARE(guard.window()->pos(),
@@ -113,30 +83,22 @@ void TestSplashWindow::centredOnAControl() {
 
 void TestSplashWindow::guardRemovesTheWindowWhenTheScanThrows() {
     QPointer<TSplashWindow> seen;
-    bool caught = false;
     try {
         const TSplashGuard guard;
         seen = guard.window();
-        QVERIFY(seen->isVisible());
+        QCOMPARE(visibleSplashWindows(), 1);
         throw std::runtime_error("the scan failed");
     } catch (const std::runtime_error&) {
-        caught = true;
+        QVERIFY(seen.isNull());
     }
-    QVERIFY(caught);
-    QVERIFY(seen.isNull());
-    QVERIFY(visibleSplashWindows().isEmpty());
-}
+    QCOMPARE(visibleSplashWindows(), 0);
 
-void TestSplashWindow::twoScansLeaveNoWindow() {
-    for (int scan = 0; scan < 2; ++scan) {
-        TSplashGuard guard;
-        QCOMPARE(visibleSplashWindows().size(), 1);
-    }
-    QVERIFY(visibleSplashWindows().isEmpty());
-    TSplashGuard early;
-    early.close();
-    QVERIFY(early.window() == nullptr);
-    QVERIFY(visibleSplashWindows().isEmpty());
+    // A second scan makes and frees its own window; close() frees it early.
+    TSplashGuard again;
+    QCOMPARE(visibleSplashWindows(), 1);
+    again.close();
+    QVERIFY(again.window() == nullptr);
+    QCOMPARE(visibleSplashWindows(), 0);
 }
 
 QTEST_MAIN(TestSplashWindow)

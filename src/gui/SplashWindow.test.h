@@ -8,8 +8,6 @@ class TestSplashWindow : public QObject {
 
 private slots:
     void shownPaintedAndPlaced();
-    void withoutPictureTheTextMovesLeft();
-    void centredOnAControl();
+    void withoutPictureOrCentredOnAControl();
     void guardRemovesTheWindowWhenTheScanThrows();
-    void twoScansLeaveNoWindow();
 };
