@@ -121,7 +121,7 @@ void TestAboutBox::closingKeys() {
 void TestAboutBox::otherKeysKeepItOpen() {
     TfmAbout about([](const QString&) {});
     about.show();
-    QVERIFY(QTest::qWaitForWindowActive(&about));
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
     QTest::keyClick(&about, Qt::Key_J);
     QTest::keyClick(&about, Qt::Key_K, Qt::ControlModifier);
     QVERIFY(about.isVisible());
