@@ -112,8 +112,8 @@ TframeCachedFlash::TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& l
     layout->addWidget(m_pnlNav);
 
     setTabOrder(m_lbxFlash, m_pnl2);
-    // Mouse and arrow keys alike move the current row.
-    connect(m_lbxFlash, &QListWidget::currentRowChanged, this,
+    // Mouse and arrow keys alike; the current row may change before the selection does.
+    connect(m_lbxFlash, &QListWidget::itemSelectionChanged, this,
             guard.wrap([this] { lbxFlashClick(); }));
 }
 

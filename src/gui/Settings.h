@@ -9,8 +9,9 @@
 
 namespace sarnika {
 
-// The settings key of the program in QSettings' terms: HKEY_CURRENT_USER\Software\Quillmoor\
-// Sarnika on Windows, ~/.config/Quillmoor/Sarnika.conf on Linux.
+// The settings key of the program in QSettings' terms: the registry key
+// HKEY_CURRENT_USER\Software\Quillmoor\Sarnika on Windows, ~/.config/Quillmoor/Sarnika.conf
+// on Linux.
 inline const QString kSettingsOrganisation = QStringLiteral("Quillmoor");
 inline const QString kSettingsApplication = QStringLiteral("Sarnika");
 

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QEvent>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -71,6 +72,7 @@ void ModalDriver::poll() {
         return;
     }
     m_handled.append(modal);
+    modal->installEventFilter(this);
     SeenModal record{QString::fromLatin1(modal->metaObject()->className()), modal->windowTitle(),
                      {}, QMessageBox::NoIcon, {}, modal->parentWidget()};
     if (const auto* box = qobject_cast<QMessageBox*>(modal)) {
@@ -90,6 +92,19 @@ void ModalDriver::poll() {
     // From a fresh event, so that an answer that opens another modal window does not block
     // this timer.
     QTimer::singleShot(0, modal, [answer, modal] { answer(modal); });
+}
+
+} // namespace sarnika::testing
+
+namespace sarnika::testing {
+
+bool ModalDriver::eventFilter(QObject* watched, QEvent* event) {
+    // A dialog that is kept and shown again (the save dialog) is a new one to answer.
+    if (event->type() == QEvent::Hide) {
+        m_handled.removeAll(qobject_cast<QWidget*>(watched));
+        watched->removeEventFilter(this);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 } // namespace sarnika::testing

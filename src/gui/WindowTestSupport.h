@@ -48,6 +48,9 @@ public:
     static Answer click(QMessageBox::StandardButton button);
     static Answer reject();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void poll();
 
