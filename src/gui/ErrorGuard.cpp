@@ -22,7 +22,9 @@ bool ErrorGuard::run(const std::function<void()>& handler) const {
 }
 
 std::function<void()> ErrorGuard::wrap(std::function<void()> handler) const {
-    return [this, handler = std::move(handler)] { run(handler); };
+    return [this, handler = std::move(handler)] {
+        run(handler);
+    };
 }
 
 void ErrorGuard::report(const QString& text) const {

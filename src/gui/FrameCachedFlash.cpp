@@ -78,9 +78,9 @@ void ListWidgetBox::select(int index) {
 TframeCachedFlash::TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& localTime,
                                      const ErrorGuard& guard, const PreviewFactory& makePreview,
                                      QWidget* parent)
-    : QWidget(parent), m_cache(cache), m_localTime(localTime),
-      m_lbxFlash(new QListWidget(this)), m_splitter1(new QSplitter(Qt::Horizontal, this)),
-      m_pnl2(new QWidget(this)), m_pnlNav(new QStatusBar(this)), m_listBox(*m_lbxFlash) {
+    : QWidget(parent), m_cache(cache), m_localTime(localTime), m_lbxFlash(new QListWidget(this)),
+      m_splitter1(new QSplitter(Qt::Horizontal, this)), m_pnl2(new QWidget(this)),
+      m_pnlNav(new QStatusBar(this)), m_listBox(*m_lbxFlash) {
     resize(632, 338);
 
     m_lbxFlash->setObjectName(QStringLiteral("lbxFlash"));
@@ -117,7 +117,10 @@ TframeCachedFlash::TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& l
             guard.wrap([this] { lbxFlashClick(); }));
 }
 
-TframeCachedFlash::~TframeCachedFlash() = default;
+TframeCachedFlash::~TframeCachedFlash() {
+    // The list outlives this object's own members by a little; its last signals find no one.
+    QObject::disconnect(m_lbxFlash, nullptr, this, nullptr);
+}
 
 void TframeCachedFlash::InitFrame() {
     m_movies = std::make_unique<MovieList>();
@@ -166,8 +169,7 @@ std::string TframeCachedFlash::SuggestedFileName() const {
 }
 
 std::vector<std::string> TframeCachedFlash::AllSuggestedNames() const {
-    return m_movies ? sarnika::AllSuggestedNames(*m_movies, m_listBox)
-                    : std::vector<std::string>();
+    return m_movies ? sarnika::AllSuggestedNames(*m_movies, m_listBox) : std::vector<std::string>();
 }
 
 std::vector<std::string> TframeCachedFlash::AllCacheFiles() const {

@@ -58,9 +58,8 @@ class TframeCachedFlash : public QWidget {
     Q_OBJECT
 
 public:
-    TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& localTime,
-                      const ErrorGuard& guard, const PreviewFactory& makePreview,
-                      QWidget* parent = nullptr);
+    TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& localTime, const ErrorGuard& guard,
+                      const PreviewFactory& makePreview, QWidget* parent = nullptr);
     ~TframeCachedFlash() override;
     TframeCachedFlash(const TframeCachedFlash&) = delete;
     TframeCachedFlash& operator=(const TframeCachedFlash&) = delete;

@@ -70,7 +70,7 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
         m_copier = std::make_shared<LocalFileCopier>();
     }
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QApplication::applicationDisplayName());
+    setWindowTitle(QStringLiteral("Sarnika"));
 
     m_dlgSave = new QFileDialog(this, QStringLiteral("Save Flash movie as..."));
     m_dlgSave->setObjectName(QStringLiteral("dlgSave"));
@@ -80,9 +80,8 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     m_dlgSave->setDefaultSuffix(QStringLiteral("swf"));
     m_dlgSave->setSizeGripEnabled(true);
 
-    m_frameSites = new TframeCachedFlash(cache, localTime, m_guard,
-                                         ports.makePreview ? ports.makePreview : makeWebPreview,
-                                         this);
+    m_frameSites = new TframeCachedFlash(
+        cache, localTime, m_guard, ports.makePreview ? ports.makePreview : makeWebPreview, this);
     m_frameSites->setObjectName(QStringLiteral("frameSites"));
     setCentralWidget(m_frameSites);
 
@@ -109,7 +108,8 @@ QAction* TfrmMain::makeAction(QObject* actList, const char* name, const QString&
     auto* action = new QAction(caption, actList);
     action->setObjectName(QString::fromLatin1(name));
     action->setShortcut(shortcut);
-    connect(action, &QAction::triggered, this, m_guard.wrap([this, handler] { (this->*handler)(); }));
+    connect(action, &QAction::triggered, this,
+            m_guard.wrap([this, handler] { (this->*handler)(); }));
     // Shortcuts act only for actions that belong to a shown widget.
     QWidget::addAction(action);
     return action;
@@ -118,20 +118,20 @@ QAction* TfrmMain::makeAction(QObject* actList, const char* name, const QString&
 void TfrmMain::createActions() {
     auto* actList = new QObject(this);
     actList->setObjectName(QStringLiteral("actList"));
-    m_actSave = makeAction(actList, "actSave", QStringLiteral("Save as..."), QKeySequence(Qt::Key_S),
-                           &TfrmMain::actSaveExecute);
+    m_actSave = makeAction(actList, "actSave", QStringLiteral("Save as..."),
+                           QKeySequence(Qt::Key_S), &TfrmMain::actSaveExecute);
     m_actSaveAll = makeAction(actList, "actSaveAll", QStringLiteral("Save all..."),
                               QKeySequence(Qt::CTRL | Qt::Key_S), &TfrmMain::actSaveAllExecute);
     m_actRefresh = makeAction(actList, "actRefresh", QStringLiteral("Refresh"),
                               QKeySequence(Qt::CTRL | Qt::Key_R), &TfrmMain::actRefreshExecute);
-    m_actAbout = makeAction(actList, "actAbout", QStringLiteral("About"), QKeySequence(Qt::ALT | Qt::Key_F1),
-                            &TfrmMain::actAboutExecute);
-    m_actExit = makeAction(actList, "actExit", QStringLiteral("Exit"), QKeySequence(Qt::ALT | Qt::Key_F4),
-                           &TfrmMain::actExitExecute);
+    m_actAbout = makeAction(actList, "actAbout", QStringLiteral("About"),
+                            QKeySequence(Qt::ALT | Qt::Key_F1), &TfrmMain::actAboutExecute);
+    m_actExit = makeAction(actList, "actExit", QStringLiteral("Exit"),
+                           QKeySequence(Qt::ALT | Qt::Key_F4), &TfrmMain::actExitExecute);
     m_actShowMain = makeAction(actList, "actShowMain", QStringLiteral("Restore"), QKeySequence(),
                                &TfrmMain::actShowMainExecute);
-    m_actWebSite = makeAction(actList, "actWebSite", QStringLiteral("Visit our Web-Site"), QKeySequence(),
-                              &TfrmMain::actWebSiteExecute);
+    m_actWebSite = makeAction(actList, "actWebSite", QStringLiteral("Visit our Web-Site"),
+                              QKeySequence(), &TfrmMain::actWebSiteExecute);
 }
 
 void TfrmMain::createMenus() {
@@ -149,19 +149,19 @@ void TfrmMain::createMenus() {
 
     QMenu* help1 = menuMain->addMenu(QStringLiteral("Help"));
     help1->setObjectName(QStringLiteral("Help1"));
-    help1->addActions({entryFor(m_actWebSite, "VisitourWebSite1", help1),
-                       entryFor(m_actAbout, "About1", help1)});
+    help1->addActions(
+        {entryFor(m_actWebSite, "VisitourWebSite1", help1), entryFor(m_actAbout, "About1", help1)});
 
     m_popFiles = new QMenu(this);
     m_popFiles->setObjectName(QStringLiteral("popFiles"));
-    m_popFiles->addActions({entryFor(m_actSave, "Saveas1", m_popFiles),
-                            entryFor(m_actSaveAll, "Saveall2", m_popFiles),
-                            separator("N6", m_popFiles),
-                            entryFor(m_actRefresh, "Refresh2", m_popFiles)});
+    m_popFiles->addActions(
+        {entryFor(m_actSave, "Saveas1", m_popFiles), entryFor(m_actSaveAll, "Saveall2", m_popFiles),
+         separator("N6", m_popFiles), entryFor(m_actRefresh, "Refresh2", m_popFiles)});
     QListWidget* list = m_frameSites->lbxFlash();
     list->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(list, &QWidget::customContextMenuRequested, this,
-            [this, list](const QPoint& pos) { m_popFiles->popup(list->viewport()->mapToGlobal(pos)); });
+    connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& pos) {
+        m_popFiles->popup(list->viewport()->mapToGlobal(pos));
+    });
 }
 
 void TfrmMain::FormCreate() {
@@ -278,9 +278,8 @@ void TfrmMain::actSaveAllExecute() {
         return;
     }
     m_saveAllFolder = fromLocal(WithTrailingSeparator(toLocal(m_dlgBrowseDir->Selection())));
-    const SaveAllResult result =
-        SaveAll(toLocal(m_saveAllFolder), m_frameSites->AllCacheFiles(),
-                m_frameSites->AllSuggestedNames(), *m_copier);
+    const SaveAllResult result = SaveAll(toLocal(m_saveAllFolder), m_frameSites->AllCacheFiles(),
+                                         m_frameSites->AllSuggestedNames(), *m_copier);
     if (const std::string failures = SaveAllFailureText(result); !failures.empty()) {
         m_guard.report(QString::fromStdString(failures));
     }

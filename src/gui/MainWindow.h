@@ -56,8 +56,8 @@ protected:
 private:
     void createActions();
     void createMenus();
-    QAction* makeAction(QObject* actList, const char* name, const QString& caption, const QKeySequence& shortcut,
-                       void (TfrmMain::*handler)());
+    QAction* makeAction(QObject* actList, const char* name, const QString& caption,
+                        const QKeySequence& shortcut, void (TfrmMain::*handler)());
 
     void FormShow();
     void FormDestroy();

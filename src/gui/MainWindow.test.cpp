@@ -1,11 +1,14 @@
 // The main window on real caches (the made-here Chromium and Firefox caches) with a plain
 // widget in place of the web preview; every dialog is answered from the test.
+#include "gui/MainWindow.h"
+
 #include <atomic>
 #include <stdexcept>
 
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -13,6 +16,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -25,7 +29,6 @@
 #include "gui/AboutBox.h"
 #include "gui/BrowseDirectoryDlg.h"
 #include "gui/EmbeddedWB.h"
-#include "gui/MainWindow.h"
 #include "gui/Settings.h"
 #include "gui/SplashWindow.h"
 #include "gui/WindowTestSupport.h"
@@ -38,12 +41,12 @@ namespace {
 
 // The made-here caches hold the same 8 movies in Chromium's and in Firefox's cache.
 const QStringList kExpectedLines = {
-    QStringLiteral("huge.swf"),   QStringLiteral("huge.swf"),   QStringLiteral("big.swf"),
-    QStringLiteral("big.swf"),    QStringLiteral("packed.swf"), QStringLiteral("packed.swf"),
-    QStringLiteral("gz.swf"),     QStringLiteral("gz.swf"),     QStringLiteral("Intro.SWF"),
-    QStringLiteral("Intro.SWF"),  QStringLiteral("cross.swf"),  QStringLiteral("cross.swf"),
-    QStringLiteral("clip.swf"),   QStringLiteral("clip.swf"),   QStringLiteral("long.swf"),
-    QStringLiteral("long.swf"),   QStringLiteral("tiny.swf"),   QStringLiteral("tiny.swf")};
+    QStringLiteral("huge.swf"),  QStringLiteral("huge.swf"),   QStringLiteral("big.swf"),
+    QStringLiteral("big.swf"),   QStringLiteral("packed.swf"), QStringLiteral("packed.swf"),
+    QStringLiteral("gz.swf"),    QStringLiteral("gz.swf"),     QStringLiteral("Intro.SWF"),
+    QStringLiteral("Intro.SWF"), QStringLiteral("cross.swf"),  QStringLiteral("cross.swf"),
+    QStringLiteral("clip.swf"),  QStringLiteral("clip.swf"),   QStringLiteral("long.swf"),
+    QStringLiteral("long.swf"),  QStringLiteral("tiny.swf"),   QStringLiteral("tiny.swf")};
 
 // Stands in for the web view: remembers what it was asked to show, fails on request.
 struct PreviewRecord {
@@ -53,7 +56,8 @@ struct PreviewRecord {
 
 class FakePreview final : public PreviewPort {
 public:
-    FakePreview(QWidget* parent, PreviewRecord& record) : m_widget(new QWidget(parent)), m_record(record) {
+    FakePreview(QWidget* parent, PreviewRecord& record)
+        : m_widget(new QWidget(parent)), m_record(record) {
         m_widget->setObjectName(QStringLiteral("wbPreview"));
     }
     QWidget* widget() override { return m_widget; }
@@ -150,8 +154,8 @@ struct Rig {
         return window->findChild<QAction*>(QString::fromLatin1(name));
     }
     QString cacheFile(int line) const {
-        return QString::fromStdString(window->frameSites()->movies()->CacheFile(
-            static_cast<std::size_t>(line)));
+        return QString::fromStdString(
+            window->frameSites()->movies()->CacheFile(static_cast<std::size_t>(line)));
     }
     void showActive() {
         window->show();
@@ -191,8 +195,10 @@ ModalDriver::Answer typeFileName(const QString& name, QStringList* seenState = n
         }
         auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         if (seenState != nullptr) {
-            *seenState = {dialog->windowTitle(), dialog->nameFilters().join(QLatin1Char('|')),
-                          dialog->defaultSuffix(), dialog->directory().absolutePath(),
+            *seenState = {dialog->windowTitle(),
+                          dialog->nameFilters().join(QLatin1Char('|')),
+                          dialog->defaultSuffix(),
+                          dialog->directory().absolutePath(),
                           edit != nullptr ? edit->text() : QString(),
                           dialog->testOption(QFileDialog::DontConfirmOverwrite)
                               ? QStringLiteral("no prompt")
@@ -207,16 +213,17 @@ ModalDriver::Answer typeFileName(const QString& name, QStringList* seenState = n
     };
 }
 
-// Types a folder into the folder dialog's edit box and confirms it.
+// Types a folder into the folder dialog's edit box and presses its OK button.
 ModalDriver::Answer chooseFolder(const QString& folder) {
     return [folder](QWidget* modal) {
-        auto* edit = modal->findChild<QLineEdit*>();
-        if (edit == nullptr) {
+        auto* edit = modal->findChild<QLineEdit*>(QStringLiteral("edtFolder"));
+        auto* buttons = modal->findChild<QDialogButtonBox*>(QStringLiteral("buttons"));
+        if (edit == nullptr || buttons == nullptr) {
             ModalDriver::reject()(modal);
             return;
         }
         edit->setText(folder);
-        QTest::keyClick(edit, Qt::Key_Return);
+        buttons->button(QDialogButtonBox::Ok)->click();
     };
 }
 
@@ -396,10 +403,9 @@ void TestMainWindow::actionsMenusAndShortcuts() {
 
     // Entries show their action's caption and shortcut.
     const QList<std::pair<const char*, const char*>> entries = {
-        {"miSave", "actSave"},           {"miSaveAll", "actSaveAll"}, {"miRefresh", "actRefresh"},
-        {"miExit", "actExit"},           {"VisitourWebSite1", "actWebSite"},
-        {"About1", "actAbout"},          {"Saveas1", "actSave"},      {"Saveall2", "actSaveAll"},
-        {"Refresh2", "actRefresh"}};
+        {"miSave", "actSave"},  {"miSaveAll", "actSaveAll"},        {"miRefresh", "actRefresh"},
+        {"miExit", "actExit"},  {"VisitourWebSite1", "actWebSite"}, {"About1", "actAbout"},
+        {"Saveas1", "actSave"}, {"Saveall2", "actSaveAll"},         {"Refresh2", "actRefresh"}};
     for (const auto& [entryName, actionName] : entries) {
         const QAction* entry = rig.action(entryName);
         QVERIFY2(entry != nullptr, entryName);
@@ -572,8 +578,9 @@ void TestMainWindow::saveAllCopiesEveryMovieAndOpensTheFolder() {
     QCOMPARE(m_driver->seen.size(), 2);
     const auto& question = m_driver->seen[1];
     QCOMPARE(question.title, QStringLiteral("Congratulations"));
-    QCOMPARE(question.text,
-             QStringLiteral("18 file(s) have been successfully saved.\n\rOpen destination folder?"));
+    QCOMPARE(
+        question.text,
+        QStringLiteral("18 file(s) have been successfully saved.\n\rOpen destination folder?"));
     QCOMPARE(question.icon, QMessageBox::Question);
     QCOMPARE(question.buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(question.parent, rig.window.get());
@@ -725,7 +732,8 @@ void TestMainWindow::webSiteAndAbout() {
     rig.window->FormCreate();
     rig.showActive();
     rig.action("VisitourWebSite1")->trigger();
-    QCOMPARE(m_urls.opened, QList<QUrl>{QUrl(QStringLiteral("https://www.quillmoor.example/sarnika/"))});
+    QCOMPARE(m_urls.opened,
+             QList<QUrl>{QUrl(QStringLiteral("https://www.quillmoor.example/sarnika/"))});
 
     m_driver->expect([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Escape); });
     rig.action("About1")->trigger();

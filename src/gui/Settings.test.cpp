@@ -1,17 +1,18 @@
 // The settings store over QSettings, the shell functions and the error guard.
+#include "gui/Settings.h"
+
 #include <stdexcept>
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTest>
 #include <QUrl>
 
 #include "gui/ErrorGuard.h"
-#include "gui/Settings.h"
 #include "gui/ShellFunctions.h"
 #include "gui/WindowTestSupport.h"
 
@@ -64,7 +65,8 @@ void TestSettings::storeLivesUnderTheCompanyKey() {
     QVERIFY(QFile::exists(m_file));
     QCOMPARE(QSettings(m_file, QSettings::IniFormat).value(QStringLiteral("SaveAsFolder")),
              QVariant(QStringLiteral("/home/ann/Flash films, old")));
-    QCOMPARE(store.readString("SaveAsFolder"), std::optional<std::string>("/home/ann/Flash films, old"));
+    QCOMPARE(store.readString("SaveAsFolder"),
+             std::optional<std::string>("/home/ann/Flash films, old"));
 }
 
 void TestSettings::readsStringsAndRefusesOtherTypes() {
@@ -107,7 +109,8 @@ void TestSettings::reportsAFailedWrite() {
         store.writeString("SaveAllFolder", "/tmp/");
         QFAIL("no error");
     } catch (const SettingsError& error) {
-        QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("Failed to set data for 'SaveAllFolder'"));
+        QCOMPARE(QString::fromUtf8(error.what()),
+                 QStringLiteral("Failed to set data for 'SaveAllFolder'"));
     }
     QCOMPARE(store.readString("Other"), std::nullopt);
     QVERIFY(QDir().rmdir(m_file));

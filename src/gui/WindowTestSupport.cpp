@@ -21,9 +21,9 @@ QString prepareTestHome(const QStringList& cacheTarballs) {
                             QStringLiteral("/testdata/made-here/");
     for (const QString& tarball : cacheTarballs) {
         // The tarballs hold home/.cache/... and home/.config/...
-        const int status = QProcess::execute(
-            QStringLiteral("tar"), {QStringLiteral("-C"), root.path(), QStringLiteral("-xzf"),
-                                    samples + tarball});
+        const int status =
+            QProcess::execute(QStringLiteral("tar"), {QStringLiteral("-C"), root.path(),
+                                                      QStringLiteral("-xzf"), samples + tarball});
         if (status != 0) {
             qFatal("cannot unpack %s", qPrintable(samples + tarball));
         }
@@ -73,8 +73,12 @@ void ModalDriver::poll() {
     }
     m_handled.append(modal);
     modal->installEventFilter(this);
-    SeenModal record{QString::fromLatin1(modal->metaObject()->className()), modal->windowTitle(),
-                     {}, QMessageBox::NoIcon, {}, modal->parentWidget()};
+    SeenModal record{QString::fromLatin1(modal->metaObject()->className()),
+                     modal->windowTitle(),
+                     {},
+                     QMessageBox::NoIcon,
+                     {},
+                     modal->parentWidget()};
     if (const auto* box = qobject_cast<QMessageBox*>(modal)) {
         record.text = box->text();
         record.icon = box->icon();
