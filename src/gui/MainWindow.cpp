@@ -93,6 +93,12 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     createActions();
     createMenus();
 
+    // Work that waits until the window is up: the box of an empty list belongs on top of it.
+    m_afterFirstShow = new QTimer(this);
+    m_afterFirstShow->setSingleShot(true);
+    m_afterFirstShow->setInterval(0);
+    connect(m_afterFirstShow, &QTimer::timeout, this, m_guard.wrap([this] { afterFirstShow(); }));
+
     resize(550, 437);
 }
 
@@ -210,9 +216,8 @@ void TfrmMain::showEvent(QShowEvent* event) {
     }
     m_shown = true;
     fitOuterSize();
-    // The window manager may add its frame only once the window is mapped.
-    QTimer::singleShot(0, this, [this] { fitOuterSize(); });
     m_guard.run([this] { FormShow(); });
+    m_afterFirstShow->start();
 }
 
 void TfrmMain::fitOuterSize() {
@@ -231,13 +236,20 @@ void TfrmMain::FormShow() {
     }
     m_miSave->setEnabled(false);
     m_miSaveAll->setEnabled(false);
-    // After the window has come up, as the box belongs to it.
-    QTimer::singleShot(0, this, m_guard.wrap([this] {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Sorry"), kNoMoviesText,
-                        QMessageBox::Ok, this);
-        box.setObjectName(QStringLiteral("sorryMessage"));
-        box.exec();
-    }));
+    m_sorryPending = true;
+}
+
+void TfrmMain::afterFirstShow() {
+    // The window manager may add its frame only once the window is mapped.
+    fitOuterSize();
+    if (!m_sorryPending) {
+        return;
+    }
+    m_sorryPending = false;
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Sorry"), kNoMoviesText, QMessageBox::Ok,
+                    this);
+    box.setObjectName(QStringLiteral("sorryMessage"));
+    box.exec();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {

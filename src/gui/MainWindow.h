@@ -11,6 +11,7 @@
 class QAction;
 class QFileDialog;
 class QMenu;
+class QTimer;
 
 namespace sarnika {
 
@@ -60,6 +61,7 @@ private:
                         const QKeySequence& shortcut, void (TfrmMain::*handler)());
 
     void FormShow();
+    void afterFirstShow();
     void FormDestroy();
     void fitOuterSize();
     void selectFirstMovie();
@@ -81,6 +83,7 @@ private:
     TframeCachedFlash* m_frameSites = nullptr;
     TdfsBrowseDirectoryDlg* m_dlgBrowseDir = nullptr;
     QMenu* m_popFiles = nullptr;
+    QTimer* m_afterFirstShow = nullptr;
 
     QAction* m_actSave = nullptr;
     QAction* m_actSaveAll = nullptr;
@@ -96,6 +99,7 @@ private:
     QString m_saveAllFolder;
     bool m_created = false;
     bool m_shown = false;
+    bool m_sorryPending = false;
     bool m_destroyed = false;
 };
 

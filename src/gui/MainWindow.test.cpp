@@ -1,7 +1,6 @@
-// The main window on real caches (the made-here Chromium and Firefox caches) with a plain
-// widget in place of the web preview; every dialog is answered from the test.
-#include "gui/MainWindow.h"
+#include "gui/MainWindow.test.h"
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 
@@ -29,6 +28,7 @@
 #include "gui/AboutBox.h"
 #include "gui/BrowseDirectoryDlg.h"
 #include "gui/EmbeddedWB.h"
+#include "gui/MainWindow.h"
 #include "gui/Settings.h"
 #include "gui/SplashWindow.h"
 #include "gui/WindowTestSupport.h"
@@ -71,17 +71,6 @@ public:
 private:
     QWidget* m_widget;
     PreviewRecord& m_record;
-};
-
-// Records the addresses handed to the desktop.
-class UrlRecorder : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened.append(url); }
 };
 
 // Copies as the program does, except for files whose name contains `failOn`.
@@ -157,13 +146,13 @@ struct Rig {
         return QString::fromStdString(
             window->frameSites()->movies()->CacheFile(static_cast<std::size_t>(line)));
     }
-    void showActive() {
+    void showActive() const {
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         activate();
     }
     // The offscreen platform activates no window by itself when a dialog closes.
-    void activate() {
+    void activate() const {
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
     }
@@ -178,12 +167,10 @@ struct Rig {
 };
 
 bool splashVisible() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (qobject_cast<TSplashWindow*>(widget) != nullptr && widget->isVisible()) {
-            return true;
-        }
-    }
-    return false;
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::any_of(windows.begin(), windows.end(), [](const QWidget* widget) {
+        return qobject_cast<const TSplashWindow*>(widget) != nullptr && widget->isVisible();
+    });
 }
 
 // Types a name into a shown file dialog and presses Return, as a user does.
@@ -234,44 +221,11 @@ QByteArray contentOf(const QString& path) {
 
 } // namespace
 
-class TestMainWindow : public QObject {
-    Q_OBJECT
-
-private slots:
-    void init();
-    void cleanup();
-    void cleanupTestCase();
-
-    void listsMoviesLargestFirstAndPreviewsTheFirst();
-    void statusFollowsClicksAndArrowKeys();
-    void previewFailureIsReportedAndStatusStays();
-    void actionsMenusAndShortcuts();
-    void shortcutsReachTheirCommands();
-    void emptyCacheSaysSorryOnceAndGreysFileEntries();
-    void refreshKeepsGreyedEntriesAndEmptyResultKeepsPreview();
-    void saveAsCopiesUnderTheChosenName();
-    void saveAsReportsAFailedCopy();
-    void saveAllCopiesEveryMovieAndOpensTheFolder();
-    void saveAllReportsFailuresAndCancelCopiesNothing();
-    void folderSettingsAreReadAndWrittenAtExit();
-    void wrongSettingTypeIsReportedAndWindowStillWorks();
-    void failedSettingsWriteIsReported();
-    void failingScanRemovesTheSplash();
-    void webSiteAndAbout();
-
-    // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
-private:
-    std::unique_ptr<ModalDriver> m_driver;
-    UrlRecorder m_urls;
-};
-
 void TestMainWindow::init() {
     QFile::remove(settingsFile());
     m_driver = std::make_unique<ModalDriver>();
     m_urls.opened.clear();
-    for (const char* scheme : {"file", "https", "mailto"}) {
-        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &m_urls, "open");
-    }
+    m_urls.install();
 }
 
 void TestMainWindow::cleanup() {
@@ -282,9 +236,7 @@ void TestMainWindow::cleanup() {
 }
 
 void TestMainWindow::cleanupTestCase() {
-    for (const char* scheme : {"file", "https", "mailto"}) {
-        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
-    }
+    m_urls.uninstall();
 }
 
 void TestMainWindow::listsMoviesLargestFirstAndPreviewsTheFirst() {
@@ -754,5 +706,3 @@ int main(int argc, char** argv) {
     TestMainWindow test;
     return QTest::qExec(&test, argc, argv);
 }
-
-#include "MainWindow.test.moc"

@@ -1,5 +1,4 @@
-// The settings store over QSettings, the shell functions and the error guard.
-#include "gui/Settings.h"
+#include "gui/Settings.test.h"
 
 #include <stdexcept>
 
@@ -13,44 +12,12 @@
 #include <QUrl>
 
 #include "gui/ErrorGuard.h"
+#include "gui/Settings.h"
 #include "gui/ShellFunctions.h"
 #include "gui/WindowTestSupport.h"
 
 using namespace sarnika;
 using sarnika::testing::ModalDriver;
-
-namespace {
-
-class UrlRecorder : public QObject {
-    Q_OBJECT
-
-public:
-    QList<QUrl> opened;
-
-public slots:
-    void open(const QUrl& url) { opened.append(url); }
-};
-
-} // namespace
-
-class TestSettings : public QObject {
-    Q_OBJECT
-
-private slots:
-    void init();
-
-    void storeLivesUnderTheCompanyKey();
-    void readsStringsAndRefusesOtherTypes();
-    void reportsAFailedWrite();
-    void shellOpenHandsEveryKindToTheDesktop();
-    void personalFolderIsTheDocumentsFolder();
-    void bringWindowToFrontRestoresButKeepsMaximised();
-    void guardShowsTheErrorAndGoesOn();
-
-    // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
-private:
-    QString m_file;
-};
 
 void TestSettings::init() {
     m_file = QtSettingsStore(QStringLiteral("SarnikaTest")).location();
@@ -117,10 +84,8 @@ void TestSettings::reportsAFailedWrite() {
 }
 
 void TestSettings::shellOpenHandsEveryKindToTheDesktop() {
-    UrlRecorder recorder;
-    for (const char* scheme : {"file", "https", "mailto"}) {
-        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), &recorder, "open");
-    }
+    sarnika::testing::UrlRecorder recorder;
+    recorder.install();
     QVERIFY(ShellOpen(QStringLiteral("https://www.quillmoor.example/sarnika/")));
     QVERIFY(ShellOpen(QStringLiteral("mailto:support@quillmoor.example")));
     QVERIFY(ShellOpen(QStringLiteral("/tmp/some movie.swf")));
@@ -129,9 +94,7 @@ void TestSettings::shellOpenHandsEveryKindToTheDesktop() {
              (QList<QUrl>{QUrl(QStringLiteral("https://www.quillmoor.example/sarnika/")),
                           QUrl(QStringLiteral("mailto:support@quillmoor.example")),
                           QUrl::fromLocalFile(QStringLiteral("/tmp/some movie.swf"))}));
-    for (const char* scheme : {"file", "https", "mailto"}) {
-        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
-    }
+    recorder.uninstall();
 }
 
 void TestSettings::personalFolderIsTheDocumentsFolder() {
@@ -192,5 +155,3 @@ int main(int argc, char** argv) {
     TestSettings test;
     return QTest::qExec(&test, argc, argv);
 }
-
-#include "Settings.test.moc"

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
 #include <QEvent>
@@ -15,7 +16,7 @@ namespace sarnika::testing {
 QString prepareTestHome(const QStringList& cacheTarballs) {
     // Lives for the whole run; the folder goes with the process.
     static QTemporaryDir root;
-    const QString home = root.filePath(QStringLiteral("home"));
+    QString home = root.filePath(QStringLiteral("home"));
     QDir().mkpath(home + QStringLiteral("/Documents"));
     const QString samples = qEnvironmentVariable("SARNIKA_SHARED", QStringLiteral("../shared")) +
                             QStringLiteral("/testdata/made-here/");
@@ -38,6 +39,18 @@ QString prepareTestHome(const QStringList& cacheTarballs) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     return home;
+}
+
+void UrlRecorder::install() {
+    for (const char* scheme : {"file", "https", "mailto"}) {
+        QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
+    }
+}
+
+void UrlRecorder::uninstall() {
+    for (const char* scheme : {"file", "https", "mailto"}) {
+        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    }
 }
 
 ModalDriver::ModalDriver() {
@@ -93,9 +106,15 @@ void ModalDriver::poll() {
     } else {
         answer = m_answers.takeFirst();
     }
-    // From a fresh event, so that an answer that opens another modal window does not block
-    // this timer.
-    QTimer::singleShot(0, modal, [answer, modal] { answer(modal); });
+    // From a timer of its own, so that an answer that opens another modal window blocks
+    // neither the polling nor the next answer.
+    auto* later = new QTimer(modal);
+    later->setSingleShot(true);
+    connect(later, &QTimer::timeout, modal, [answer, modal, later] {
+        later->deleteLater();
+        answer(modal);
+    });
+    later->start(0);
 }
 
 } // namespace sarnika::testing

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QUrl>
 
 namespace sarnika::testing {
 
@@ -16,6 +17,22 @@ namespace sarnika::testing {
 // unpacks the named made-here caches into it. Call before the QApplication exists, since Qt
 // keeps some of these paths for the rest of the run. Returns the new HOME.
 QString prepareTestHome(const QStringList& cacheTarballs);
+
+// Records the addresses handed to the desktop (QDesktopServices::setUrlHandler).
+class UrlRecorder : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+    // Takes over the schemes the program opens: file, https and mailto.
+    void install();
+    void uninstall();
+
+    // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
 
 // What a modal window that came up looked like.
 struct SeenModal {
