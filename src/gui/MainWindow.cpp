@@ -99,6 +99,12 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     m_afterFirstShow->setInterval(0);
     connect(m_afterFirstShow, &QTimer::timeout, this, m_guard.wrap([this] { afterFirstShow(); }));
 
+    // An X11 window manager frames the window after it is mapped, and Qt sends no event when
+    // the frame's extents arrive; the outer size is fitted again once they are known.
+    m_frameWatch = new QTimer(this);
+    m_frameWatch->setInterval(50);
+    connect(m_frameWatch, &QTimer::timeout, this, [this] { watchForFrame(); });
+
     resize(550, 437);
 }
 
@@ -216,8 +222,18 @@ void TfrmMain::showEvent(QShowEvent* event) {
     }
     m_shown = true;
     fitOuterSize();
+    m_frameWatch->start();
     m_guard.run([this] { FormShow(); });
     m_afterFirstShow->start();
+}
+
+void TfrmMain::watchForFrame() {
+    // The frame is known once frameGeometry() grows beyond the client area; without a window
+    // manager there is none, and the watch ends after a second.
+    if (frameGeometry().size() != size() || ++m_frameChecks >= 20) {
+        m_frameWatch->stop();
+        fitOuterSize();
+    }
 }
 
 void TfrmMain::fitOuterSize() {
@@ -240,8 +256,6 @@ void TfrmMain::FormShow() {
 }
 
 void TfrmMain::afterFirstShow() {
-    // The window manager may add its frame only once the window is mapped.
-    fitOuterSize();
     if (!m_sorryPending) {
         return;
     }

@@ -64,6 +64,7 @@ private:
     void afterFirstShow();
     void FormDestroy();
     void fitOuterSize();
+    void watchForFrame();
     void selectFirstMovie();
     void readFolderSettings();
 
@@ -100,6 +101,8 @@ private:
     bool m_created = false;
     bool m_shown = false;
     bool m_sorryPending = false;
+    QTimer* m_frameWatch = nullptr;
+    int m_frameChecks = 0;
     bool m_destroyed = false;
 };
 
