@@ -1,0 +1,183 @@
+#include "gui/FrameCachedFlash.h"
+
+#include <QFile>
+#include <QListWidget>
+#include <QPointer>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "gui/EmbeddedWB.h"
+#include "gui/ErrorGuard.h"
+
+namespace sarnika {
+namespace {
+
+class WebPreview final : public PreviewPort {
+public:
+    explicit WebPreview(QWidget* parent) : m_view(new TEmbeddedWB(parent)) {
+        m_view->setObjectName(QStringLiteral("wbPreview"));
+        m_view->setDownloadOptions(defaultDownloadOptions());
+        m_view->setUserInterfaceOptions({});
+    }
+
+    QWidget* widget() override { return m_view; }
+    void Navigate(const QString& localPath) override {
+        if (m_view != nullptr) {
+            m_view->Navigate(localPath);
+        }
+    }
+
+private:
+    QPointer<TEmbeddedWB> m_view;
+};
+
+QString localPath(const std::string& file) {
+    return QFile::decodeName(QByteArray::fromStdString(file));
+}
+
+} // namespace
+
+std::unique_ptr<PreviewPort> makeWebPreview(QWidget* parent) {
+    return std::make_unique<WebPreview>(parent);
+}
+
+void ListWidgetBox::beginUpdate() {
+    m_list.setUpdatesEnabled(false);
+}
+
+void ListWidgetBox::endUpdate() {
+    m_list.setUpdatesEnabled(true);
+}
+
+void ListWidgetBox::clear() {
+    // Emptying the list is no change of selection the frame should answer.
+    const QSignalBlocker blocker(m_list);
+    m_list.clear();
+}
+
+void ListWidgetBox::addLine(const std::string& text) {
+    m_list.addItem(QString::fromStdString(text));
+}
+
+int ListWidgetBox::count() const {
+    return m_list.count();
+}
+
+int ListWidgetBox::selectedIndex() const {
+    const QList<QListWidgetItem*> selected = m_list.selectedItems();
+    return selected.isEmpty() ? -1 : m_list.row(selected.first());
+}
+
+void ListWidgetBox::select(int index) {
+    const QSignalBlocker blocker(m_list);
+    m_list.setCurrentRow(index);
+}
+
+TframeCachedFlash::TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& localTime,
+                                     const ErrorGuard& guard, const PreviewFactory& makePreview,
+                                     QWidget* parent)
+    : QWidget(parent), m_cache(cache), m_localTime(localTime), m_lbxFlash(new QListWidget(this)),
+      m_splitter1(new QSplitter(Qt::Horizontal, this)), m_pnl2(new QWidget(this)),
+      m_pnlNav(new QStatusBar(this)), m_listBox(*m_lbxFlash) {
+    resize(632, 338);
+
+    m_lbxFlash->setObjectName(QStringLiteral("lbxFlash"));
+    m_lbxFlash->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_lbxFlash->setSortingEnabled(false);
+    m_splitter1->setObjectName(QStringLiteral("Splitter1"));
+    m_splitter1->setHandleWidth(3);
+    m_splitter1->setChildrenCollapsible(false);
+    m_splitter1->addWidget(m_lbxFlash);
+    m_splitter1->addWidget(m_pnl2);
+    m_splitter1->setStretchFactor(0, 0);
+    m_splitter1->setStretchFactor(1, 1);
+    m_splitter1->setSizes({193, width() - 193 - 3});
+
+    m_pnl2->setObjectName(QStringLiteral("pnl2"));
+    auto* previewLayout = new QVBoxLayout(m_pnl2);
+    previewLayout->setContentsMargins(0, 0, 0, 0);
+    m_wbPreview = makePreview(m_pnl2);
+    previewLayout->addWidget(m_wbPreview->widget());
+
+    m_pnlNav->setObjectName(QStringLiteral("pnlNav"));
+    m_pnlNav->setFixedHeight(19);
+    m_pnlNav->setSizeGripEnabled(false);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_splitter1, 1);
+    layout->addWidget(m_pnlNav);
+
+    setTabOrder(m_lbxFlash, m_pnl2);
+    // Mouse and arrow keys alike; the current row may change before the selection does.
+    connect(m_lbxFlash, &QListWidget::itemSelectionChanged, this,
+            guard.wrap([this] { lbxFlashClick(); }));
+}
+
+TframeCachedFlash::~TframeCachedFlash() {
+    // The list outlives this object's own members by a little; its last signals find no one.
+    QObject::disconnect(m_lbxFlash, nullptr, this, nullptr);
+}
+
+void TframeCachedFlash::InitFrame() {
+    m_movies = std::make_unique<MovieList>();
+    m_listBox.clear();
+    m_analyzer = std::make_unique<TCacheAnalyzer>(m_cache, m_localTime);
+}
+
+void TframeCachedFlash::DoneFrame() {
+    m_listBox.clear();
+    m_movies.reset();
+    m_analyzer.reset();
+}
+
+void TframeCachedFlash::RefreshList() {
+    m_listBox.clear();
+    if (!m_analyzer || !m_movies) {
+        return;
+    }
+    m_analyzer->Rescan();
+    m_analyzer->SortMultimediaBySize();
+    m_movies->LoadFromText(m_analyzer->GetFlashMovies());
+    FillListBox(*m_movies, m_listBox);
+}
+
+void TframeCachedFlash::lbxFlashClick() {
+    const int line = m_listBox.selectedIndex();
+    if (line < 0 || !m_movies) {
+        return;
+    }
+    const auto movie = static_cast<std::size_t>(line);
+    m_pnlNav->show();
+    m_pnlNav->showMessage(QStringLiteral("Flash movie from %1")
+                              .arg(QString::fromStdString(HostFromUrl(m_movies->Url(movie)))));
+    const std::string& cacheFile = m_movies->CacheFile(movie);
+    if (!cacheFile.empty()) {
+        m_wbPreview->Navigate(localPath(cacheFile));
+    }
+}
+
+std::string TframeCachedFlash::SelectedCacheFile() const {
+    return m_movies ? sarnika::SelectedCacheFile(*m_movies, m_listBox) : std::string();
+}
+
+std::string TframeCachedFlash::SuggestedFileName() const {
+    return m_movies ? sarnika::SuggestedFileName(*m_movies, m_listBox) : std::string();
+}
+
+std::vector<std::string> TframeCachedFlash::AllSuggestedNames() const {
+    return m_movies ? sarnika::AllSuggestedNames(*m_movies, m_listBox) : std::vector<std::string>();
+}
+
+std::vector<std::string> TframeCachedFlash::AllCacheFiles() const {
+    return m_movies ? sarnika::AllCacheFiles(*m_movies, m_listBox) : std::vector<std::string>();
+}
+
+QString TframeCachedFlash::statusText() const {
+    return m_pnlNav->currentMessage();
+}
+
+} // namespace sarnika

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QString>
+#include <QWidget>
+
+#include "cache/CacheAnalyzer.h"
+#include "movies/MovieList.h"
+
+class QListWidget;
+class QSplitter;
+class QStatusBar;
+
+namespace sarnika {
+
+class ErrorGuard;
+
+// The preview pane as the frame sees it: the web view in the program, a plain widget in tests.
+class PreviewPort {
+public:
+    virtual ~PreviewPort() = default;
+    // Owned by the parent given to the factory.
+    virtual QWidget* widget() = 0;
+    // Throws PreviewError when the movie cannot be shown.
+    virtual void Navigate(const QString& localPath) = 0;
+};
+
+using PreviewFactory = std::function<std::unique_ptr<PreviewPort>(QWidget* parent)>;
+
+// The program's preview: a TEmbeddedWB named wbPreview that lets images, video and background
+// sounds play and has no user-interface options.
+std::unique_ptr<PreviewPort> makeWebPreview(QWidget* parent);
+
+// A QListWidget as the movie list's list box.
+class ListWidgetBox final : public MovieListBox {
+public:
+    explicit ListWidgetBox(QListWidget& list) : m_list(list) {}
+
+    void beginUpdate() override;
+    void endUpdate() override;
+    void clear() override;
+    void addLine(const std::string& text) override;
+    int count() const override;
+    int selectedIndex() const override;
+    void select(int index) override;
+
+private:
+    QListWidget& m_list;
+};
+
+// The body of the main window: the movie list, the preview of the selected movie and a status
+// line. It owns the scan result and the analyzer that makes it.
+class TframeCachedFlash : public QWidget {
+    Q_OBJECT
+
+public:
+    TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& localTime, const ErrorGuard& guard,
+                      const PreviewFactory& makePreview, QWidget* parent = nullptr);
+    ~TframeCachedFlash() override;
+    TframeCachedFlash(const TframeCachedFlash&) = delete;
+    TframeCachedFlash& operator=(const TframeCachedFlash&) = delete;
+
+    // Creates the empty movie list and the analyzer; before any other operation.
+    void InitFrame();
+    // Empties the list box and frees the movie list and the analyzer.
+    void DoneFrame();
+    // Rescans the cache and refills the list; the preview and status line stay as they are.
+    void RefreshList();
+    // Shows the selected movie's host and previews it. Throws PreviewError from the preview.
+    void lbxFlashClick();
+
+    std::string SelectedCacheFile() const;
+    std::string SuggestedFileName() const;
+    std::vector<std::string> AllSuggestedNames() const;
+    std::vector<std::string> AllCacheFiles() const;
+
+    QListWidget* lbxFlash() const { return m_lbxFlash; }
+    QSplitter* Splitter1() const { return m_splitter1; }
+    QWidget* pnl2() const { return m_pnl2; }
+    PreviewPort& wbPreview() const { return *m_wbPreview; }
+    QStatusBar* pnlNav() const { return m_pnlNav; }
+    // The simple panel's text.
+    QString statusText() const;
+    MovieListBox& listBox() { return m_listBox; }
+    // Null outside InitFrame ... DoneFrame.
+    const MovieList* movies() const { return m_movies.get(); }
+    TCacheAnalyzer* analyzer() const { return m_analyzer.get(); }
+
+private:
+    UrlCachePort& m_cache;
+    const LocalTimePort& m_localTime;
+    QListWidget* m_lbxFlash = nullptr;
+    QSplitter* m_splitter1 = nullptr;
+    QWidget* m_pnl2 = nullptr;
+    std::unique_ptr<PreviewPort> m_wbPreview;
+    QStatusBar* m_pnlNav = nullptr;
+    ListWidgetBox m_listBox;
+    std::unique_ptr<MovieList> m_movies;
+    std::unique_ptr<TCacheAnalyzer> m_analyzer;
+};
+
+} // namespace sarnika

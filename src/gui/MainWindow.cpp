@@ -1,0 +1,353 @@
+#include "gui/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QTimer>
+#include <QUrl>
+
+#include "app/SaveMovies.h"
+#include "gui/AboutBox.h"
+#include "gui/BrowseDirectoryDlg.h"
+#include "gui/Settings.h"
+#include "gui/ShellFunctions.h"
+#include "gui/SplashWindow.h"
+
+namespace sarnika {
+namespace {
+
+const QString kNoMoviesText =
+    QStringLiteral("No cached FLASH movies were found in the  cache, sorry!");
+const std::string kSaveAsFolderValue = "SaveAsFolder";
+const std::string kSaveAllFolderValue = "SaveAllFolder";
+
+QString fromLocal(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+std::string toLocal(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// A menu entry of its own for an action: it shows the action's caption and shortcut and runs
+// it, so that greying the entry leaves the action and its shortcut working. The entry's copy
+// of the shortcut only acts while its menu has the focus.
+QAction* entryFor(QAction* action, const char* name, QObject* parent) {
+    auto* entry = new QAction(action->text(), parent);
+    entry->setObjectName(QString::fromLatin1(name));
+    entry->setShortcut(action->shortcut());
+    entry->setShortcutContext(Qt::WidgetShortcut);
+    QObject::connect(entry, &QAction::triggered, action, [action] { action->trigger(); });
+    return entry;
+}
+
+QAction* separator(const char* name, QObject* parent) {
+    auto* line = new QAction(parent);
+    line->setObjectName(QString::fromLatin1(name));
+    line->setSeparator(true);
+    return line;
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports ports,
+                   QWidget* parent)
+    : QMainWindow(parent), m_guard(this), m_settings(std::move(ports.settings)),
+      m_copier(std::move(ports.copier)) {
+    if (!m_settings) {
+        m_settings = std::make_shared<QtSettingsStore>();
+    }
+    if (!m_copier) {
+        m_copier = std::make_shared<LocalFileCopier>();
+    }
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Sarnika"));
+
+    m_dlgSave = new QFileDialog(this, QStringLiteral("Save Flash movie as..."));
+    m_dlgSave->setObjectName(QStringLiteral("dlgSave"));
+    m_dlgSave->setAcceptMode(QFileDialog::AcceptSave);
+    m_dlgSave->setFileMode(QFileDialog::AnyFile);
+    m_dlgSave->setNameFilter(QStringLiteral("Flash movies (*.swf)"));
+    m_dlgSave->setDefaultSuffix(QStringLiteral("swf"));
+    m_dlgSave->setSizeGripEnabled(true);
+
+    m_frameSites = new TframeCachedFlash(
+        cache, localTime, m_guard, ports.makePreview ? ports.makePreview : makeWebPreview, this);
+    m_frameSites->setObjectName(QStringLiteral("frameSites"));
+    setCentralWidget(m_frameSites);
+
+    m_dlgBrowseDir = new TdfsBrowseDirectoryDlg(this);
+    m_dlgBrowseDir->setObjectName(QStringLiteral("dlgBrowseDir"));
+    m_dlgBrowseDir->setTitle(QStringLiteral("Save all..."));
+    m_dlgBrowseDir->setCaption(QStringLiteral("Select directory to save movies..."));
+
+    createActions();
+    createMenus();
+
+    // Work that waits until the window is up: the box of an empty list belongs on top of it.
+    m_afterFirstShow = new QTimer(this);
+    m_afterFirstShow->setSingleShot(true);
+    m_afterFirstShow->setInterval(0);
+    connect(m_afterFirstShow, &QTimer::timeout, this, m_guard.wrap([this] { afterFirstShow(); }));
+
+    // An X11 window manager frames the window after it is mapped, and Qt sends no event when
+    // the frame's extents arrive; the outer size is fitted again once they are known.
+    m_frameWatch = new QTimer(this);
+    m_frameWatch->setInterval(50);
+    connect(m_frameWatch, &QTimer::timeout, this, [this] { watchForFrame(); });
+
+    resize(550, 437);
+}
+
+TfrmMain::~TfrmMain() {
+    if (!m_destroyed) {
+        m_destroyed = true;
+        m_guard.run([this] { FormDestroy(); });
+    }
+}
+
+QAction* TfrmMain::makeAction(QObject* actList, const char* name, const QString& caption,
+                              const QKeySequence& shortcut, void (TfrmMain::*handler)()) {
+    auto* action = new QAction(caption, actList);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(shortcut);
+    connect(action, &QAction::triggered, this,
+            m_guard.wrap([this, handler] { (this->*handler)(); }));
+    // Shortcuts act only for actions that belong to a shown widget.
+    QWidget::addAction(action);
+    return action;
+}
+
+void TfrmMain::createActions() {
+    auto* actList = new QObject(this);
+    actList->setObjectName(QStringLiteral("actList"));
+    m_actSave = makeAction(actList, "actSave", QStringLiteral("Save as..."),
+                           QKeySequence(Qt::Key_S), &TfrmMain::actSaveExecute);
+    m_actSaveAll = makeAction(actList, "actSaveAll", QStringLiteral("Save all..."),
+                              QKeySequence(Qt::CTRL | Qt::Key_S), &TfrmMain::actSaveAllExecute);
+    m_actRefresh = makeAction(actList, "actRefresh", QStringLiteral("Refresh"),
+                              QKeySequence(Qt::CTRL | Qt::Key_R), &TfrmMain::actRefreshExecute);
+    m_actAbout = makeAction(actList, "actAbout", QStringLiteral("About"),
+                            QKeySequence(Qt::ALT | Qt::Key_F1), &TfrmMain::actAboutExecute);
+    m_actExit = makeAction(actList, "actExit", QStringLiteral("Exit"),
+                           QKeySequence(Qt::ALT | Qt::Key_F4), &TfrmMain::actExitExecute);
+    m_actShowMain = makeAction(actList, "actShowMain", QStringLiteral("Restore"), QKeySequence(),
+                               &TfrmMain::actShowMainExecute);
+    m_actWebSite = makeAction(actList, "actWebSite", QStringLiteral("Visit our Web-Site"),
+                              QKeySequence(), &TfrmMain::actWebSiteExecute);
+}
+
+void TfrmMain::createMenus() {
+    QMenuBar* menuMain = menuBar();
+    menuMain->setObjectName(QStringLiteral("menuMain"));
+
+    // The title's own S is left out: S belongs to "Save as...".
+    QMenu* miFile = menuMain->addMenu(QStringLiteral("File"));
+    miFile->setObjectName(QStringLiteral("miFile"));
+    m_miSave = entryFor(m_actSave, "miSave", miFile);
+    m_miSaveAll = entryFor(m_actSaveAll, "miSaveAll", miFile);
+    miFile->addActions({m_miSave, m_miSaveAll, separator("N4", miFile),
+                        entryFor(m_actRefresh, "miRefresh", miFile), separator("N1", miFile),
+                        entryFor(m_actExit, "miExit", miFile)});
+
+    QMenu* help1 = menuMain->addMenu(QStringLiteral("Help"));
+    help1->setObjectName(QStringLiteral("Help1"));
+    help1->addActions(
+        {entryFor(m_actWebSite, "VisitourWebSite1", help1), entryFor(m_actAbout, "About1", help1)});
+
+    m_popFiles = new QMenu(this);
+    m_popFiles->setObjectName(QStringLiteral("popFiles"));
+    m_popFiles->addActions(
+        {entryFor(m_actSave, "Saveas1", m_popFiles), entryFor(m_actSaveAll, "Saveall2", m_popFiles),
+         separator("N6", m_popFiles), entryFor(m_actRefresh, "Refresh2", m_popFiles)});
+    QListWidget* list = m_frameSites->lbxFlash();
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint& pos) {
+        m_popFiles->popup(list->viewport()->mapToGlobal(pos));
+    });
+}
+
+void TfrmMain::FormCreate() {
+    if (m_created) {
+        return;
+    }
+    m_created = true;
+    m_guard.run([this] {
+        TSplashGuard splash;
+        // Whatever happens while scanning, the splash goes and the window comes up.
+        const auto finish = qScopeGuard([this, &splash] {
+            splash.close();
+            BringWindowToFront(this, true);
+        });
+        m_frameSites->InitFrame();
+        m_frameSites->RefreshList();
+        selectFirstMovie();
+        m_saveAsFolder = GetPersonalFolder();
+        m_saveAllFolder = m_saveAsFolder;
+        readFolderSettings();
+        m_dlgBrowseDir->setSelection(GetPersonalFolder());
+    });
+}
+
+void TfrmMain::selectFirstMovie() {
+    MovieListBox& list = m_frameSites->listBox();
+    if (list.count() > 0) {
+        list.select(0);
+        m_frameSites->lbxFlashClick();
+    }
+}
+
+void TfrmMain::readFolderSettings() {
+    if (const auto value = m_settings->readString(kSaveAsFolderValue)) {
+        m_saveAsFolder = fromLocal(*value);
+    }
+    if (const auto value = m_settings->readString(kSaveAllFolderValue)) {
+        m_saveAllFolder = fromLocal(*value);
+    }
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_shown) {
+        return;
+    }
+    m_shown = true;
+    fitOuterSize();
+    m_frameWatch->start();
+    m_guard.run([this] { FormShow(); });
+    m_afterFirstShow->start();
+}
+
+void TfrmMain::watchForFrame() {
+    // The frame is known once frameGeometry() grows beyond the client area; without a window
+    // manager there is none, and the watch ends after a second.
+    if (frameGeometry().size() != size() || ++m_frameChecks >= 20) {
+        m_frameWatch->stop();
+        fitOuterSize();
+    }
+}
+
+void TfrmMain::fitOuterSize() {
+    const QSize frame = frameGeometry().size() - geometry().size();
+    resize(QSize(550, 437) - frame);
+    if (const QScreen* desktop = screen()) {
+        QRect outer(QPoint(), QSize(550, 437));
+        outer.moveCenter(desktop->availableGeometry().center());
+        move(outer.topLeft());
+    }
+}
+
+void TfrmMain::FormShow() {
+    if (m_frameSites->listBox().count() > 0) {
+        return;
+    }
+    m_miSave->setEnabled(false);
+    m_miSaveAll->setEnabled(false);
+    m_sorryPending = true;
+}
+
+void TfrmMain::afterFirstShow() {
+    if (!m_sorryPending) {
+        return;
+    }
+    m_sorryPending = false;
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Sorry"), kNoMoviesText, QMessageBox::Ok,
+                    this);
+    box.setObjectName(QStringLiteral("sorryMessage"));
+    box.exec();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (!m_destroyed) {
+        m_destroyed = true;
+        m_guard.run([this] { FormDestroy(); });
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void TfrmMain::FormDestroy() {
+    m_frameSites->DoneFrame();
+    m_settings->writeString(kSaveAsFolderValue, toLocal(m_saveAsFolder));
+    m_settings->writeString(kSaveAllFolderValue, toLocal(m_saveAllFolder));
+}
+
+void TfrmMain::actSaveExecute() {
+    if (m_frameSites->listBox().count() == 0) {
+        return;
+    }
+    const std::string cacheFile = m_frameSites->SelectedCacheFile();
+    if (cacheFile.empty()) {
+        return;
+    }
+    m_dlgSave->setDirectory(GetPersonalFolder());
+    m_dlgSave->selectFile(fromLocal(m_frameSites->SuggestedFileName()));
+    if (m_dlgSave->exec() != QDialog::Accepted || m_dlgSave->selectedFiles().isEmpty()) {
+        return;
+    }
+    const QString target = m_dlgSave->selectedFiles().constFirst();
+    if (const Status copied = SaveAs(cacheFile, toLocal(target), *m_copier); !copied) {
+        m_guard.report(QString::fromStdString(copied.error().message));
+    }
+}
+
+void TfrmMain::actSaveAllExecute() {
+    if (m_frameSites->listBox().count() == 0 || !m_dlgBrowseDir->Execute()) {
+        return;
+    }
+    m_saveAllFolder = fromLocal(WithTrailingSeparator(toLocal(m_dlgBrowseDir->Selection())));
+    const SaveAllResult result = SaveAll(toLocal(m_saveAllFolder), m_frameSites->AllCacheFiles(),
+                                         m_frameSites->AllSuggestedNames(), *m_copier);
+    if (const std::string failures = SaveAllFailureText(result); !failures.empty()) {
+        m_guard.report(QString::fromStdString(failures));
+    }
+    if (result.saved <= 0) {
+        return;
+    }
+    QMessageBox question(QMessageBox::Question, QStringLiteral("Congratulations"),
+                         QString::fromStdString(SaveAllQuestion(result.saved)),
+                         QMessageBox::Yes | QMessageBox::No, this);
+    question.setObjectName(QStringLiteral("congratulations"));
+    if (question.exec() == QMessageBox::Yes) {
+        // "explore": the folder in the desktop's file manager.
+        static_cast<void>(QDesktopServices::openUrl(QUrl::fromLocalFile(m_saveAllFolder)));
+    }
+}
+
+void TfrmMain::actRefreshExecute() {
+    {
+        const TSplashGuard splash;
+        m_frameSites->RefreshList();
+    }
+    selectFirstMovie();
+}
+
+void TfrmMain::actAboutExecute() {
+    TfmAbout about([](const QString& address) { ShellOpen(address); }, this);
+    about.exec();
+}
+
+void TfrmMain::actExitExecute() {
+    close();
+}
+
+void TfrmMain::actShowMainExecute() {
+    if (isMinimized() || isHidden()) {
+        showNormal();
+    }
+    BringWindowToFront(this, true);
+}
+
+void TfrmMain::actWebSiteExecute() {
+    ShellOpen(TfmAbout::webSiteAddress());
+}
+
+} // namespace sarnika

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <functional>
+
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
+
+namespace sarnika::testing {
+
+// Points HOME and the XDG folders at a fresh temporary folder (with a Documents folder) and
+// unpacks the named made-here caches into it. Call before the QApplication exists, since Qt
+// keeps some of these paths for the rest of the run. Returns the new HOME.
+QString prepareTestHome(const QStringList& cacheTarballs);
+
+// Records the addresses handed to the desktop (QDesktopServices::setUrlHandler).
+class UrlRecorder : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+    // Takes over the schemes the program opens: file, https and mailto.
+    void install();
+    void uninstall();
+
+    // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
+public slots:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+// What a modal window that came up looked like.
+struct SeenModal {
+    QString className;
+    QString title;
+    QString text; // a message box's text
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButtons buttons;
+    QPointer<QWidget> parent;
+};
+
+// Answers modal windows from inside their event loops: each new one is handed to the next
+// queued answer; one without an answer is recorded as unexpected and rejected, so that no test
+// hangs on a dialog.
+class ModalDriver : public QObject {
+    Q_OBJECT
+
+public:
+    using Answer = std::function<void(QWidget* modal)>;
+
+    ModalDriver();
+
+    void expect(Answer answer) { m_answers.append(std::move(answer)); }
+    bool allAnswered() const { return m_answers.isEmpty(); }
+
+    QList<SeenModal> seen;
+    QStringList unexpected;
+
+    // Answers for message boxes and dialogs.
+    static Answer click(QMessageBox::StandardButton button);
+    static Answer reject();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void poll();
+
+    QTimer m_timer;
+    QList<Answer> m_answers;
+    QList<QPointer<QWidget>> m_handled;
+};
+
+} // namespace sarnika::testing

@@ -1,0 +1,49 @@
+// sarnika: the window that lists the Flash movies the browsers have cached, previews them and
+// copies them out. It takes no arguments.
+#include <clocale>
+#include <exception>
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include "cache/IECache.h"
+#include "cache/sources/BrowserCacheLayer.h"
+#include "cache/sources/SystemLocalTime.h"
+#include "gui/MainWindow.h"
+#include "gui/Settings.h"
+#include "gui/SplashWindow.h"
+#include "gui/WebEngineSetup.h"
+
+namespace {
+
+int run() {
+    using sarnika::sources::BrowserCacheLayer;
+    BrowserCacheLayer layer(BrowserCacheLayer::currentUserOptions());
+    sarnika::TIECache::CheckLibrary(layer);
+    const sarnika::sources::SystemLocalTime localTime;
+
+    sarnika::TfrmMain frmMain(layer, localTime);
+    frmMain.FormCreate();
+    frmMain.show();
+    return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Still one thread here; the locale is set before anything reads it.
+    static_cast<void>(std::setlocale(LC_ALL, "")); // NOLINT(concurrency-mt-unsafe)
+    sarnika::prepareWebEngine();
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(sarnika::kSettingsOrganisation);
+    QApplication::setApplicationName(sarnika::kSettingsApplication);
+    QApplication::setApplicationDisplayName(QStringLiteral("Sarnika"));
+    QApplication::setWindowIcon(sarnika::applicationIcon());
+    try {
+        return run();
+    } catch (const std::exception& failure) {
+        QMessageBox::critical(nullptr, QApplication::applicationDisplayName(),
+                              QString::fromUtf8(failure.what()));
+    }
+    return 1;
+}
