@@ -13,17 +13,8 @@ packages=(
     chromium firefox-esr bc tar
 )
 
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-
-if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+. "$(dirname "$0")/apt-install.sh"
+apt_install "${packages[@]}"
 
 # The window: Qt 6 and an X server for its tests.
 bash "$(dirname "$0")/gui-deps.sh"
