@@ -1,11 +1,6 @@
 #include "gui/EmbeddedWB.test.h"
 
-#include <csignal>
 #include <stdexcept>
-#include <string>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -25,56 +20,13 @@
 
 #include "gui/EmbeddedWB.h"
 #include "gui/WebEngineSetup.h"
+#include "gui/WindowTestSupport.h"
 
 using sarnika::PreviewError;
 using sarnika::TEmbeddedWB;
+using sarnika::testing::XServer;
 
 namespace {
-
-// An Xvfb of our own when there is no display; -displayfd lets the server pick a free number.
-class XServer {
-public:
-    XServer() = default;
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-    ~XServer() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-    void start() {
-        int fds[2] = {-1, -1};
-        if (pipe(fds) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        m_pid = fork();
-        if (m_pid == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        char c = 0;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') {
-            number += c;
-        }
-        close(fds[0]);
-        if (m_pid < 0 || number.empty()) {
-            throw std::runtime_error("Xvfb did not start (is the xvfb package installed?)");
-        }
-        const std::string display = ":" + number;
-        qputenv("DISPLAY", QByteArray::fromStdString(display));
-        qInfo("Started Xvfb on %s", display.c_str());
-    }
-
-private:
-    pid_t m_pid = -1;
-};
 
 // Proportional memory of this process and its children (the web engine's helpers), in MiB.
 double processTreeMiB(qint64 pid) {

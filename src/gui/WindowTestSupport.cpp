@@ -1,6 +1,12 @@
 #include "gui/WindowTestSupport.h"
 
+#include <csignal>
 #include <cstdlib>
+#include <stdexcept>
+#include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -39,6 +45,91 @@ QString prepareTestHome(const QStringList& cacheTarballs) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     return home;
+}
+
+namespace {
+
+QString demoTool(const QString& name) {
+    return QStringLiteral(SARNIKA_SOURCE_DIR "/tools/") + name;
+}
+
+} // namespace
+
+QString prepareDemoHome() {
+    const QString home = prepareTestHome({});
+    // The tool writes OUT/home/...: the same home as ours.
+    const QString out = QDir(home).absoluteFilePath(QStringLiteral(".."));
+    const int status = QProcess::execute(
+        QStringLiteral("python3"),
+        {demoTool(QStringLiteral("make_synthetic_caches.py")), out, QStringLiteral("--demo")});
+    if (status != 0) {
+        qFatal("make_synthetic_caches.py --demo failed");
+    }
+    return home;
+}
+
+QColor demoBackground(const QString& movieName) {
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"), QStringLiteral(R"(import sys, zlib
+sys.path.insert(0, sys.argv[1])
+import make_swf_movies
+movie = make_swf_movies.demo_movies()[sys.argv[2]]
+body = movie[8:] if movie[:1] == b"F" else zlib.decompress(movie[8:])
+at = (5 + 4 * (body[0] >> 3) + 7) // 8 + 4
+while at + 2 <= len(body):
+    word = body[at] | body[at + 1] << 8
+    code, size = word >> 6, word & 63
+    at += 2
+    if size == 63:
+        size, at = int.from_bytes(body[at:at + 4], "little"), at + 4
+    if code == 9:
+        print(body[at:at + 3].hex())
+        break
+    at += size
+)"),
+                  demoTool(QString()), movieName});
+    if (!python.waitForFinished(30000) || python.exitCode() != 0) {
+        return {};
+    }
+    return QColor(QStringLiteral("#") +
+                  QString::fromLatin1(python.readAllStandardOutput().trimmed()));
+}
+
+XServer::~XServer() {
+    if (m_pid > 0) {
+        kill(static_cast<pid_t>(m_pid), SIGTERM);
+        waitpid(static_cast<pid_t>(m_pid), nullptr, 0);
+    }
+}
+
+void XServer::start() {
+    int fds[2] = {-1, -1};
+    if (pipe(fds) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+               "-nolisten", "tcp", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    m_pid = pid;
+    close(fds[1]);
+    std::string number;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') {
+        number += c;
+    }
+    close(fds[0]);
+    if (pid < 0 || number.empty()) {
+        throw std::runtime_error("Xvfb did not start (is the xvfb package installed?)");
+    }
+    const std::string display = ":" + number;
+    qputenv("DISPLAY", QByteArray::fromStdString(display));
+    qInfo("Started Xvfb on %s", display.c_str());
 }
 
 void UrlRecorder::install() {

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include <QColor>
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
@@ -17,6 +18,28 @@ namespace sarnika::testing {
 // unpacks the named made-here caches into it. Call before the QApplication exists, since Qt
 // keeps some of these paths for the rest of the run. Returns the new HOME.
 QString prepareTestHome(const QStringList& cacheTarballs);
+
+// The same with the demo's caches (tools/make_synthetic_caches.py --demo): a Chromium and a
+// Firefox cache holding animated movies with known background colours.
+QString prepareDemoHome();
+
+// The background colour of a movie of the demo set, by its file name ("orbit.swf").
+QColor demoBackground(const QString& movieName);
+
+// An Xvfb of our own for tests that need a real X server; -displayfd lets the server pick a
+// free number. start() sets DISPLAY, or throws when the server cannot be started.
+class XServer {
+public:
+    XServer() = default;
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    ~XServer();
+
+    void start();
+
+private:
+    qint64 m_pid = -1;
+};
 
 // Records the addresses handed to the desktop (QDesktopServices::setUrlHandler).
 class UrlRecorder : public QObject {
