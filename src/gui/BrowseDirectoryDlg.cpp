@@ -7,12 +7,17 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QFileSystemModel>
+#include <QFont>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -72,11 +77,33 @@ public:
                         m_edit->setText(QDir::toNativeSeparators(m_model->filePath(current)));
                     }
                 });
+        // The model reads and sorts folders in the background, so the preselected folder moves
+        // while the tree fills: keep it in view until the user takes over the tree.
+        connect(m_model, &QAbstractItemModel::layoutChanged, this, [this] { followCurrent(); });
+        connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] { followCurrent(); });
+        connect(m_model, &QFileSystemModel::directoryLoaded, this, [this] { followCurrent(); });
+        m_tree->viewport()->installEventFilter(this);
+        m_tree->installEventFilter(this);
         connect(m_buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
         connect(m_buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     }
 
     void setTitle(const QString& title) { m_title->setText(title); }
+
+    // Wide enough for the caption in the title bar (often bold, with the application's name
+    // added), beside the icon and the frame's buttons.
+    void setCaption(const QString& caption) {
+        setWindowTitle(caption);
+        QFont bold = font();
+        bold.setBold(true);
+        const QString shown =
+            caption + QStringLiteral(" \u2014 ") + QApplication::applicationDisplayName();
+        constexpr int kIconAndButtons = 150;
+        const int wanted = QFontMetrics(bold).horizontalAdvance(shown) + kIconAndButtons;
+        if (wanted > width()) {
+            resize(wanted, height());
+        }
+    }
     void enableOk(bool enable) { m_buttons->button(QDialogButtonBox::Ok)->setEnabled(enable); }
     const std::optional<std::string>& confirmed() const { return m_confirmed; }
 
@@ -91,7 +118,8 @@ public:
         const QModelIndex index = m_model->index(QDir::fromNativeSeparators(path));
         if (index.isValid()) {
             m_tree->setCurrentIndex(index);
-            m_tree->scrollTo(index);
+            m_following.start();
+            revealCurrent();
         }
         m_edit->setText(path);
     }
@@ -110,6 +138,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override {
         QDialog::showEvent(event);
+        followCurrent();
         const QScreen* screen = this->screen();
         if (!m_center || screen == nullptr) {
             return;
@@ -122,6 +151,33 @@ protected:
     }
 
 private:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+            m_following.invalidate();
+            break;
+        default:
+            break;
+        }
+        return QDialog::eventFilter(watched, event);
+    }
+
+    void followCurrent() {
+        constexpr qint64 kFollowMs = 5000;
+        if (m_following.isValid() && m_following.elapsed() < kFollowMs) {
+            QTimer::singleShot(0, this, [this] { revealCurrent(); });
+        }
+    }
+
+    void revealCurrent() {
+        const QModelIndex current = m_tree->currentIndex();
+        if (current.isValid()) {
+            m_tree->scrollTo(current, QAbstractItemView::PositionAtCenter);
+        }
+    }
+
     const BrowseSelection& m_rules;
     bool m_center;
     QLabel* m_title = nullptr;
@@ -130,6 +186,7 @@ private:
     QLineEdit* m_edit = nullptr;
     QDialogButtonBox* m_buttons = nullptr;
     std::optional<std::string> m_confirmed;
+    QElapsedTimer m_following; // valid while the preselected folder is kept in view
 };
 
 TdfsBrowseDirectoryDlg::TdfsBrowseDirectoryDlg(QWidget* owner)
@@ -165,7 +222,7 @@ bool TdfsBrowseDirectoryDlg::Execute() {
         applySelection();
     }
     if (!m_caption.isEmpty()) {
-        dialog.setWindowTitle(m_caption);
+        dialog.setCaption(m_caption);
     }
     const bool confirmed = dialog.exec() == QDialog::Accepted;
     m_dialog = nullptr;

@@ -109,6 +109,35 @@ void TestBrowseDirectoryDlg::preselectedFolderConfirmed() {
     QCOMPARE(shown, m_alpha);
 }
 
+void TestBrowseDirectoryDlg::deepFolderScrolledIntoView() {
+    // Far more folders than the tree has lines, the chosen one the last of them.
+    const QDir root(m_dir->path());
+    for (int n = 0; n < 60; ++n) {
+        QVERIFY(root.mkpath(QStringLiteral("folder%1").arg(n, 2, 10, QLatin1Char('0'))));
+    }
+    const QString deep = root.filePath(QStringLiteral("zeta/inner/most"));
+    QVERIFY(root.mkpath(deep));
+    m_browser->setSelection(deep);
+    bool visible = false;
+    int captionRoom = 0;
+    runDriven(*m_browser, [&](QDialog* dialog) {
+        QTreeView* view = tree(dialog);
+        visible = QTest::qWaitFor(
+            [&] {
+                const QRect line = view->visualRect(view->currentIndex());
+                return treeFolder(dialog) == deep && line.isValid() &&
+                       view->viewport()->rect().contains(line);
+            },
+            4000);
+        captionRoom = dialog->width() - dialog->fontMetrics().horizontalAdvance(
+                                            QStringLiteral("Select directory to save movies..."));
+        dialog->reject();
+    });
+    QVERIFY(visible);
+    // The caption fits the title bar beside the window's own buttons.
+    QVERIFY(captionRoom >= 100);
+}
+
 void TestBrowseDirectoryDlg::typedNames() {
     const QString file = m_dir->filePath(QStringLiteral("movie.swf"));
     const QString missing = m_dir->filePath(QStringLiteral("gamma"));

@@ -18,6 +18,7 @@ class TestBrowseDirectoryDlg : public QObject {
 private slots:
     void init();
     void preselectedFolderConfirmed();
+    void deepFolderScrolledIntoView();
     void typedNames();
     void treeAndSelectionWhileOpen();
     void cancelAndEscapeEmptyTheSelection();
