@@ -11,6 +11,8 @@ packages=(
     libmsiecf-utils
     # the end-to-end test lets the real browsers fill their caches
     chromium firefox-esr bc tar
+    # the Debian package: built by CPack (dpkg-shlibdeps, file), checked, run under Xvfb
+    dpkg-dev file appstream xdotool
 )
 
 . "$(dirname "$0")/apt-install.sh"

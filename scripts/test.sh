@@ -25,6 +25,11 @@ python3 tools/test_demo_tools.py
 step "real browsers: fresh caches, full scan"
 bash scripts/e2e.sh build/dev
 
+step "Debian package: build, validate, install, run, remove"
+rm -rf build/package
+cmake --workflow --preset package >build/package.log 2>&1 || { tail -40 build/package.log; exit 1; }
+bash scripts/test-package.sh
+
 step "asan build and tests"
 cmake --workflow --preset asan
 

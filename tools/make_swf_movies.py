@@ -240,6 +240,22 @@ def build_movie(stage=(550, 400), frames=48, fps=24, seed=1, pad=0, compress=Fal
     return b"FWS" + bytes([version]) + struct.pack("<I", length) + body
 
 
+def background_of(movie):
+    """The (r, g, b) of a movie's SetBackgroundColor tag, for tests that look at the player."""
+    body = movie[8:] if movie[:1] == b"F" else zlib.decompress(movie[8:])
+    at = (5 + 4 * (body[0] >> 3) + 7) // 8 + 4
+    while at + 2 <= len(body):
+        word = body[at] | body[at + 1] << 8
+        code, size = word >> 6, word & 63
+        at += 2
+        if size == 63:
+            size, at = int.from_bytes(body[at:at + 4], "little"), at + 4
+        if code == TAG_SET_BACKGROUND_COLOR:
+            return tuple(body[at:at + 3])
+        at += size
+    return None
+
+
 # The demo set: (file name, stage, frames, fps, padding bytes, compressed, version).
 DEMO_MOVIES = [
     ("spinner.swf", (200, 200), 24, 24, 0, False, 8),

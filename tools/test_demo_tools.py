@@ -190,6 +190,12 @@ class SwfWriterTest(unittest.TestCase):
         self.assertGreaterEqual(len(set(moves[2])), 3)
         self.assertGreater(len(colors), 6)
 
+    def test_background_is_read_back_from_fws_and_cws(self):
+        for compress in (False, True):
+            movie = make_swf_movies.build_movie(compress=compress, pad=70, background=(1, 2, 3))
+            self.assertEqual(make_swf_movies.background_of(movie), (1, 2, 3))
+        self.assertIsNone(make_swf_movies.background_of(b"FWS\x0a\x08\x00\x00\x00" + b"\x00" * 9))
+
     def test_single_movie_command_writes_the_file(self):
         with tempfile.TemporaryDirectory() as work:
             out = os.path.join(work, "one.swf")

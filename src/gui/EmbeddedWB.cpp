@@ -95,7 +95,16 @@ QString TEmbeddedWB::defaultPlayerDir() {
     if (!fromEnvironment.isEmpty()) {
         return fromEnvironment;
     }
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ruffle"));
+    // Beside the program in a build folder; under share/ once installed (bin/../share/sarnika).
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    const QString besideProgram = programDir.filePath(QStringLiteral("ruffle"));
+    const QString installed =
+        QDir::cleanPath(programDir.filePath(QStringLiteral("../share/sarnika/ruffle")));
+    if (!QFileInfo::exists(besideProgram + QStringLiteral("/ruffle.js")) &&
+        QFileInfo::exists(installed + QStringLiteral("/ruffle.js"))) {
+        return installed;
+    }
+    return besideProgram;
 }
 
 void TEmbeddedWB::setPlayerDir(const QString& dir) {

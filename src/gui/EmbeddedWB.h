@@ -45,7 +45,8 @@ public:
     // The folder with ruffle.js and the files it loads; defaultPlayerDir() unless set.
     QString playerDir() const { return m_playerDir; }
     void setPlayerDir(const QString& dir);
-    // $SARNIKA_RUFFLE_DIR when set, else the folder "ruffle" next to the program.
+    // $SARNIKA_RUFFLE_DIR when set, else the folder "ruffle" next to the program, else the
+    // installed share/sarnika/ruffle beside the program's bin folder.
     static QString defaultPlayerDir();
 
     // The movie last navigated to (empty before the first Navigate).

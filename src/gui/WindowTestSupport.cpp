@@ -70,25 +70,13 @@ QString prepareDemoHome() {
 
 QColor demoBackground(const QString& movieName) {
     QProcess python;
-    python.start(QStringLiteral("python3"),
-                 {QStringLiteral("-c"), QStringLiteral(R"(import sys, zlib
-sys.path.insert(0, sys.argv[1])
-import make_swf_movies
-movie = make_swf_movies.demo_movies()[sys.argv[2]]
-body = movie[8:] if movie[:1] == b"F" else zlib.decompress(movie[8:])
-at = (5 + 4 * (body[0] >> 3) + 7) // 8 + 4
-while at + 2 <= len(body):
-    word = body[at] | body[at + 1] << 8
-    code, size = word >> 6, word & 63
-    at += 2
-    if size == 63:
-        size, at = int.from_bytes(body[at:at + 4], "little"), at + 4
-    if code == 9:
-        print(body[at:at + 3].hex())
-        break
-    at += size
-)"),
-                  demoTool(QString()), movieName});
+    python.start(
+        QStringLiteral("python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral("import sys; sys.path.insert(0, sys.argv[1]); "
+                        "import make_swf_movies as m; "
+                        "print(bytes(m.background_of(m.demo_movies()[sys.argv[2]])).hex())"),
+         demoTool(QString()), movieName});
     if (!python.waitForFinished(30000) || python.exitCode() != 0) {
         return {};
     }
