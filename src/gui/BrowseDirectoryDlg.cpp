@@ -82,6 +82,10 @@ public:
         connect(m_model, &QAbstractItemModel::layoutChanged, this, [this] { followCurrent(); });
         connect(m_model, &QAbstractItemModel::rowsInserted, this, [this] { followCurrent(); });
         connect(m_model, &QFileSystemModel::directoryLoaded, this, [this] { followCurrent(); });
+        m_reveal = new QTimer(this);
+        m_reveal->setSingleShot(true);
+        m_reveal->setInterval(0);
+        connect(m_reveal, &QTimer::timeout, this, [this] { revealCurrent(); });
         m_tree->viewport()->installEventFilter(this);
         m_tree->installEventFilter(this);
         connect(m_buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -167,7 +171,7 @@ private:
     void followCurrent() {
         constexpr qint64 kFollowMs = 5000;
         if (m_following.isValid() && m_following.elapsed() < kFollowMs) {
-            QTimer::singleShot(0, this, [this] { revealCurrent(); });
+            m_reveal->start();
         }
     }
 
@@ -186,6 +190,7 @@ private:
     QLineEdit* m_edit = nullptr;
     QDialogButtonBox* m_buttons = nullptr;
     std::optional<std::string> m_confirmed;
+    QTimer* m_reveal = nullptr;
     QElapsedTimer m_following; // valid while the preselected folder is kept in view
 };
 

@@ -97,8 +97,8 @@ QString TEmbeddedWB::defaultPlayerDir() {
     }
     // Beside the program in a build folder; under share/ once installed (bin/../share/sarnika).
     const QDir programDir(QCoreApplication::applicationDirPath());
-    const QString besideProgram = programDir.filePath(QStringLiteral("ruffle"));
-    const QString installed =
+    QString besideProgram = programDir.filePath(QStringLiteral("ruffle"));
+    QString installed =
         QDir::cleanPath(programDir.filePath(QStringLiteral("../share/sarnika/ruffle")));
     if (!QFileInfo::exists(besideProgram + QStringLiteral("/ruffle.js")) &&
         QFileInfo::exists(installed + QStringLiteral("/ruffle.js"))) {

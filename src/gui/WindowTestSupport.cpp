@@ -56,7 +56,7 @@ QString demoTool(const QString& name) {
 } // namespace
 
 QString prepareDemoHome() {
-    const QString home = prepareTestHome({});
+    QString home = prepareTestHome({});
     // The tool writes OUT/home/...: the same home as ours.
     const QString out = QDir(home).absoluteFilePath(QStringLiteral(".."));
     const int status = QProcess::execute(
@@ -80,8 +80,7 @@ QColor demoBackground(const QString& movieName) {
     if (!python.waitForFinished(30000) || python.exitCode() != 0) {
         return {};
     }
-    return QColor(QStringLiteral("#") +
-                  QString::fromLatin1(python.readAllStandardOutput().trimmed()));
+    return {QStringLiteral("#") + QString::fromLatin1(python.readAllStandardOutput().trimmed())};
 }
 
 XServer::~XServer() {
