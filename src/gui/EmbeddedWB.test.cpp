@@ -1,7 +1,5 @@
 #include "gui/EmbeddedWB.test.h"
 
-#include <stdexcept>
-
 #include <QAction>
 #include <QApplication>
 #include <QColor>
@@ -284,16 +282,9 @@ void TestEmbeddedWB::keysReachTheMovieFirst() {
 
 int main(int argc, char** argv) {
     XServer xserver;
-    try {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-            xserver.start();
-        }
-    } catch (const std::exception& error) {
-        qCritical("%s", error.what());
+    if (!xserver.prepareRealDisplay()) {
         return 1;
     }
-    // The web view needs a real X server; an inherited offscreen platform would not paint it.
-    qputenv("QT_QPA_PLATFORM", "xcb");
     if (sarnika::prepareWebEngine()) {
         qInfo("Running as root: QTWEBENGINE_DISABLE_SANDBOX=1");
     }

@@ -1,7 +1,5 @@
 #include "gui/MainWindowPreview.test.h"
 
-#include <stdexcept>
-
 #include <QApplication>
 #include <QImage>
 #include <QListWidget>
@@ -78,15 +76,9 @@ void TestMainWindowPreview::selectedMoviePlays() {
 
 int main(int argc, char** argv) {
     testing::XServer xserver;
-    try {
-        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
-            xserver.start();
-        }
-    } catch (const std::exception& error) {
-        qCritical("%s", error.what());
+    if (!xserver.prepareRealDisplay()) {
         return 1;
     }
-    qputenv("QT_QPA_PLATFORM", "xcb");
     testing::prepareDemoHome();
     prepareWebEngine();
     QApplication app(argc, argv);

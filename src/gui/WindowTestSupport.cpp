@@ -119,6 +119,19 @@ void XServer::start() {
     qInfo("Started Xvfb on %s", display.c_str());
 }
 
+bool XServer::prepareRealDisplay() {
+    try {
+        if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+            start();
+        }
+    } catch (const std::exception& error) {
+        qCritical("%s", error.what());
+        return false;
+    }
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return true;
+}
+
 void UrlRecorder::install() {
     for (const char* scheme : {"file", "https", "mailto"}) {
         QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");

@@ -37,6 +37,11 @@ public:
 
     void start();
 
+    // For a test program's main(): a real X server for the web view (ours when DISPLAY is
+    // unset) and the xcb platform, since an inherited offscreen one would not paint the view.
+    // False, with the reason printed, when there is none.
+    bool prepareRealDisplay();
+
 private:
     qint64 m_pid = -1;
 };
