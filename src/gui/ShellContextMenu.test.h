@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+
+#include <QObject>
+#include <QTemporaryDir>
+
+#include "gui/WindowTestSupport.h"
+
+// The per-file menu, its Properties window and the movie list's context-menu handler, offscreen,
+// on copies of real movies.
+class TestShellContextMenu : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void locatesFilesFoldersAndNothingElse();
+    void pathThatNamesNothingGivesNoMenu();
+    void dismissingTheMenuGivesFalse();
+    void copyPathOpenAndShowInFolder();
+    void propertiesShowTheMovieHeader();
+    void contextPopupFollowsItsSteps();
+    void rightClickOnTheFrameAloneShowsTheMenu();
+    void mainWindowShowsPopFilesInstead();
+
+    // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_movie;  // a copy of a real CWS movie
+    QString m_broken; // a movie whose declared length cannot hold its header
+    std::unique_ptr<sarnika::testing::ModalDriver> m_driver;
+    sarnika::testing::UrlRecorder m_urls;
+};
