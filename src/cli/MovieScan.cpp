@@ -31,7 +31,7 @@ std::string entryKey(const std::string& localFile, const std::string& url) {
 // The shortest text that reads back as the same number.
 std::string numberText(double value) {
     std::array<char, 32> text{};
-    const auto end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
+    auto* const end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
     return {text.data(), end};
 }
 

@@ -47,7 +47,7 @@ struct SwfHeader {
 };
 
 // How much of a file readSwfHeader looks at, at most.
-inline constexpr std::size_t kSwfHeaderReadLimit = 64 * 1024;
+inline constexpr std::size_t kSwfHeaderReadLimit = std::size_t{64} * 1024;
 
 // Whether this build can read the stage fields of LZMA movies.
 bool swfLzmaAvailable();
