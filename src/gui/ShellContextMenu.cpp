@@ -23,6 +23,7 @@ namespace {
 
 // A file manager that is slow to answer must not hold the menu's caller for long.
 constexpr int kFileManagerTimeoutMs = 3000;
+constexpr qsizetype kWrapAfter = 48;
 
 bool isSeparator(QChar c) {
 #ifdef Q_OS_WIN
@@ -145,6 +146,7 @@ TShellPropertiesDlg::TShellPropertiesDlg(const QString& item, QWidget* parent) :
 
     auto* form = new QFormLayout;
     form->setLabelAlignment(Qt::AlignRight);
+    form->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     addRow(form, "lblName", QStringLiteral("Name:"), name);
     addRow(form, "lblFolder", QStringLiteral("Folder:"),
            QDir::toNativeSeparators(info.absolutePath()));
@@ -173,6 +175,7 @@ TShellPropertiesDlg::TShellPropertiesDlg(const QString& item, QWidget* parent) :
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);
+    setMinimumWidth(400);
 }
 
 void TShellPropertiesDlg::addRow(QFormLayout* form, const char* name, const QString& label,
@@ -180,7 +183,8 @@ void TShellPropertiesDlg::addRow(QFormLayout* form, const char* name, const QStr
     auto* text = new QLabel(value, this);
     text->setObjectName(QString::fromLatin1(name));
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    text->setWordWrap(true);
+    // Short values stay on one line; long paths and messages wrap.
+    text->setWordWrap(value.size() > kWrapAfter);
     form->addRow(label, text);
 }
 
