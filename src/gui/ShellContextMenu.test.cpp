@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDBusConnection>
+#include <QDBusError>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -217,25 +219,56 @@ void TestShellContextMenu::dismissingTheMenuGivesFalse() {
     QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before"));
 }
 
-void TestShellContextMenu::copyPathOpenAndShowInFolder() {
+void TestShellContextMenu::copyPathAndOpen() {
     QWidget owner;
     {
         MenuAnswer answer(QStringLiteral("miShellCopyPath"));
         QVERIFY(ShowShellContextMenu(&owner, m_movie, {}));
         QCOMPARE(QGuiApplication::clipboard()->text(), m_movie);
     }
-    {
-        MenuAnswer answer(QStringLiteral("miShellOpen"));
-        QVERIFY(ShowShellContextMenu(&owner, m_movie, {}));
-        QCOMPARE(m_urls.opened, QList<QUrl>{QUrl::fromLocalFile(m_movie)});
+    MenuAnswer answer(QStringLiteral("miShellOpen"));
+    QVERIFY(ShowShellContextMenu(&owner, m_movie, {}));
+    QCOMPARE(m_urls.opened, QList<QUrl>{QUrl::fromLocalFile(m_movie)});
+}
+
+void FakeFileManager::ShowItems(const QStringList& uris, const QString& /*startupId*/) {
+    if (refuse) {
+        sendErrorReply(QDBusError::Failed, QStringLiteral("busy"));
+        return;
     }
-    {
-        // Without a file manager on the session bus the folder itself is opened.
-        m_urls.opened.clear();
+    shown += uris;
+}
+
+void TestShellContextMenu::showInFolderAsksTheFileManager() {
+    QWidget owner;
+    const QList<QUrl> folderOpened{QUrl::fromLocalFile(QDir::cleanPath(m_dir->path()))};
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        // No bus at all: the folder itself is opened.
         MenuAnswer answer(QStringLiteral("miShellShowInFolder"));
         QVERIFY(ShowShellContextMenu(&owner, m_movie, {}));
-        QCOMPARE(m_urls.opened, QList<QUrl>{QUrl::fromLocalFile(QDir::cleanPath(m_dir->path()))});
+        QCOMPARE(m_urls.opened, folderOpened);
+        QSKIP("no session bus: the file manager's side needs dbus-run-session");
     }
+    FakeFileManager manager;
+    QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager,
+                               QDBusConnection::ExportAllSlots));
+    QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+    {
+        MenuAnswer answer(QStringLiteral("miShellShowInFolder"));
+        QVERIFY(ShowShellContextMenu(&owner, m_movie, {}));
+        QCOMPARE(manager.shown, QStringList{QUrl::fromLocalFile(m_movie).toString()});
+        QVERIFY(m_urls.opened.isEmpty());
+    }
+    {
+        // A file manager that refuses: the folder itself is opened.
+        manager.refuse = true;
+        MenuAnswer answer(QStringLiteral("miShellShowInFolder"));
+        QVERIFY(ShowShellContextMenu(&owner, m_movie, {}));
+        QCOMPARE(m_urls.opened, folderOpened);
+    }
+    bus.unregisterService(QStringLiteral("org.freedesktop.FileManager1"));
+    bus.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
 }
 
 void TestShellContextMenu::propertiesShowTheMovieHeader() {

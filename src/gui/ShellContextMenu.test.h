@@ -2,10 +2,27 @@
 
 #include <memory>
 
+#include <QDBusContext>
 #include <QObject>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include "gui/WindowTestSupport.h"
+
+// Stands in for the desktop's file manager on the session bus.
+class FakeFileManager : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QStringList shown;
+    bool refuse = false;
+
+    // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
+public slots:
+    // NOLINTNEXTLINE(readability-identifier-naming): the method's name on the bus
+    void ShowItems(const QStringList& uris, const QString& startupId);
+};
 
 // The per-file menu, its Properties window and the movie list's context-menu handler, offscreen,
 // on copies of real movies.
@@ -21,7 +38,8 @@ private slots:
     void locatesFilesFoldersAndNothingElse();
     void pathThatNamesNothingGivesNoMenu();
     void dismissingTheMenuGivesFalse();
-    void copyPathOpenAndShowInFolder();
+    void copyPathAndOpen();
+    void showInFolderAsksTheFileManager();
     void propertiesShowTheMovieHeader();
     void contextPopupFollowsItsSteps();
     void rightClickOnTheFrameAloneShowsTheMenu();
