@@ -33,16 +33,12 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void cleanupTestCase();
 
     void locatesFilesFoldersAndNothingElse();
-    void pathThatNamesNothingGivesNoMenu();
-    void dismissingTheMenuGivesFalse();
-    void copyPathAndOpen();
-    void showInFolderAsksTheFileManager();
+    void noMenuOrADismissedOneGivesFalse();
+    void actionsReachTheDesktop();
     void propertiesShowTheMovieHeader();
     void contextPopupFollowsItsSteps();
-    void rightClickOnTheFrameAloneShowsTheMenu();
     void mainWindowShowsPopFilesInstead();
 
     // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
