@@ -10,7 +10,6 @@ namespace sarnika::cli {
 namespace {
 
 using testing::contentEntry;
-using testing::contentOf;
 using testing::TempDir;
 
 std::vector<std::string> urlsOf(const std::vector<MovieRow>& rows) {
@@ -93,25 +92,6 @@ TEST(MovieScan, ListLinesAndJson) {
         << jsonOf(row);
     EXPECT_EQ(jsonOf(Result<sources::SwfHeader>(makeError(Error::Code::Malformed, "bad \"x\""))),
               R"({"error":"bad \"x\""})");
-}
-
-TEST(MovieScan, ReadsTheHeadersOfTheFilesThatAreThere) {
-    const TempDir dir;
-    const std::string movie =
-        dir.write("m[1].swf", contentOf(testing::sharedDir() / "testdata/swf/zlib_cws.swf"))
-            .string();
-    const std::string text = dir.write("t[1].swf", "<html></html>").string();
-    ListUrlCache cache({contentEntry("http://h/m.swf", movie), contentEntry("http://h/t.swf", text),
-                        contentEntry("http://h/gone.swf", (dir.path() / "gone.swf").string())});
-    MovieScan scan(cache, {});
-    auto rows = scan.run(false, {});
-    ASSERT_EQ(rows.size(), 3U);
-    readSwfHeaders(rows);
-    ASSERT_TRUE(rows[0].swf && *rows[0].swf);
-    EXPECT_EQ((*rows[0].swf)->declaredLength, 9999U);
-    ASSERT_TRUE(rows[1].swf);
-    EXPECT_FALSE(*rows[1].swf);
-    EXPECT_FALSE(rows[2].swf);
 }
 
 } // namespace
