@@ -203,7 +203,7 @@ void TframeCachedFlash::lbxFlashContextPopup(QObject* sender, const QPoint& mous
         m_lbxFlash->scrollToItem(item);
         at = m_lbxFlash->viewport()->mapTo(m_lbxFlash, m_lbxFlash->visualItemRect(item).center());
     }
-    // The frame owns the menu; the list box sits at its top left, so only the border moves it.
+    // The menu belongs to the frame, so the point goes into the frame's coordinates.
     m_showShellMenu(this, localPath(cacheFile), m_lbxFlash->mapTo(this, at));
     handled = true;
 }
