@@ -252,7 +252,7 @@ void TestShellContextMenu::actionsReachTheDesktop() {
 void TestShellContextMenu::propertiesShowTheMovieHeader() {
     QWidget owner;
     QStringList rows;
-    const auto record = [&rows](QList<const char*> names) {
+    const auto record = [&rows](const QList<const char*>& names) {
         return [&rows, names](QWidget* modal) {
             rows << modal->windowTitle();
             for (const char* name : names) {
