@@ -27,6 +27,7 @@ seed() { # target, then files to copy as seeds
 seed fuzz_IndexDat "$shared"/testdata/msiecf/*
 seed fuzz_FirefoxEntry "$shared"/testdata/firefox/*/*
 seed fuzz_ContentDecoding "$shared"/testdata/swf/*.swf
+seed fuzz_SwfHeader "$shared"/testdata/swf/*.swf
 seed fuzz_ChromiumResponse
 seed fuzz_ChromiumSqlCache
 mv "$work/chromium/simple" "$work/fuzz_SimpleEntry"

@@ -168,6 +168,15 @@ print(sorted({m['source']['family'] for m in movies}), movies[0]['suggestedName'
 )",
                      root() / "list.json"),
               "['Chromium', 'Firefox'] huge.swf 0\n");
+    // Every listed movie carries its header.
+    EXPECT_EQ(python(R"(
+import json, sys
+movies = json.load(open(sys.argv[1]))
+print(all(m['swf']['signature'] in ('FWS', 'CWS') for m in movies), movies[0]['swf']['width'],
+      movies[0]['swf']['height'], movies[0]['swf']['frameCount'])
+)",
+                     root() / "list.json"),
+              "True 550 400 1\n");
 }
 
 TEST_F(CliProgram, ReadsCachesOfOtherFolders) {

@@ -1,5 +1,7 @@
 #include "cli/MovieScan.h"
 
+#include <array>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <unordered_map>
@@ -24,6 +26,13 @@ std::string printable(std::string_view text) {
 
 std::string entryKey(const std::string& localFile, const std::string& url) {
     return localFile + '\n' + url;
+}
+
+// The shortest text that reads back as the same number.
+std::string numberText(double value) {
+    std::array<char, 32> text{};
+    auto* const end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
+    return {text.data(), end};
 }
 
 MovieRow rowOf(const std::string& localFile, const std::string& url, bool sniffed) {
@@ -117,6 +126,37 @@ std::string jsonOf(const std::optional<sources::SourceDescription>& source) {
         .text();
 }
 
+void readSwfHeaders(std::vector<MovieRow>& rows) {
+    for (MovieRow& row : rows) {
+        if (row.size) {
+            row.swf = sources::readSwfHeaderFile(row.localFile);
+        }
+    }
+}
+
+std::string jsonOf(const Result<sources::SwfHeader>& header) {
+    if (!header) {
+        return JsonObject().add("error", header.error().message).text();
+    }
+    const auto stageField = [&header](auto field) {
+        return header->stage ? numberText(field(*header->stage)) : std::string("null");
+    };
+    return JsonObject()
+        .add("signature", header->signature)
+        .add("compression", sources::swfCompressionName(header->compression))
+        .add("version", std::int64_t{header->version})
+        .add("declaredLength", std::int64_t{header->declaredLength})
+        .addRaw("width", stageField([](const sources::SwfStage& s) { return s.width(); }))
+        .addRaw("height", stageField([](const sources::SwfStage& s) { return s.height(); }))
+        .addRaw("frameRate", stageField([](const sources::SwfStage& s) { return s.frameRate(); }))
+        .addRaw("frameCount", stageField([](const sources::SwfStage& s) {
+                    return static_cast<double>(s.frameCount);
+                }))
+        .addOrNull("warning",
+                   header->warning.empty() ? std::nullopt : std::optional(header->warning))
+        .text();
+}
+
 std::string jsonOf(const MovieRow& row) {
     return JsonObject()
         .add("name", row.displayName)
@@ -127,6 +167,7 @@ std::string jsonOf(const MovieRow& row) {
         .add("suggestedName", row.suggestedName)
         .add("sniffed", row.sniffed)
         .addRaw("source", jsonOf(row.source))
+        .addRaw("swf", row.swf ? jsonOf(*row.swf) : std::string("null"))
         .text();
 }
 

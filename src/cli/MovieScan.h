@@ -8,6 +8,7 @@
 
 #include "cache/CacheAnalyzer.h"
 #include "cache/sources/Discovery.h"
+#include "cache/sources/swf/SwfHeader.h"
 
 namespace sarnika::cli {
 
@@ -22,6 +23,8 @@ struct MovieRow {
     bool sniffed = false;              // found by its first bytes, not by its URL
     std::optional<sources::SourceDescription> source;
     const TEntryInfo* entry = nullptr; // owned by the scan that made the row
+    // The movie's own header; read for the JSON listing only.
+    std::optional<Result<sources::SwfHeader>> swf;
 };
 
 // The cache a local file came from, when the cache port can tell.
@@ -48,8 +51,14 @@ bool hasSwfSignature(const std::string& file);
 
 // The text line of a row: fields separated by tabs, control characters shown as "?".
 std::string listLine(const MovieRow& row);
+// Reads the Flash header of every row whose local file is there.
+void readSwfHeaders(std::vector<MovieRow>& rows);
+
 // The JSON object of a row.
 std::string jsonOf(const MovieRow& row);
 std::string jsonOf(const std::optional<sources::SourceDescription>& source);
+// The stage fields are null when the build cannot read them; a header that cannot be read at
+// all gives {"error": why}.
+std::string jsonOf(const Result<sources::SwfHeader>& header);
 
 } // namespace sarnika::cli

@@ -96,13 +96,14 @@ std::vector<MovieRow> scanMovies(BrowserCacheLayer& layer, MovieScan& scan, bool
     return rows;
 }
 
-void printList(const std::vector<MovieRow>& rows, bool json) {
+void printList(std::vector<MovieRow> rows, bool json) {
     if (!json) {
         for (const MovieRow& row : rows) {
             std::cout << listLine(row) << "\n";
         }
         return;
     }
+    readSwfHeaders(rows);
     std::cout << "[";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         std::cout << (i == 0 ? "\n  " : ",\n  ") << jsonOf(rows[i]);

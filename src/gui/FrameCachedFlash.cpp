@@ -1,5 +1,6 @@
 #include "gui/FrameCachedFlash.h"
 
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QListWidget>
 #include <QPointer>
@@ -10,6 +11,7 @@
 
 #include "gui/EmbeddedWB.h"
 #include "gui/ErrorGuard.h"
+#include "gui/ShellContextMenu.h"
 
 namespace sarnika {
 namespace {
@@ -35,6 +37,22 @@ private:
 
 QString localPath(const std::string& file) {
     return QFile::decodeName(QByteArray::fromStdString(file));
+}
+
+// Whether the list box shows a menu of its own on a right click: a custom menu answered by its
+// owner (the main window's popFiles), its own actions, or none at all by choice.
+bool hasOwnPopupMenu(const QWidget& list) {
+    switch (list.contextMenuPolicy()) {
+    case Qt::CustomContextMenu:
+    case Qt::PreventContextMenu:
+        return true;
+    case Qt::ActionsContextMenu:
+        return !list.actions().isEmpty();
+    case Qt::NoContextMenu:
+    case Qt::DefaultContextMenu:
+        break;
+    }
+    return false;
 }
 
 } // namespace
@@ -80,7 +98,8 @@ TframeCachedFlash::TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& l
                                      QWidget* parent)
     : QWidget(parent), m_cache(cache), m_localTime(localTime), m_lbxFlash(new QListWidget(this)),
       m_splitter1(new QSplitter(Qt::Horizontal, this)), m_pnl2(new QWidget(this)),
-      m_pnlNav(new QStatusBar(this)), m_listBox(*m_lbxFlash) {
+      m_pnlNav(new QStatusBar(this)), m_listBox(*m_lbxFlash), m_guard(guard),
+      m_showShellMenu(ShowShellContextMenu) {
     resize(632, 338);
 
     m_lbxFlash->setObjectName(QStringLiteral("lbxFlash"));
@@ -115,6 +134,9 @@ TframeCachedFlash::TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& l
     // Mouse and arrow keys alike; the current row may change before the selection does.
     connect(m_lbxFlash, &QListWidget::itemSelectionChanged, this,
             guard.wrap([this] { lbxFlashClick(); }));
+    // A right click reaches the list's viewport, the menu key the list itself.
+    m_lbxFlash->installEventFilter(this);
+    m_lbxFlash->viewport()->installEventFilter(this);
 }
 
 TframeCachedFlash::~TframeCachedFlash() {
@@ -158,6 +180,52 @@ void TframeCachedFlash::lbxFlashClick() {
     if (!cacheFile.empty()) {
         m_wbPreview->Navigate(localPath(cacheFile));
     }
+}
+
+void TframeCachedFlash::lbxFlashContextPopup(QObject* sender, const QPoint& mousePos,
+                                             bool& handled) {
+    const int line = m_listBox.selectedIndex();
+    if (line < 0 || !m_movies) {
+        return;
+    }
+    const auto* list = qobject_cast<const QWidget*>(sender);
+    if (list != nullptr && hasOwnPopupMenu(*list)) {
+        return;
+    }
+    const std::string& cacheFile = m_movies->CacheFile(static_cast<std::size_t>(line));
+    if (cacheFile.empty()) {
+        return;
+    }
+    QPoint at = mousePos;
+    if (at == QPoint(-1, -1)) {
+        // From the keyboard: at the selected line rather than the list's corner.
+        QListWidgetItem* item = m_lbxFlash->item(line);
+        m_lbxFlash->scrollToItem(item);
+        at = m_lbxFlash->viewport()->mapTo(m_lbxFlash, m_lbxFlash->visualItemRect(item).center());
+    }
+    // The menu belongs to the frame, so the point goes into the frame's coordinates.
+    m_showShellMenu(this, localPath(cacheFile), m_lbxFlash->mapTo(this, at));
+    handled = true;
+}
+
+bool TframeCachedFlash::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ContextMenu) {
+        const auto* menuEvent = static_cast<QContextMenuEvent*>(event);
+        const bool fromKeyboard = menuEvent->reason() == QContextMenuEvent::Keyboard;
+        // A right click that nobody took travels on from the viewport to the list: once is enough.
+        if (fromKeyboard ? watched == m_lbxFlash : watched == m_lbxFlash->viewport()) {
+            const QPoint pos = fromKeyboard
+                                   ? QPoint(-1, -1)
+                                   : m_lbxFlash->viewport()->mapTo(m_lbxFlash, menuEvent->pos());
+            bool handled = false;
+            m_guard.run([this, &pos, &handled] { lbxFlashContextPopup(m_lbxFlash, pos, handled); });
+            if (handled) {
+                event->accept();
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 std::string TframeCachedFlash::SelectedCacheFile() const {

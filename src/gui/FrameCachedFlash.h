@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "cache/CacheAnalyzer.h"
+#include "gui/ErrorGuard.h"
 #include "movies/MovieList.h"
 
 class QListWidget;
@@ -16,8 +17,6 @@ class QSplitter;
 class QStatusBar;
 
 namespace sarnika {
-
-class ErrorGuard;
 
 // The preview pane as the frame sees it: the web view in the program, a plain widget in tests.
 class PreviewPort {
@@ -30,6 +29,10 @@ public:
 };
 
 using PreviewFactory = std::function<std::unique_ptr<PreviewPort>(QWidget* parent)>;
+
+// Shows a file's per-file menu at a point of the owner; true when a chosen action succeeded.
+using ShellMenuFunction =
+    std::function<bool(QWidget* owner, const QString& path, const QPoint& point)>;
 
 // The program's preview: a TEmbeddedWB named wbPreview that lets images, video and background
 // sounds play and has no user-interface options.
@@ -72,6 +75,12 @@ public:
     void RefreshList();
     // Shows the selected movie's host and previews it. Throws PreviewError from the preview.
     void lbxFlashClick();
+    // Offers the selected movie's cached file the desktop's per-file menu, unless the list box
+    // has a popup menu of its own. `mousePos` is in the list box's coordinates, (-1, -1) when
+    // the menu key was used; `handled` is set when the menu was offered.
+    void lbxFlashContextPopup(QObject* sender, const QPoint& mousePos, bool& handled);
+    // ShowShellContextMenu unless replaced.
+    void setShellMenu(ShellMenuFunction showMenu) { m_showShellMenu = std::move(showMenu); }
 
     std::string SelectedCacheFile() const;
     std::string SuggestedFileName() const;
@@ -90,6 +99,9 @@ public:
     const MovieList* movies() const { return m_movies.get(); }
     TCacheAnalyzer* analyzer() const { return m_analyzer.get(); }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     UrlCachePort& m_cache;
     const LocalTimePort& m_localTime;
@@ -101,6 +113,8 @@ private:
     ListWidgetBox m_listBox;
     std::unique_ptr<MovieList> m_movies;
     std::unique_ptr<TCacheAnalyzer> m_analyzer;
+    ErrorGuard m_guard;
+    ShellMenuFunction m_showShellMenu;
 };
 
 } // namespace sarnika
