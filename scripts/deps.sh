@@ -13,6 +13,8 @@ packages=(
     chromium firefox-esr bc tar
     # the Debian package: built by CPack (dpkg-shlibdeps, file), checked, run under Xvfb
     dpkg-dev file appstream xdotool
+    # a private session bus for the per-file menu's "Show in Folder" test
+    dbus-daemon
 )
 
 . "$(dirname "$0")/apt-install.sh"
