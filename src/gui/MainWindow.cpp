@@ -11,7 +11,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScopeGuard>
-#include <QScreen>
 #include <QTimer>
 #include <QUrl>
 
@@ -21,6 +20,8 @@
 #include "gui/Settings.h"
 #include "gui/ShellFunctions.h"
 #include "gui/SplashWindow.h"
+#include "gui/TrayIcon.h"
+#include "gui/WindowPlacement.h"
 
 namespace sarnika {
 namespace {
@@ -100,19 +101,59 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     connect(m_afterFirstShow, &QTimer::timeout, this, m_guard.wrap([this] { afterFirstShow(); }));
 
     // An X11 window manager frames the window after it is mapped, and Qt sends no event when
-    // the frame's extents arrive; the outer size is fitted again once they are known.
+    // the frame's extents arrive; the outer geometry is fitted again once they are known.
     m_frameWatch = new QTimer(this);
     m_frameWatch->setInterval(50);
     connect(m_frameWatch, &QTimer::timeout, this, [this] { watchForFrame(); });
 
     resize(550, 437);
+
+    m_events.onShow = [this] {
+        FormShow();
+    };
+    m_events.onDestroy = [this] {
+        FormDestroy();
+    };
+    m_placementStore =
+        ports.placementStore ? std::move(ports.placementStore) : std::make_shared<QtIniStore>();
+    m_placementWindow = std::make_unique<QtPlacementWindow>(
+        this, QSize(550, 437), [this] { return m_hiddenToTray || isMinimized(); });
+    m_plcmntForm = std::make_unique<TFormPlacement>(
+        m_events, *m_placementWindow, *m_placementStore,
+        [this](const std::string& message) { reportLater(message); });
+    m_plcmntForm->IniFileName = "Software\\Quillmoor\\Sarnika";
+    m_plcmntForm->IniSection = "Placement";
+    m_plcmntForm->UseRegistry = true;
+    m_plcmntForm->Loaded();
+
+    m_trayArea =
+        ports.trayArea ? std::move(ports.trayArea) : std::make_shared<QtNotificationArea>();
+    createTrayIcon();
 }
 
 TfrmMain::~TfrmMain() {
+    runDestroy();
+}
+
+void TfrmMain::runDestroy() {
     if (!m_destroyed) {
         m_destroyed = true;
-        m_guard.run([this] { FormDestroy(); });
+        m_guard.run([this] {
+            if (m_events.onDestroy) {
+                m_events.onDestroy();
+            }
+        });
     }
+}
+
+// An error box cannot open while the window is half shown; it follows once the window is up.
+void TfrmMain::reportLater(const std::string& message) {
+    const QString text = QString::fromStdString(message);
+    if (!m_inShowEvent) {
+        m_guard.report(text);
+        return;
+    }
+    QTimer::singleShot(0, this, [this, text] { m_guard.report(text); });
 }
 
 QAction* TfrmMain::makeAction(QObject* actList, const char* name, const QString& caption,
@@ -217,32 +258,34 @@ void TfrmMain::readFolderSettings() {
 
 void TfrmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    if (m_shown) {
+    // The window system's own showings (after an iconified window comes back) and the return
+    // from the tray are no showings of the form.
+    if (event->spontaneous() || m_showingFromTray) {
         return;
     }
-    m_shown = true;
-    fitOuterSize();
+    m_inShowEvent = true;
+    m_guard.run([this] {
+        if (m_events.onShow) {
+            m_events.onShow();
+        }
+    });
+    m_inShowEvent = false;
+    m_placementWindow->fitOuterGeometry();
+    m_frameChecks = 0;
     m_frameWatch->start();
-    m_guard.run([this] { FormShow(); });
     m_afterFirstShow->start();
 }
 
 void TfrmMain::watchForFrame() {
-    // The frame is known once frameGeometry() grows beyond the client area; without a window
-    // manager there is none, and the watch ends after a second.
-    if (frameGeometry().size() != size() || ++m_frameChecks >= 20) {
+    // Without a window manager there is no frame, and the watch ends after a second. A window
+    // restored maximised or minimised is fitted once it comes back to the normal state.
+    if (isMaximized() || isMinimized()) {
         m_frameWatch->stop();
-        fitOuterSize();
+        return;
     }
-}
-
-void TfrmMain::fitOuterSize() {
-    const QSize frame = frameGeometry().size() - geometry().size();
-    resize(QSize(550, 437) - frame);
-    if (const QScreen* desktop = screen()) {
-        QRect outer(QPoint(), QSize(550, 437));
-        outer.moveCenter(desktop->availableGeometry().center());
-        move(outer.topLeft());
+    if (m_placementWindow->noteFrame() || ++m_frameChecks >= 20) {
+        m_frameWatch->stop();
+        m_placementWindow->settle();
     }
 }
 
@@ -252,7 +295,10 @@ void TfrmMain::FormShow() {
     }
     m_miSave->setEnabled(false);
     m_miSaveAll->setEnabled(false);
-    m_sorryPending = true;
+    if (!m_sorryShown) {
+        m_sorryShown = true;
+        m_sorryPending = true;
+    }
 }
 
 void TfrmMain::afterFirstShow() {
@@ -267,11 +313,43 @@ void TfrmMain::afterFirstShow() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    if (!m_destroyed) {
-        m_destroyed = true;
-        m_guard.run([this] { FormDestroy(); });
+    bool canClose = true;
+    m_guard.run([this, &canClose] {
+        if (m_events.onCloseQuery) {
+            m_events.onCloseQuery(canClose);
+        }
+    });
+    if (!canClose) {
+        event->ignore();
+        return;
     }
+    runDestroy();
     QMainWindow::closeEvent(event);
+    emit closed();
+}
+
+void TfrmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange) {
+        return;
+    }
+    if (!isMinimized() && !isMaximized() && isVisible() && !m_frameWatch->isActive()) {
+        m_frameChecks = 0;
+        m_frameWatch->start();
+    }
+    const bool minimized = isMinimized();
+    if (minimized == m_minimized) {
+        return;
+    }
+    m_minimized = minimized;
+    // After the state change has been handled, as the application's events come.
+    QTimer::singleShot(0, this, m_guard.wrap([this, minimized] {
+        if (minimized) {
+            AppEventsMinimize();
+        } else {
+            AppEventsRestore();
+        }
+    }));
 }
 
 void TfrmMain::FormDestroy() {
@@ -339,11 +417,59 @@ void TfrmMain::actExitExecute() {
     close();
 }
 
+void TfrmMain::createTrayIcon() {
+    m_popTray = new QMenu(this);
+    m_popTray->setObjectName(QStringLiteral("popTray"));
+    m_popTray->addActions(
+        {entryFor(m_actShowMain, "Restore1", m_popTray), entryFor(m_actAbout, "About2", m_popTray),
+         separator("N2", m_popTray), entryFor(m_actSaveAll, "Saveall1", m_popTray),
+         separator("N5", m_popTray), entryFor(m_actRefresh, "Refresh1", m_popTray),
+         separator("N3", m_popTray), entryFor(m_actExit, "Exit1", m_popTray)});
+    m_popTrayMenu = std::make_unique<QtTrayMenu>(m_popTray);
+
+    m_trayIco = std::make_unique<TRxTrayIcon>(
+        *m_trayArea, [this](const std::string& message) { reportLater(message); });
+    m_trayIco->setActive(false);
+    m_trayIco->setIcon(std::make_shared<QtTrayImage>(trayIcon()));
+    m_trayIco->PopupMenu = m_popTrayMenu.get();
+    m_trayIco->OnClick = [this](TRxTrayIcon&, TrayButton, TrayShiftState, int, int) {
+        trayIcoClick();
+    };
+}
+
+void TfrmMain::AppEventsMinimize() {
+    m_trayIco->setActive(true);
+    // Without a notification area the icon cannot be the way back: the window stays a normal
+    // minimised one.
+    if (m_trayArea->available() && isMinimized()) {
+        m_hiddenToTray = true;
+        hide();
+    }
+}
+
+void TfrmMain::AppEventsRestore() {
+    if (m_hiddenToTray) {
+        m_showingFromTray = true;
+        show();
+        m_showingFromTray = false;
+        m_hiddenToTray = false;
+    }
+    m_trayIco->setActive(false);
+}
+
+void TfrmMain::trayIcoClick() {
+    m_actShowMain->trigger();
+}
+
 void TfrmMain::actShowMainExecute() {
-    if (isMinimized() || isHidden()) {
-        showNormal();
+    if (m_hiddenToTray) {
+        m_showingFromTray = true;
+        show();
+        m_showingFromTray = false;
+        m_hiddenToTray = false;
     }
     BringWindowToFront(this, true);
+    m_trayIco->setActive(false);
 }
 
 void TfrmMain::actWebSiteExecute() {

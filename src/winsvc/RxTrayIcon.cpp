@@ -14,13 +14,17 @@ unsigned flag(TrayShift shift) {
 } // namespace
 
 TRxTrayIcon::TRxTrayIcon(NotificationArea& area, ErrorReport reportError)
-    : m_area(area), m_reportError(std::move(reportError)) {}
+    : m_area(area), m_reportError(std::move(reportError)) {
+    m_area.listen(
+        [this](unsigned message, unsigned lParam) { return handleMessage(message, lParam); });
+}
 
 TRxTrayIcon::~TRxTrayIcon() {
     m_destroying = true;
     Enabled = false;
     m_animated = false;
     hideIcon();
+    m_area.listen(nullptr);
 }
 
 void TRxTrayIcon::setActive(bool active) {

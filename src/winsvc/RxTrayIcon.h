@@ -65,7 +65,13 @@ inline constexpr unsigned kTrayCallbackMessage = 0xB054;
 // The system's notification area and the bits of the desktop the icon's menu needs.
 class NotificationArea {
 public:
+    using Receiver = std::function<bool(unsigned message, unsigned lParam)>;
+
     virtual ~NotificationArea() = default;
+    // Whether the desktop has a notification area at all.
+    virtual bool available() const = 0;
+    // Where the icon's notifications and the area's re-creation message go; empty stops them.
+    virtual void listen(Receiver receiver) = 0;
     // True when the area accepted the icon.
     virtual bool add(const NotifyIconData& data) = 0;
     virtual bool modify(const NotifyIconData& data) = 0;

@@ -22,7 +22,10 @@ public:
     std::vector<std::string> calls;
     bool accept = true;
     NotifyIconData last;
+    Receiver receiver;
 
+    bool available() const override { return true; }
+    void listen(Receiver newReceiver) override { receiver = std::move(newReceiver); }
     bool add(const NotifyIconData& data) override {
         calls.emplace_back("add");
         last = data;
@@ -89,8 +92,9 @@ struct Rig {
         };
         area.calls.clear();
     }
+    // As the area delivers it.
     void mouse(TrayMouseMessage message) {
-        EXPECT_TRUE(tray.handleMessage(kTrayCallbackMessage, static_cast<unsigned>(message)));
+        EXPECT_TRUE(area.receiver(kTrayCallbackMessage, static_cast<unsigned>(message)));
     }
     std::vector<std::string> take() { return std::exchange(area.calls, {}); }
 };
@@ -124,8 +128,9 @@ TEST(RxTrayIcon, ActiveAddsOnceAndHidesWithoutMinding) {
         tray.setActive(true);
         EXPECT_TRUE(area.calls.empty());
     }
-    // Destroying the icon takes it out of the area.
+    // Destroying the icon takes it out of the area and stops listening.
     EXPECT_EQ(area.calls, Calls{"delete"});
+    EXPECT_FALSE(area.receiver);
 }
 
 TEST(RxTrayIcon, RefusedAddIsNotRetriedUntilShownAgain) {
