@@ -1,7 +1,6 @@
 #include "winsvc/FormPlacement.h"
 
 #include <charconv>
-#include <cstdio>
 #include <utility>
 
 namespace sarnika {
@@ -20,9 +19,8 @@ bool isDelimiter(char c) {
 }
 
 std::string fourNumbers(int a, int b, int c, int d) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%d,%d,%d,%d", a, b, c, d);
-    return text;
+    return std::to_string(a) + "," + std::to_string(b) + "," + std::to_string(c) + "," +
+           std::to_string(d);
 }
 
 int wordInteger(const std::string& text, int number, int fallback) {

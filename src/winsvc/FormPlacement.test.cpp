@@ -125,10 +125,10 @@ struct Rig {
 
     Rig() {
         events.onShow = [this] {
-            calls.push_back("FormShow");
+            calls.emplace_back("FormShow");
         };
         events.onDestroy = [this] {
-            calls.push_back("FormDestroy");
+            calls.emplace_back("FormDestroy");
         };
         placement = std::make_unique<TFormPlacement>(
             events, window, store, [this](const std::string& text) { errors.push_back(text); });
@@ -137,8 +137,8 @@ struct Rig {
         placement->UseRegistry = true;
         placement->Loaded();
     }
-    void show() { events.onShow(); }
-    bool close() {
+    void show() const { events.onShow(); }
+    bool close() const {
         bool canClose = true;
         if (events.onCloseQuery) {
             events.onCloseQuery(canClose);
@@ -356,7 +356,7 @@ TEST(FormPlacement, FailedWriteIsReportedAndClosingGoesOn) {
     Rig rig;
     rig.placement.reset();
     rig.events.onCloseQuery = [&rig](bool&) {
-        rig.calls.push_back("own close query");
+        rig.calls.emplace_back("own close query");
     };
     rig.placement = std::make_unique<TFormPlacement>(
         rig.events, rig.window, rig.store,

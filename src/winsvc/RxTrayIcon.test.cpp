@@ -93,7 +93,7 @@ struct Rig {
         area.calls.clear();
     }
     // As the area delivers it.
-    void mouse(TrayMouseMessage message) {
+    void mouse(TrayMouseMessage message) const {
         EXPECT_TRUE(area.receiver(kTrayCallbackMessage, static_cast<unsigned>(message)));
     }
     std::vector<std::string> take() { return std::exchange(area.calls, {}); }
@@ -216,8 +216,8 @@ TEST(RxTrayIcon, DoubleClickRestoresWithItsFirstClickOnly) {
     };
     // The program's click handler turns the icon off, as restoring does.
     const auto onClick = rig.tray.OnClick;
-    rig.tray.OnClick = [&rig, onClick](TRxTrayIcon& sender, TrayButton button, TrayShiftState shift,
-                                       int x, int y) {
+    rig.tray.OnClick = [onClick](TRxTrayIcon& sender, TrayButton button, TrayShiftState shift,
+                                 int x, int y) {
         onClick(sender, button, shift, x, y);
         sender.setActive(false);
     };
