@@ -108,6 +108,19 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
 
     resize(550, 437);
 
+    m_reportLater = new QTimer(this);
+    m_reportLater->setSingleShot(true);
+    m_reportLater->setInterval(0);
+    connect(m_reportLater, &QTimer::timeout, this, [this] {
+        while (!m_pendingReports.isEmpty()) {
+            m_guard.report(m_pendingReports.takeFirst());
+        }
+    });
+    m_appEvents = new QTimer(this);
+    m_appEvents->setSingleShot(true);
+    m_appEvents->setInterval(0);
+    connect(m_appEvents, &QTimer::timeout, this, m_guard.wrap([this] { dispatchAppEvents(); }));
+
     m_events.onShow = [this] {
         FormShow();
     };
@@ -153,7 +166,8 @@ void TfrmMain::reportLater(const std::string& message) {
         m_guard.report(text);
         return;
     }
-    QTimer::singleShot(0, this, [this, text] { m_guard.report(text); });
+    m_pendingReports.append(text);
+    m_reportLater->start();
 }
 
 QAction* TfrmMain::makeAction(QObject* actList, const char* name, const QString& caption,
@@ -343,13 +357,19 @@ void TfrmMain::changeEvent(QEvent* event) {
     }
     m_minimized = minimized;
     // After the state change has been handled, as the application's events come.
-    QTimer::singleShot(0, this, m_guard.wrap([this, minimized] {
-        if (minimized) {
-            AppEventsMinimize();
-        } else {
-            AppEventsRestore();
-        }
-    }));
+    m_appEvents->start();
+}
+
+void TfrmMain::dispatchAppEvents() {
+    if (m_minimized == m_appMinimized) {
+        return;
+    }
+    m_appMinimized = m_minimized;
+    if (m_appMinimized) {
+        AppEventsMinimize();
+    } else {
+        AppEventsRestore();
+    }
 }
 
 void TfrmMain::FormDestroy() {

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include "gui/ErrorGuard.h"
 #include "gui/FrameCachedFlash.h"
@@ -84,6 +85,7 @@ private:
     void afterFirstShow();
     void FormDestroy();
     void watchForFrame();
+    void dispatchAppEvents();
     void AppEventsMinimize();
     void AppEventsRestore();
     void trayIcoClick();
@@ -128,6 +130,10 @@ private:
     bool m_destroyed = false;
     bool m_inShowEvent = false;
     bool m_minimized = false;
+    bool m_appMinimized = false;
+    QTimer* m_appEvents = nullptr;
+    QTimer* m_reportLater = nullptr;
+    QStringList m_pendingReports;
     bool m_hiddenToTray = false;
     bool m_showingFromTray = false;
 

@@ -1,8 +1,8 @@
 #include "gui/WindowPlacement.h"
 
 #include <QGuiApplication>
-#include <QMetaObject>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -27,7 +27,11 @@ QScreen* screenOf(const QWidget* window) {
 QtPlacementWindow::QtPlacementWindow(QWidget* window, QSize declaredSize,
                                      std::function<bool()> applicationMinimized)
     : m_window(window), m_declaredSize(declaredSize),
-      m_applicationMinimized(std::move(applicationMinimized)) {}
+      m_applicationMinimized(std::move(applicationMinimized)), m_minimizeLater(new QTimer(window)) {
+    m_minimizeLater->setSingleShot(true);
+    m_minimizeLater->setInterval(0);
+    QObject::connect(m_minimizeLater, &QTimer::timeout, window, &QWidget::showMinimized);
+}
 
 bool QtPlacementWindow::hasHandle() const {
     return m_window->testAttribute(Qt::WA_WState_Created);
@@ -120,8 +124,7 @@ int QtPlacementWindow::pixelsPerInch() const {
 }
 
 void QtPlacementWindow::postMinimize() {
-    QMetaObject::invokeMethod(
-        m_window, [window = m_window] { window->showMinimized(); }, Qt::QueuedConnection);
+    m_minimizeLater->start();
 }
 
 PlacementRect QtPlacementWindow::bounds() const {

@@ -9,6 +9,7 @@
 
 #include "winsvc/FormPlacement.h"
 
+class QTimer;
 class QWidget;
 
 namespace sarnika {
@@ -55,6 +56,7 @@ private:
     QWidget* m_window;
     QSize m_declaredSize;
     std::function<bool()> m_applicationMinimized;
+    QTimer* m_minimizeLater;
     FormPosition m_position = FormPosition::DesktopCenter;
     std::optional<QRect> m_target;
     QMargins m_frame;
