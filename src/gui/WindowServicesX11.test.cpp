@@ -80,15 +80,22 @@ class Helper {
 public:
     explicit Helper(const QString& program, const QStringList& arguments = {}) {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(program, arguments);
-        if (!m_process.waitForStarted()) {
-            qFatal("cannot start %s (is it installed? see scripts/gui-deps.sh)",
-                   qPrintable(program));
-        }
+        m_process.setProgram(program);
+        m_process.setArguments(arguments);
+        start();
     }
     Helper(const Helper&) = delete;
     Helper& operator=(const Helper&) = delete;
-    ~Helper() {
+    ~Helper() { stop(); }
+
+    void start() {
+        m_process.start();
+        if (!m_process.waitForStarted()) {
+            qFatal("cannot start %s (is it installed? see scripts/gui-deps.sh)",
+                   qPrintable(m_process.program()));
+        }
+    }
+    void stop() {
         m_process.terminate();
         if (!m_process.waitForFinished(3000)) {
             m_process.kill();
@@ -99,6 +106,9 @@ public:
 private:
     QProcess m_process;
 };
+
+// The notification area's host, which a test restarts.
+Helper* trayHost = nullptr;
 
 bool windowManagerRuns() {
     QProcess xprop;
@@ -200,8 +210,19 @@ void TestWindowServicesX11::trayIconRestoresOnClickAndOffersItsMenu() {
     QTest::qWait(300);
     QVERIFY(rig.window->hiddenToTray());
 
+    // The area's host goes away and comes back: the icon is there again.
+    trayHost->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(!QSystemTrayIcon::isSystemTrayAvailable(), 5000);
+    trayHost->start();
+    QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(area->iconVisible() && !area->iconGeometry().isEmpty(), 10000);
+    QTest::qWait(1000);
+    QVERIFY(rig.window->hiddenToTray());
+    const QPoint iconAgain = area->iconGeometry().center();
+
     // The left button restores the window and takes the icon away.
-    xdotool(moveThere + QStringList{QStringLiteral("click"), QStringLiteral("1")});
+    xdotool({QStringLiteral("mousemove"), QString::number(iconAgain.x()),
+             QString::number(iconAgain.y()), QStringLiteral("click"), QStringLiteral("1")});
     QTRY_VERIFY(rig.window->isVisible() && !rig.window->isMinimized());
     QVERIFY(!rig.window->hiddenToTray());
     QVERIFY(!rig.window->trayIco()->Active());
@@ -220,12 +241,12 @@ int main(int argc, char** argv) {
     sarnika::testing::prepareTestHome({QStringLiteral("chromium-cache.tar.gz")});
     qputenv("QT_QPA_PLATFORM", "xcb");
     const Helper openbox(QStringLiteral("openbox"));
-    const Helper trayer(
-        QStringLiteral("trayer"),
-        {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
-         QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-         QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
-         QStringLiteral("28"), QStringLiteral("--transparent"), QStringLiteral("false")});
+    Helper trayer(QStringLiteral("trayer"),
+                  {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
+                   QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                   QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
+                   QStringLiteral("28"), QStringLiteral("--transparent"), QStringLiteral("false")});
+    trayHost = &trayer;
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("Sarnika"));
     if (!QTest::qWaitFor(windowManagerRuns, 10000)) {
