@@ -41,7 +41,7 @@ bool FakeArea::remove(const NotifyIconData&) {
     return was;
 }
 
-void FakeArea::click() {
+void FakeArea::click() const {
     receiver(kTrayCallbackMessage, static_cast<unsigned>(TrayMouseMessage::LButtonDown));
     receiver(kTrayCallbackMessage, static_cast<unsigned>(TrayMouseMessage::LButtonUp));
 }
@@ -64,7 +64,7 @@ ServicesRig::ServicesRig(std::shared_ptr<NotificationArea> area) {
     window = std::make_unique<TfrmMain>(*layer, utc, std::move(ports));
 }
 
-void ServicesRig::showSettled() {
+void ServicesRig::showSettled() const {
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     // The frame watch polls every 50 ms for at most a second.

@@ -46,7 +46,7 @@ public:
     void processMessages() override {}
 
     // A left click on the icon as the area reports it.
-    void click();
+    void click() const;
 };
 
 // The main window over the current user's caches with a plain widget as the preview.
@@ -54,7 +54,7 @@ struct ServicesRig {
     explicit ServicesRig(std::shared_ptr<NotificationArea> area = {});
 
     // Shows the window and waits until the window manager's frame (if any) has been fitted.
-    void showSettled();
+    void showSettled() const;
 
     bool empty = false;
     std::shared_ptr<CountingIniStore> store = std::make_shared<CountingIniStore>();

@@ -208,22 +208,29 @@ void TestWindowServices::settingsAfterNormalCloseAndTrayExit() {
         ServicesRig rig(area);
         QPointer<TfrmMain> live;
         WatchedOptions options(live);
+        // Timers of the test, started once the window is up.
+        QTimer first;
+        QTimer second;
+        first.setSingleShot(true);
+        second.setSingleShot(true);
         const int status = runProgram(
             [&rig, &live] {
                 live = rig.window.get();
                 return std::move(rig.window);
             },
             options,
-            [fromTray](TfrmMain& window) {
+            [fromTray, &first, &second](TfrmMain& window) {
                 if (!fromTray) {
-                    QTimer::singleShot(300, &window, [&window] { window.close(); });
-                    return;
+                    QObject::connect(&first, &QTimer::timeout, &window, &QWidget::close);
+                } else {
+                    QObject::connect(&first, &QTimer::timeout, &window, &QWidget::showMinimized);
+                    QObject::connect(&second, &QTimer::timeout, &window, [&window] {
+                        QVERIFY(window.hiddenToTray());
+                        window.popTray()->findChild<QAction*>(QStringLiteral("Exit1"))->trigger();
+                    });
+                    second.start(600);
                 }
-                QTimer::singleShot(300, &window, [&window] { window.showMinimized(); });
-                QTimer::singleShot(600, &window, [&window] {
-                    QVERIFY(window.hiddenToTray());
-                    window.popTray()->findChild<QAction*>(QStringLiteral("Exit1"))->trigger();
-                });
+                first.start(300);
             });
         QCOMPARE(status, 0);
         QVERIFY(!live);

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
@@ -108,7 +110,7 @@ private:
 };
 
 // The notification area's host, which a test restarts.
-Helper* trayHost = nullptr;
+std::unique_ptr<Helper> trayHost;
 
 bool windowManagerRuns() {
     QProcess xprop;
@@ -188,7 +190,9 @@ void TestWindowServicesX11::trayIconRestoresOnClickAndOffersItsMenu() {
     // The right button: the menu comes up (and blocks until it closes); the window stays hidden.
     QStringList entries;
     bool windowHidden = false;
-    QTimer::singleShot(1500, rig.window.get(), [&rig, &entries, &windowHidden] {
+    QTimer whileMenuIsUp;
+    whileMenuIsUp.setSingleShot(true);
+    QObject::connect(&whileMenuIsUp, &QTimer::timeout, [&rig, &entries, &windowHidden] {
         QMenu* menu = rig.window->popTray();
         if (!menu->isVisible()) {
             return;
@@ -200,6 +204,7 @@ void TestWindowServicesX11::trayIconRestoresOnClickAndOffersItsMenu() {
         screenshot(QStringLiteral("tray-menu.png"));
         menu->close();
     });
+    whileMenuIsUp.start(1500);
     xdotool(moveThere + QStringList{QStringLiteral("click"), QStringLiteral("3")});
     QTRY_VERIFY_WITH_TIMEOUT(!entries.isEmpty(), 5000);
     QCOMPARE(entries,
@@ -231,7 +236,9 @@ void TestWindowServicesX11::trayIconRestoresOnClickAndOffersItsMenu() {
     rig.window->close();
 }
 
-int main(int argc, char** argv) {
+namespace {
+
+int runTests(int argc, char** argv) {
     XServer xserver;
     if (!xserver.start()) {
         std::puts(
@@ -241,12 +248,14 @@ int main(int argc, char** argv) {
     sarnika::testing::prepareTestHome({QStringLiteral("chromium-cache.tar.gz")});
     qputenv("QT_QPA_PLATFORM", "xcb");
     const Helper openbox(QStringLiteral("openbox"));
-    Helper trayer(QStringLiteral("trayer"),
-                  {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
-                   QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
-                   QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
-                   QStringLiteral("28"), QStringLiteral("--transparent"), QStringLiteral("false")});
-    trayHost = &trayer;
+    trayHost = std::make_unique<Helper>(
+        QStringLiteral("trayer"),
+        QStringList{QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
+                    QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                    QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
+                    QStringLiteral("28"), QStringLiteral("--transparent"),
+                    QStringLiteral("false")});
+    const auto stopTrayHost = qScopeGuard([] { trayHost.reset(); });
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("Sarnika"));
     if (!QTest::qWaitFor(windowManagerRuns, 10000)) {
@@ -255,4 +264,15 @@ int main(int argc, char** argv) {
     }
     TestWindowServicesX11 test;
     return QTest::qExec(&test, argc, argv);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return runTests(argc, argv);
+    } catch (const std::exception& error) {
+        qCritical("%s", error.what());
+    }
+    return 1;
 }
