@@ -2,7 +2,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QPointer>
 #include <QSettings>
@@ -11,6 +13,7 @@
 #include <QTimer>
 
 #include "app/Options.h"
+#include "app/SettingsStore.h"
 #include "gui/Program.h"
 #include "gui/ServicesTestRig.h"
 
@@ -58,6 +61,43 @@ void TestWindowServices::cleanup() {
     QVERIFY2(m_driver->unexpected.isEmpty(), qPrintable(m_driver->unexpected.join(u'\n')));
     QVERIFY(m_driver->allAnswered());
     m_driver.reset();
+}
+
+void TestWindowServices::storesReadAndRefuseAsTheRegistryWould() {
+    const auto failure = [](const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const SettingsError& error) {
+            return QString::fromUtf8(error.what());
+        }
+        return QString();
+    };
+    {
+        QSettings tessaly(tessalyConf(), QSettings::IniFormat);
+        tessaly.setValue(QStringLiteral("SecLevel"), QStringLiteral("258"));
+        tessaly.setValue(QStringLiteral("IEDetectPeriod"), QStringLiteral("-1"));
+        tessaly.setValue(QStringLiteral("AutoStart"), QStringLiteral("yes"));
+        tessaly.setValue(QStringLiteral("RemoveAll"), QSize(1, 2));
+    }
+    QtOptionsStore options;
+    QCOMPARE(options.readNumber("SecLevel"), std::optional<std::uint32_t>(258));
+    QCOMPARE(options.readNumber("IEDetectPeriod"), std::optional<std::uint32_t>(0xFFFFFFFF));
+    QCOMPARE(options.readNumber("UnloadShell"), std::nullopt);
+    for (const char* name : {"AutoStart", "RemoveAll"}) {
+        QCOMPARE(failure([&options, name] { static_cast<void>(options.readNumber(name)); }),
+                 QStringLiteral("Invalid data type for '%1'").arg(QString::fromLatin1(name)));
+    }
+
+    // Where the company's folder should be there is a file: no key can be made.
+    const QString folder = QFileInfo(sarnikaConf()).path();
+    QVERIFY(QDir(folder).removeRecursively());
+    QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
+    QtIniStore store;
+    QCOMPARE(failure([&store] { static_cast<void>(store.open("Software\\Quillmoor\\Sarnika")); }),
+             QStringLiteral("Failed to create key Software\\Quillmoor\\Sarnika"));
+    QCOMPARE(failure([&options] { options.writeNumber("SecLevel", 2); }),
+             QStringLiteral("Failed to create key Software\\Quillmoor\\Tessaly"));
+    QVERIFY(QFile::remove(folder));
 }
 
 void TestWindowServices::reopensWhereAndHowItWasClosed() {

@@ -15,6 +15,7 @@ private slots:
     void init();
     void cleanup();
 
+    void storesReadAndRefuseAsTheRegistryWould();
     void reopensWhereAndHowItWasClosed();
     void placementErrorIsReportedAndWindowOpens();
     void trayRestoreIsNoShowing();
