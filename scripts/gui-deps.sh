@@ -9,6 +9,8 @@ packages=(
     libqt6webenginecore6-bin libgl-dev libglx-dev libgl1-mesa-dri libxkbcommon-dev
     # a real X server for the window's tests, a window manager and screenshots
     xvfb xauth openbox imagemagick
+    # a notification area, and clicks and window queries for the tray and placement tests
+    trayer xdotool x11-utils
     # desktop file validation, and the icons' renders (resources/icons/render.sh)
     desktop-file-utils librsvg2-bin
 )

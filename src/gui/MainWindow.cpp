@@ -11,7 +11,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScopeGuard>
-#include <QScreen>
 #include <QTimer>
 #include <QUrl>
 
@@ -21,6 +20,8 @@
 #include "gui/Settings.h"
 #include "gui/ShellFunctions.h"
 #include "gui/SplashWindow.h"
+#include "gui/TrayIcon.h"
+#include "gui/WindowPlacement.h"
 
 namespace sarnika {
 namespace {
@@ -100,18 +101,61 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     connect(m_afterFirstShow, &QTimer::timeout, this, m_guard.wrap([this] { afterFirstShow(); }));
 
     // An X11 window manager frames the window after it is mapped, and Qt sends no event when
-    // the frame's extents arrive; the outer size is fitted again once they are known.
+    // the frame's extents arrive; the outer geometry is fitted again once they are known.
     m_frameWatch = new QTimer(this);
     m_frameWatch->setInterval(50);
     connect(m_frameWatch, &QTimer::timeout, this, [this] { watchForFrame(); });
 
     resize(550, 437);
+
+    m_reportLater = new QTimer(this);
+    m_reportLater->setSingleShot(true);
+    m_reportLater->setInterval(0);
+    connect(m_reportLater, &QTimer::timeout, this, [this] {
+        while (!m_pendingReports.isEmpty()) {
+            m_guard.report(m_pendingReports.takeFirst());
+        }
+    });
+    m_appEvents = new QTimer(this);
+    m_appEvents->setSingleShot(true);
+    m_appEvents->setInterval(0);
+    connect(m_appEvents, &QTimer::timeout, this, m_guard.wrap([this] { dispatchAppEvents(); }));
+
+    m_events.onShow = [this] {
+        FormShow();
+    };
+    m_events.onDestroy = [this] {
+        FormDestroy();
+    };
+    m_placementStore =
+        ports.placementStore ? std::move(ports.placementStore) : std::make_shared<QtIniStore>();
+    m_placementWindow = std::make_unique<QtPlacementWindow>(
+        this, QSize(550, 437), [this] { return m_hiddenToTray || isMinimized(); });
+    m_plcmntForm = std::make_unique<TFormPlacement>(
+        m_events, *m_placementWindow, *m_placementStore,
+        [this](const std::string& message) { reportLater(message); });
+    m_plcmntForm->IniFileName = "Software\\Quillmoor\\Sarnika";
+    m_plcmntForm->IniSection = "Placement";
+    m_plcmntForm->UseRegistry = true;
+    m_plcmntForm->Loaded();
+
+    m_trayArea =
+        ports.trayArea ? std::move(ports.trayArea) : std::make_shared<QtNotificationArea>();
+    createTrayIcon();
 }
 
 TfrmMain::~TfrmMain() {
+    runDestroy();
+}
+
+void TfrmMain::runDestroy() {
     if (!m_destroyed) {
         m_destroyed = true;
-        m_guard.run([this] { FormDestroy(); });
+        m_guard.run([this] {
+            if (m_events.onDestroy) {
+                m_events.onDestroy();
+            }
+        });
     }
 }
 
@@ -217,33 +261,22 @@ void TfrmMain::readFolderSettings() {
 
 void TfrmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    if (m_shown) {
+    // The window system's own showings (after an iconified window comes back) and the return
+    // from the tray are no showings of the form.
+    if (event->spontaneous() || m_showingFromTray) {
         return;
     }
-    m_shown = true;
-    fitOuterSize();
+    m_inShowEvent = true;
+    m_guard.run([this] {
+        if (m_events.onShow) {
+            m_events.onShow();
+        }
+    });
+    m_inShowEvent = false;
+    m_placementWindow->fitOuterGeometry();
+    m_frameChecks = 0;
     m_frameWatch->start();
-    m_guard.run([this] { FormShow(); });
     m_afterFirstShow->start();
-}
-
-void TfrmMain::watchForFrame() {
-    // The frame is known once frameGeometry() grows beyond the client area; without a window
-    // manager there is none, and the watch ends after a second.
-    if (frameGeometry().size() != size() || ++m_frameChecks >= 20) {
-        m_frameWatch->stop();
-        fitOuterSize();
-    }
-}
-
-void TfrmMain::fitOuterSize() {
-    const QSize frame = frameGeometry().size() - geometry().size();
-    resize(QSize(550, 437) - frame);
-    if (const QScreen* desktop = screen()) {
-        QRect outer(QPoint(), QSize(550, 437));
-        outer.moveCenter(desktop->availableGeometry().center());
-        move(outer.topLeft());
-    }
 }
 
 void TfrmMain::FormShow() {
@@ -252,7 +285,10 @@ void TfrmMain::FormShow() {
     }
     m_miSave->setEnabled(false);
     m_miSaveAll->setEnabled(false);
-    m_sorryPending = true;
+    if (!m_sorryShown) {
+        m_sorryShown = true;
+        m_sorryPending = true;
+    }
 }
 
 void TfrmMain::afterFirstShow() {
@@ -267,11 +303,19 @@ void TfrmMain::afterFirstShow() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    if (!m_destroyed) {
-        m_destroyed = true;
-        m_guard.run([this] { FormDestroy(); });
+    bool canClose = true;
+    m_guard.run([this, &canClose] {
+        if (m_events.onCloseQuery) {
+            m_events.onCloseQuery(canClose);
+        }
+    });
+    if (!canClose) {
+        event->ignore();
+        return;
     }
+    runDestroy();
     QMainWindow::closeEvent(event);
+    emit closed();
 }
 
 void TfrmMain::FormDestroy() {
@@ -339,11 +383,24 @@ void TfrmMain::actExitExecute() {
     close();
 }
 
-void TfrmMain::actShowMainExecute() {
-    if (isMinimized() || isHidden()) {
-        showNormal();
-    }
-    BringWindowToFront(this, true);
+void TfrmMain::createTrayIcon() {
+    m_popTray = new QMenu(this);
+    m_popTray->setObjectName(QStringLiteral("popTray"));
+    m_popTray->addActions(
+        {entryFor(m_actShowMain, "Restore1", m_popTray), entryFor(m_actAbout, "About2", m_popTray),
+         separator("N2", m_popTray), entryFor(m_actSaveAll, "Saveall1", m_popTray),
+         separator("N5", m_popTray), entryFor(m_actRefresh, "Refresh1", m_popTray),
+         separator("N3", m_popTray), entryFor(m_actExit, "Exit1", m_popTray)});
+    m_popTrayMenu = std::make_unique<QtTrayMenu>(m_popTray);
+
+    m_trayIco = std::make_unique<TRxTrayIcon>(
+        *m_trayArea, [this](const std::string& message) { reportLater(message); });
+    m_trayIco->setActive(false);
+    m_trayIco->setIcon(std::make_shared<QtTrayImage>(trayIcon()));
+    m_trayIco->PopupMenu = m_popTrayMenu.get();
+    m_trayIco->OnClick = [this](TRxTrayIcon&, TrayButton, TrayShiftState, int, int) {
+        trayIcoClick();
+    };
 }
 
 void TfrmMain::actWebSiteExecute() {

@@ -4,9 +4,12 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include "gui/ErrorGuard.h"
 #include "gui/FrameCachedFlash.h"
+#include "winsvc/FormPlacement.h"
+#include "winsvc/RxTrayIcon.h"
 
 class QAction;
 class QFileDialog;
@@ -16,6 +19,8 @@ class QTimer;
 namespace sarnika {
 
 class FileCopier;
+class QtPlacementWindow;
+class QtTrayMenu;
 class SettingsStore;
 class TdfsBrowseDirectoryDlg;
 
@@ -29,6 +34,8 @@ public:
         PreviewFactory makePreview;
         std::shared_ptr<SettingsStore> settings;
         std::shared_ptr<FileCopier> copier;
+        std::shared_ptr<IniStore> placementStore;
+        std::shared_ptr<NotificationArea> trayArea;
     };
 
     TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports ports = {},
@@ -49,10 +56,20 @@ public:
     const ErrorGuard& guard() const { return m_guard; }
     QString saveAsFolder() const { return m_saveAsFolder; }
     QString saveAllFolder() const { return m_saveAllFolder; }
+    TFormPlacement* plcmntForm() const { return m_plcmntForm.get(); }
+    TRxTrayIcon* trayIco() const { return m_trayIco.get(); }
+    QMenu* popTray() const { return m_popTray; }
+    // Minimised with the window hidden: the tray icon is the way back.
+    bool hiddenToTray() const { return m_hiddenToTray; }
+
+signals:
+    // The window was closed (its close was not refused): the program ends.
+    void closed();
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void createActions();
@@ -60,11 +77,18 @@ private:
     QAction* makeAction(QObject* actList, const char* name, const QString& caption,
                         const QKeySequence& shortcut, void (TfrmMain::*handler)());
 
+    void createTrayIcon();
+    void reportLater(const std::string& message);
+    void runDestroy();
+
     void FormShow();
     void afterFirstShow();
     void FormDestroy();
-    void fitOuterSize();
     void watchForFrame();
+    void dispatchAppEvents();
+    void AppEventsMinimize();
+    void AppEventsRestore();
+    void trayIcoClick();
     void selectFirstMovie();
     void readFolderSettings();
 
@@ -99,11 +123,30 @@ private:
     QString m_saveAsFolder;
     QString m_saveAllFolder;
     bool m_created = false;
-    bool m_shown = false;
+    bool m_sorryShown = false;
     bool m_sorryPending = false;
     QTimer* m_frameWatch = nullptr;
     int m_frameChecks = 0;
     bool m_destroyed = false;
+    bool m_inShowEvent = false;
+    bool m_minimized = false;
+    bool m_appMinimized = false;
+    QTimer* m_appEvents = nullptr;
+    QTimer* m_reportLater = nullptr;
+    QStringList m_pendingReports;
+    bool m_hiddenToTray = false;
+    bool m_showingFromTray = false;
+
+    // The placement component chains the form's own handlers held here; it goes first.
+    FormEvents m_events;
+    std::shared_ptr<IniStore> m_placementStore;
+    std::unique_ptr<QtPlacementWindow> m_placementWindow;
+    std::unique_ptr<TFormPlacement> m_plcmntForm;
+
+    QMenu* m_popTray = nullptr;
+    std::unique_ptr<QtTrayMenu> m_popTrayMenu;
+    std::shared_ptr<NotificationArea> m_trayArea;
+    std::unique_ptr<TRxTrayIcon> m_trayIco;
 };
 
 } // namespace sarnika

@@ -5,7 +5,9 @@
 
 #include <QString>
 
+#include "app/Options.h"
 #include "app/SettingsStore.h"
+#include "winsvc/FormPlacement.h"
 
 namespace sarnika {
 
@@ -20,8 +22,9 @@ inline const QString kSettingsApplication = QStringLiteral("Sarnika");
 class QtSettingsStore final : public SettingsStore {
 public:
     QtSettingsStore() = default;
-    // Another application's key under the same organisation (the tests use their own).
-    explicit QtSettingsStore(QString application);
+    // Another application's key under the same organisation (the tests use their own), or a
+    // section (subkey) of it.
+    explicit QtSettingsStore(QString application, QString section = {});
 
     std::optional<std::string> readString(const std::string& name) override;
     void writeString(const std::string& name, const std::string& value) override;
@@ -31,6 +34,30 @@ public:
 
 private:
     QString m_application = kSettingsApplication;
+    QString m_section;
+};
+
+// Key paths such as "Software\Quillmoor\Sarnika" opened as QSettings keys: the last two parts
+// are the organisation and the application.
+class QtIniStore final : public IniStore {
+public:
+    std::unique_ptr<IniKey> open(const std::string& keyPath) override;
+};
+
+// The shared options' key ("Software\Quillmoor\Tessaly": ~/.config/Quillmoor/Tessaly.conf on
+// Linux, DWORD values in the registry on Windows).
+class QtOptionsStore final : public OptionsStore {
+public:
+    QtOptionsStore();
+    explicit QtOptionsStore(QString application);
+
+    std::optional<std::uint32_t> readNumber(const std::string& name) override;
+    void writeNumber(const std::string& name, std::uint32_t value) override;
+    QString location() const;
+
+private:
+    QString m_organisation;
+    QString m_application;
 };
 
 } // namespace sarnika

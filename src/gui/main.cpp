@@ -10,6 +10,7 @@
 #include "cache/sources/BrowserCacheLayer.h"
 #include "cache/sources/SystemLocalTime.h"
 #include "gui/MainWindow.h"
+#include "gui/Program.h"
 #include "gui/Settings.h"
 #include "gui/SplashWindow.h"
 #include "gui/WebEngineSetup.h"
@@ -21,11 +22,10 @@ int run() {
     BrowserCacheLayer layer(BrowserCacheLayer::currentUserOptions());
     sarnika::TIECache::CheckLibrary(layer);
     const sarnika::sources::SystemLocalTime localTime;
-
-    sarnika::TfrmMain frmMain(layer, localTime);
-    frmMain.FormCreate();
-    frmMain.show();
-    return QApplication::exec();
+    sarnika::QtOptionsStore options;
+    return sarnika::runProgram(
+        [&layer, &localTime] { return std::make_unique<sarnika::TfrmMain>(layer, localTime); },
+        options);
 }
 
 } // namespace

@@ -1,0 +1,101 @@
+// The main window's side of the window services: minimising to the tray and coming back,
+// the placement's frame fitting, and error reports that wait until the window is up.
+#include <QEvent>
+#include <QTimer>
+
+#include "gui/MainWindow.h"
+#include "gui/ShellFunctions.h"
+#include "gui/WindowPlacement.h"
+
+namespace sarnika {
+
+// An error box cannot open while the window is half shown; it follows once the window is up.
+void TfrmMain::reportLater(const std::string& message) {
+    const QString text = QString::fromStdString(message);
+    if (!m_inShowEvent) {
+        m_guard.report(text);
+        return;
+    }
+    m_pendingReports.append(text);
+    m_reportLater->start();
+}
+
+void TfrmMain::watchForFrame() {
+    // Without a window manager there is no frame, and the watch ends after a second. A window
+    // restored maximised or minimised is fitted once it comes back to the normal state.
+    if (isMaximized() || isMinimized()) {
+        m_frameWatch->stop();
+        return;
+    }
+    if (m_placementWindow->noteFrame() || ++m_frameChecks >= 20) {
+        m_frameWatch->stop();
+        m_placementWindow->settle();
+    }
+}
+
+void TfrmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange) {
+        return;
+    }
+    if (!isMinimized() && !isMaximized() && isVisible() && !m_frameWatch->isActive()) {
+        m_frameChecks = 0;
+        m_frameWatch->start();
+    }
+    const bool minimized = isMinimized();
+    if (minimized == m_minimized) {
+        return;
+    }
+    m_minimized = minimized;
+    // After the state change has been handled, as the application's events come.
+    m_appEvents->start();
+}
+
+void TfrmMain::dispatchAppEvents() {
+    if (m_minimized == m_appMinimized) {
+        return;
+    }
+    m_appMinimized = m_minimized;
+    if (m_appMinimized) {
+        AppEventsMinimize();
+    } else {
+        AppEventsRestore();
+    }
+}
+
+void TfrmMain::AppEventsMinimize() {
+    m_trayIco->setActive(true);
+    // Without a notification area the icon cannot be the way back: the window stays a normal
+    // minimised one.
+    if (m_trayArea->available() && isMinimized()) {
+        m_hiddenToTray = true;
+        hide();
+    }
+}
+
+void TfrmMain::AppEventsRestore() {
+    if (m_hiddenToTray) {
+        m_showingFromTray = true;
+        show();
+        m_showingFromTray = false;
+        m_hiddenToTray = false;
+    }
+    m_trayIco->setActive(false);
+}
+
+void TfrmMain::trayIcoClick() {
+    m_actShowMain->trigger();
+}
+
+void TfrmMain::actShowMainExecute() {
+    if (m_hiddenToTray) {
+        m_showingFromTray = true;
+        show();
+        m_showingFromTray = false;
+        m_hiddenToTray = false;
+    }
+    BringWindowToFront(this, true);
+    m_trayIco->setActive(false);
+}
+
+} // namespace sarnika
