@@ -1,0 +1,18 @@
+#include <windows.h>
+
+#include "cache/sources/SystemLocalTime.h"
+
+namespace sarnika::sources {
+
+std::optional<FileTime> SystemLocalTime::toLocalFileTime(FileTime utc) const {
+    FILETIME in{};
+    in.dwLowDateTime = static_cast<DWORD>(utc & 0xFFFFFFFFU);
+    in.dwHighDateTime = static_cast<DWORD>(utc >> 32U);
+    FILETIME local{};
+    if (FileTimeToLocalFileTime(&in, &local) == 0) {
+        return std::nullopt;
+    }
+    return (static_cast<FileTime>(local.dwHighDateTime) << 32U) | local.dwLowDateTime;
+}
+
+} // namespace sarnika::sources
