@@ -11,6 +11,10 @@ packages=(
     libmsiecf-utils
     # the end-to-end test lets the real browsers fill their caches
     chromium firefox-esr bc tar
+    # the Windows build (mingw-w64, static) and its tests under Wine 8; wine64 alone satisfies
+    # wine, so no i386 architecture is needed; GoogleTest is built from googletest's sources
+    g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev googletest
+    wine wine64
 )
 
 . "$(dirname "$0")/apt-install.sh"

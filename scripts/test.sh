@@ -28,6 +28,9 @@ bash scripts/e2e.sh build/dev
 step "asan build and tests"
 cmake --workflow --preset asan
 
+step "Windows build (mingw-w64) and tests under Wine"
+bash scripts/windows-test.sh
+
 step "fuzzing (clang, libFuzzer)"
 bash scripts/fuzz.sh "${SARNIKA_FUZZ_SECONDS:-15}"
 

@@ -7,6 +7,8 @@
 
 #ifdef _WIN32
 #include <io.h>
+
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -229,6 +231,14 @@ int runArguments(const std::vector<std::string>& arguments) {
 int main(int argc, char** argv) {
     // Still one thread here; the locale is set before anything reads it.
     static_cast<void>(std::setlocale(LC_ALL, "")); // NOLINT(concurrency-mt-unsafe)
+#ifdef _WIN32
+    // The progress line redraws itself with terminal sequences, which Windows consoles take
+    // only when asked to.
+    HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    if (DWORD mode = 0; GetConsoleMode(console, &mode) != 0) {
+        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+#endif
     try {
         return runArguments(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& failure) {

@@ -2,9 +2,10 @@
 
 #include <array>
 
+#include <windows.h>
+// The shell's headers need <windows.h> first.
 #include <shellapi.h>
 #include <shlobj.h>
-#include <windows.h>
 
 namespace sarnika::winshell {
 
@@ -25,7 +26,7 @@ bool ShellOpen(const std::string& text, void* ownerWindow) {
 }
 
 void BringWindowToFront(void* window, bool restore) {
-    const auto handle = static_cast<HWND>(window);
+    auto* const handle = static_cast<HWND>(window);
     if (IsWindowEnabled(handle) == 0) {
         return;
     }

@@ -21,6 +21,7 @@ namespace {
 constexpr int kDiscoveryDepth = 5;
 constexpr int kFolderSearchDepth = 10;
 
+#ifndef _WIN32
 // Chromium-family browsers, by their folder under the configuration and cache folders.
 constexpr std::array<std::string_view, 20> kChromiumFolders = {
     "chromium",
@@ -51,6 +52,7 @@ constexpr std::array<std::string_view, 8> kFirefoxFolders = {
     "mozilla",         "librewolf", "waterfox", "floorp", "zen", "moonchild productions",
     "mullvad-browser", "icecat",
 };
+#endif
 
 // Folders of a profile that hold no HTTP cache, cookies or history of ours; some are large.
 constexpr std::array<std::string_view, 26> kSkippedFolders = {

@@ -97,7 +97,7 @@ Result<std::string> ReadOnlyFile::read(std::uint64_t offset, std::uint64_t lengt
     // Never allocate beyond what the file holds, whatever a damaged length field says.
     const std::uint64_t wanted = std::min(length, m_size - offset);
     std::string bytes(static_cast<std::size_t>(wanted), '\0');
-    const HANDLE handle = handleOf(m_fd);
+    HANDLE handle = handleOf(m_fd);
     std::size_t done = 0;
     while (done < bytes.size()) {
         // Positioned reads, like pread: the handle's own file pointer is never relied on.

@@ -7,9 +7,11 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <oleauto.h>
 
 #include <windows.h>
+// These need <windows.h> first.
+#include <oleauto.h>
+
 #include <wininet.h>
 
 #include <gtest/gtest.h>
