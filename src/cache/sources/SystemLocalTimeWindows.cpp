@@ -9,7 +9,10 @@ std::optional<FileTime> SystemLocalTime::toLocalFileTime(FileTime utc) const {
     in.dwLowDateTime = static_cast<DWORD>(utc & 0xFFFFFFFFU);
     in.dwHighDateTime = static_cast<DWORD>(utc >> 32U);
     FILETIME local{};
-    if (FileTimeToLocalFileTime(&in, &local) == 0) {
+    // A local time that the platform cannot turn into calendar fields fails here too, as the
+    // C library's rules do elsewhere.
+    SYSTEMTIME fields{};
+    if (FileTimeToLocalFileTime(&in, &local) == 0 || FileTimeToSystemTime(&local, &fields) == 0) {
         return std::nullopt;
     }
     return (static_cast<FileTime>(local.dwHighDateTime) << 32U) | local.dwLowDateTime;
