@@ -13,8 +13,8 @@ namespace sarnika::sources {
 namespace {
 
 // Builds without SQLite (the Windows cross-build) still list the caches of the other kinds.
-std::vector<CacheRecord> withoutSqlite(const SourceLocation& source, ReadReport& report) {
-    report.skip(source.path.string() + ": reading it needs SQLite, which this build leaves out");
+std::vector<CacheRecord> withoutSqlite(ReadReport& report) {
+    report.skip("reading it needs SQLite, which this build leaves out");
     return {};
 }
 
@@ -35,7 +35,7 @@ std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_vi
 #ifdef SARNIKA_WITH_SQLITE
             return readChromiumSqlCache(source.path, report);
 #else
-            return withoutSqlite(source, report);
+            return withoutSqlite(report);
 #endif
         case ChromiumBackend::None:
             break;
@@ -56,7 +56,7 @@ std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_vi
     case K::FirefoxCookies:
     case K::FirefoxHistory:
         static_cast<void>(user);
-        return withoutSqlite(source, report);
+        return withoutSqlite(report);
 #endif
     case K::FirefoxCache:
         return readFirefoxCache2(source.path, report);
