@@ -15,6 +15,10 @@ packages=(
     dpkg-dev file appstream xdotool
     # a private session bus for the per-file menu's "Show in Folder" test
     dbus-daemon
+    # the Windows build (mingw-w64, static) and its tests under Wine 8; wine64 alone satisfies
+    # wine, so no i386 architecture is needed; GoogleTest is built from googletest's sources
+    g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev googletest
+    wine wine64
 )
 
 . "$(dirname "$0")/apt-install.sh"

@@ -33,6 +33,9 @@ bash scripts/test-package.sh
 step "asan build and tests"
 cmake --workflow --preset asan
 
+step "Windows build (mingw-w64) and tests under Wine"
+bash scripts/windows-test.sh
+
 step "fuzzing (clang, libFuzzer)"
 bash scripts/fuzz.sh "${SARNIKA_FUZZ_SECONDS:-15}"
 

@@ -5,7 +5,13 @@
 #include <iostream>
 #include <set>
 
+#ifdef _WIN32
+#include <io.h>
+
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "app/SaveMovies.h"
 #include "cache/IECache.h"
@@ -14,6 +20,10 @@
 #include "cli/MovieSaver.h"
 #include "cli/MovieScan.h"
 #include "cli/Progress.h"
+#ifdef _WIN32
+#include "cache/wininet/UrlCacheChain.h"
+#include "cache/wininet/WinInetCache.h"
+#endif
 
 namespace {
 
@@ -23,6 +33,14 @@ using sarnika::Result;
 using sarnika::sources::BrowserCacheLayer;
 using sarnika::sources::SourceLocation;
 using namespace sarnika::cli;
+
+bool stderrIsTerminal() {
+#ifdef _WIN32
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(STDERR_FILENO) != 0;
+#endif
+}
 
 int usageFailure(const std::string& message) {
     std::cerr << "sarnika-cli: " << message << "\nTry 'sarnika-cli --help' for more.\n";
@@ -134,7 +152,20 @@ int run(const CliOptions& options) {
         return usageFailure(layerOptions.error().message);
     }
     BrowserCacheLayer layer(std::move(layerOptions.value()));
-    if (!sarnika::TIECache::CheckLibrary(layer)) {
+#ifdef _WIN32
+    // WinINet's own cache comes first; --cache reads nothing but the folders given.
+    sarnika::wininet::WinInetCache winInet;
+    std::vector<sarnika::UrlCachePort*> caches;
+    if (options.caches.empty()) {
+        caches.push_back(&winInet);
+    }
+    caches.push_back(&layer);
+    sarnika::wininet::UrlCacheChain chain(std::move(caches));
+    sarnika::UrlCachePort& cache = chain;
+#else
+    sarnika::UrlCachePort& cache = layer;
+#endif
+    if (!sarnika::TIECache::CheckLibrary(cache)) {
         std::cerr << "sarnika-cli: the URL cache cannot be read\n";
         return kExitUsage;
     }
@@ -151,16 +182,22 @@ int run(const CliOptions& options) {
         }
     }
     MovieScan scan(
-        layer,
+        cache,
         [&layer](const std::string& file) -> std::optional<sarnika::sources::SourceDescription> {
             const SourceLocation* source = layer.sourceOfLocalFile(file);
             if (source == nullptr) {
+#ifdef _WIN32
+                // Not from the other browsers' caches: from WinINet's.
+                return sarnika::sources::SourceDescription{"WinINet", layer.options().userName,
+                                                           fs::path(file).parent_path().string()};
+#else
                 return std::nullopt;
+#endif
             }
             return sarnika::sources::describeSource(*source);
         });
     const std::vector<MovieRow> rows = scanMovies(layer, scan, options.sniff);
-    if (rows.empty() && isatty(STDERR_FILENO) != 0) {
+    if (rows.empty() && stderrIsTerminal()) {
         // A terminal user gets told; scripts see an empty list and exit code 0.
         std::cerr << "No cached Flash movies were found.\n";
     }
@@ -195,6 +232,14 @@ int runArguments(const std::vector<std::string>& arguments) {
 int main(int argc, char** argv) {
     // Still one thread here; the locale is set before anything reads it.
     static_cast<void>(std::setlocale(LC_ALL, "")); // NOLINT(concurrency-mt-unsafe)
+#ifdef _WIN32
+    // The progress line redraws itself with terminal sequences, which Windows consoles take
+    // only when asked to.
+    HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+    if (DWORD mode = 0; GetConsoleMode(console, &mode) != 0) {
+        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+#endif
     try {
         return runArguments(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& failure) {

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
-#include <pwd.h>
 #include <set>
 #include <string_view>
 
+#ifndef _WIN32
+#include <pwd.h>
+
 #include <unistd.h>
+#endif
 
 #include "cache/sources/FileAccess.h"
 
@@ -18,6 +21,7 @@ namespace {
 constexpr int kDiscoveryDepth = 5;
 constexpr int kFolderSearchDepth = 10;
 
+#ifndef _WIN32
 // Chromium-family browsers, by their folder under the configuration and cache folders.
 constexpr std::array<std::string_view, 20> kChromiumFolders = {
     "chromium",
@@ -48,6 +52,7 @@ constexpr std::array<std::string_view, 8> kFirefoxFolders = {
     "mozilla",         "librewolf", "waterfox", "floorp", "zen", "moonchild productions",
     "mullvad-browser", "icecat",
 };
+#endif
 
 // Folders of a profile that hold no HTTP cache, cookies or history of ours; some are large.
 constexpr std::array<std::string_view, 26> kSkippedFolders = {
@@ -172,9 +177,36 @@ private:
 
 fs::path environmentPath(const char* name) {
     const char* value = std::getenv(name); // NOLINT(concurrency-mt-unsafe): read at start-up
-    return value != nullptr && *value == '/' ? fs::path(value) : fs::path();
+    if (value == nullptr || *value == '\0') {
+        return {};
+    }
+    fs::path path(value);
+    return path.is_absolute() ? path : fs::path();
 }
 
+#ifdef _WIN32
+// Browser folders under %LOCALAPPDATA% (caches) and %APPDATA% (Firefox profiles, Opera).
+constexpr std::array<std::string_view, 16> kWindowsBrowserFolders = {
+    "Google/Chrome",
+    "Google/Chrome Beta",
+    "Google/Chrome SxS",
+    "Chromium",
+    "BraveSoftware",
+    "Microsoft/Edge",
+    "Vivaldi",
+    "Opera Software",
+    "Yandex/YandexBrowser",
+    "Thorium",
+    "Mozilla/Firefox",
+    "librewolf",
+    "Waterfox",
+    "Floorp",
+    "Moonchild Productions",
+    "Mullvad/MullvadBrowser",
+};
+#endif
+
+#ifndef _WIN32
 std::vector<fs::path> subfoldersOf(const fs::path& folder) {
     std::vector<fs::path> result;
     std::error_code error;
@@ -187,6 +219,7 @@ std::vector<fs::path> subfoldersOf(const fs::path& folder) {
     std::sort(result.begin(), result.end());
     return result;
 }
+#endif
 
 } // namespace
 
@@ -210,6 +243,24 @@ SourceDescription describeSource(const SourceLocation& source) {
         {"mullvad-browser", "Mullvad Browser"},
         {"mozilla", "Firefox"},
     }};
+#ifdef _WIN32
+    // The same browsers under their Windows folder names.
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 12>
+        kWindowsFamilies = {{
+            {"Chrome", "Google Chrome"},
+            {"Chrome Beta", "Google Chrome"},
+            {"Chrome SxS", "Google Chrome"},
+            {"Brave-Browser", "Brave"},
+            {"Edge", "Microsoft Edge"},
+            {"Vivaldi", "Vivaldi"},
+            {"Opera Software", "Opera"},
+            {"YandexBrowser", "Yandex Browser"},
+            {"Waterfox", "Waterfox"},
+            {"Floorp", "Floorp"},
+            {"Moonchild Productions", "Pale Moon"},
+            {"Mozilla", "Firefox"},
+        }};
+#endif
     SourceDescription description;
     description.folder = source.path.string();
     std::vector<std::string> parts;
@@ -233,6 +284,15 @@ SourceDescription describeSource(const SourceLocation& source) {
                 description.family = std::string(family->second);
                 break;
             }
+#ifdef _WIN32
+            const auto* const windowsFamily =
+                std::find_if(kWindowsFamilies.begin(), kWindowsFamilies.end(),
+                             [&](const auto& f) { return name == f.first; });
+            if (windowsFamily != kWindowsFamilies.end()) {
+                description.family = std::string(windowsFamily->second);
+                break;
+            }
+#endif
         }
         // Chromium: <profile>/Cache/Cache_Data, <profile>/Network/Cookies, <profile>/History.
         // Firefox: <profile>/cache2, <profile>/cookies.sqlite.
@@ -257,6 +317,39 @@ SourceDescription describeSource(const SourceLocation& source) {
     return description;
 }
 
+#ifdef _WIN32
+// Windows: the profile folder, %APPDATA% (roaming) and %LOCALAPPDATA%; the window's own
+// extractions go under %LOCALAPPDATA%\sarnika. Wine prefixes are a matter of the Linux side.
+UserEnvironment UserEnvironment::current() {
+    UserEnvironment environment;
+    environment.home = environmentPath("USERPROFILE");
+    environment.configHome = environmentPath("APPDATA");
+    environment.cacheHome = environmentPath("LOCALAPPDATA");
+    if (environment.cacheHome.empty() && !environment.home.empty()) {
+        environment.cacheHome = environment.home / "AppData" / "Local";
+    }
+    if (environment.configHome.empty() && !environment.home.empty()) {
+        environment.configHome = environment.home / "AppData" / "Roaming";
+    }
+    const char* user = std::getenv("USERNAME"); // NOLINT(concurrency-mt-unsafe): read at start-up
+    environment.userName = user != nullptr && *user != '\0' ? user : "user";
+    return environment;
+}
+
+std::vector<SourceLocation> discoverSources(const UserEnvironment& environment) {
+    Finder finder;
+    for (std::string_view browser : kWindowsBrowserFolders) {
+        const fs::path relative = fs::path(std::string(browser)).make_preferred();
+        if (!environment.cacheHome.empty()) {
+            finder.search(environment.cacheHome / relative, kDiscoveryDepth);
+        }
+        if (!environment.configHome.empty()) {
+            finder.search(environment.configHome / relative, kDiscoveryDepth);
+        }
+    }
+    return finder.take();
+}
+#else
 UserEnvironment UserEnvironment::current() {
     UserEnvironment environment;
     environment.home = environmentPath("HOME");
@@ -319,6 +412,7 @@ std::vector<SourceLocation> discoverSources(const UserEnvironment& environment) 
     }
     return finder.take();
 }
+#endif
 
 std::vector<SourceLocation> sourcesUnder(const fs::path& folder) {
     Finder finder;

@@ -2,10 +2,24 @@
 #include "cache/sources/chromium/ChromiumCache.h"
 #include "cache/sources/firefox/FirefoxCache.h"
 #include "cache/sources/msiecf/IndexDat.h"
+#ifdef SARNIKA_WITH_SQLITE
 #include "cache/sources/profile/ChromiumSqlCache.h"
 #include "cache/sources/profile/ProfileDatabases.h"
+#endif
 
 namespace sarnika::sources {
+
+#ifndef SARNIKA_WITH_SQLITE
+namespace {
+
+// Builds without SQLite (the Windows cross-build) still list the caches of the other kinds.
+std::vector<CacheRecord> withoutSqlite(ReadReport& report) {
+    report.skip("reading it needs SQLite, which this build leaves out");
+    return {};
+}
+
+} // namespace
+#endif
 
 std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_view user,
                                     ReadReport& report) {
@@ -18,21 +32,34 @@ std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_vi
         case ChromiumBackend::Blockfile:
             return readChromiumBlockfileCache(source.path, report);
         case ChromiumBackend::Sql:
+#ifdef SARNIKA_WITH_SQLITE
             return readChromiumSqlCache(source.path, report);
+#else
+            return withoutSqlite(report);
+#endif
         case ChromiumBackend::None:
             break;
         }
         return {};
+#ifdef SARNIKA_WITH_SQLITE
     case K::ChromiumCookies:
         return readChromiumCookies(source.path, user, report);
     case K::ChromiumHistory:
         return readChromiumHistory(source.path, user, report);
-    case K::FirefoxCache:
-        return readFirefoxCache2(source.path, report);
     case K::FirefoxCookies:
         return readFirefoxCookies(source.path, user, report);
     case K::FirefoxHistory:
         return readFirefoxHistory(source.path, user, report);
+#else
+    case K::ChromiumCookies:
+    case K::ChromiumHistory:
+    case K::FirefoxCookies:
+    case K::FirefoxHistory:
+        static_cast<void>(user);
+        return withoutSqlite(report);
+#endif
+    case K::FirefoxCache:
+        return readFirefoxCache2(source.path, report);
     case K::IndexDat:
         return readIndexDat(source.path, report);
     }

@@ -264,8 +264,13 @@ std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& di
     std::error_code error;
     for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
          it.increment(error)) {
+#ifdef _WIN32
+        std::string name = it->path().filename().string();
+#else
+        // The native form saves a path object per entry in folders of many thousands.
         const std::string& full = it->path().native();
         std::string name = full.substr(full.rfind('/') + 1);
+#endif
         if (const auto hash = entryHashOfName(name)) {
             names.emplace_back(std::move(name), *hash);
         }

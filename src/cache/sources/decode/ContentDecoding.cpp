@@ -7,7 +7,9 @@
 #include <memory>
 #include <vector>
 
+#ifdef SARNIKA_WITH_BROTLI
 #include <brotli/decode.h>
+#endif
 #include <zlib.h>
 
 namespace sarnika::sources {
@@ -142,6 +144,7 @@ Result<std::string> inflateDeflate(std::string_view input, std::uint64_t maxOutp
     return inflateBody(input, ZlibForm::Raw, maxOutput);
 }
 
+#ifdef SARNIKA_WITH_BROTLI
 Result<std::string> decodeBrotli(std::string_view input, std::uint64_t maxOutput) {
     const std::unique_ptr<BrotliDecoderState, void (*)(BrotliDecoderState*)> decoder(
         BrotliDecoderCreateInstance(nullptr, nullptr, nullptr), BrotliDecoderDestroyInstance);
@@ -179,6 +182,12 @@ Result<std::string> decodeBrotli(std::string_view input, std::uint64_t maxOutput
         }
     }
 }
+#else
+// The Windows cross-build has no brotli library: such bodies stay undecoded and are skipped.
+Result<std::string> decodeBrotli(std::string_view /*input*/, std::uint64_t /*maxOutput*/) {
+    return makeError(Error::Code::Unsupported, "brotli decoding is not part of this build");
+}
+#endif
 
 Result<std::string> decodeOne(std::string_view input, const std::string& coding,
                               std::uint64_t maxOutput) {

@@ -282,8 +282,12 @@ std::vector<CacheRecord> readFirefoxCache2(const std::filesystem::path& cache2Di
         }
         std::error_code typeError;
         if (it->is_regular_file(typeError)) {
+#ifdef _WIN32
+            names.push_back(it->path().filename().string());
+#else
             const std::string& full = it->path().native();
             names.push_back(full.substr(full.rfind('/') + 1));
+#endif
         }
     }
     if (error) {
