@@ -19,3 +19,7 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
 set(SARNIKA_WINE "/usr/lib/wine/wine64" CACHE FILEPATH "Wine loader that runs the Windows tests")
 set(CMAKE_CROSSCOMPILING_EMULATOR ${SARNIKA_WINE})
+
+# pkg-config must see the Windows libraries only, never the build machine's .pc files.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/${SARNIKA_MINGW_TRIPLET}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")

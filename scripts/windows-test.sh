@@ -40,11 +40,5 @@ mkdir -p "$WINEPREFIX"
 "$wine" cmd /c exit >/dev/null 2>&1
 printf 'Wine ready: %ds\n' $((SECONDS - start))
 
-# Cases of the core's tests that assume POSIX: they spell paths with "/", make symbolic links,
-# or rely on fopen's "x" mode, which the Windows C runtime ignores (so that an exclusive copy
-# replaces an existing file there: to be mended in the save commands).
-posix_only='^(MovieNames\.MakeUniqueFileName|SaveMovieTexts\.FolderQuestionAndFailures'
-posix_only+='|SaveMovies\.(NumbersNamesAndNeverReplaces|ANameTakenJustBeforeTheCopyMovesOn'
-posix_only+='|ExclusiveCopyLeavesNothingWhenItFails))$'
-ctest --preset mingw -E "$posix_only"
+ctest --preset mingw
 printf 'Windows build and tests: %ds\n' $((SECONDS - start))

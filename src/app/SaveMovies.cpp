@@ -8,6 +8,13 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32
+#include <io.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
 #include "movies/MovieList.h"
 
 namespace sarnika {
@@ -44,10 +51,30 @@ public:
 
     int open(const std::string& path, const char* mode) {
         errno = 0;
+#ifdef _WIN32
+        // The Windows C runtime ignores fopen's "x": create the file exclusively by hand.
+        if (std::string_view(mode).find('x') != std::string_view::npos) {
+            const int fd =
+                ::_wopen(std::filesystem::path(path).c_str(),
+                         _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+            if (fd < 0) {
+                return errno;
+            }
+            m_file = ::_fdopen(fd, "wb");
+            if (m_file == nullptr) {
+                const int error = errno;
+                ::_close(fd);
+                return error;
+            }
+            return 0;
+        }
+#endif
         m_file = std::fopen(path.c_str(), mode);
         return m_file == nullptr ? errno : 0;
     }
-    std::FILE* get() const { return m_file; }
+    std::FILE* get() const {
+        return m_file;
+    }
     int close() {
         errno = 0;
         const int closed = std::fclose(std::exchange(m_file, nullptr));

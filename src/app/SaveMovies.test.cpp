@@ -67,8 +67,10 @@ protected:
     ScriptedCopier copier;
 };
 
+const char kSeparator = static_cast<char>(std::filesystem::path::preferred_separator);
+
 TEST(SaveMovieTexts, FolderQuestionAndFailures) {
-    EXPECT_EQ(WithTrailingSeparator("/home/me"), "/home/me/");
+    EXPECT_EQ(WithTrailingSeparator("/home/me"), std::string("/home/me") + kSeparator);
     EXPECT_EQ(WithTrailingSeparator("/"), "/");
     EXPECT_EQ(SaveAllQuestion(3),
               "3 file(s) have been successfully saved.\n\rOpen destination folder?");
@@ -88,7 +90,7 @@ TEST_F(SaveMovies, NumbersNamesAndNeverReplaces) {
     m_dir.write("out/clip.swf-1.swf", "old");
     const SaveAllResult result =
         SaveAll(out.string(), {first, second, ""}, {"clip.swf", "clip.swf", "x"}, copier);
-    EXPECT_EQ(result.folder, out.string() + "/");
+    EXPECT_EQ(result.folder, out.string() + kSeparator);
     EXPECT_EQ(result.saved, 2);
     EXPECT_EQ(result.failed, 0);
     EXPECT_EQ(namesIn(out), (Names{"clip.swf.swf", "clip.swf-1.swf", "clip.swf-2.swf"}));

@@ -116,7 +116,11 @@ TEST(MovieNames, MakeUniqueFileName) {
     dir.write("base-1.swf", "x");
     EXPECT_EQ(unique(), base + "-3.swf");
     // A dangling link takes the name: nothing could be created there.
-    std::filesystem::create_symlink(dir.path() / "nowhere", base + "-3.swf");
+    std::error_code noLinks;
+    std::filesystem::create_symlink(dir.path() / "nowhere", base + "-3.swf", noLinks);
+    if (noLinks) {
+        GTEST_SKIP() << "no symbolic links here: " << noLinks.message();
+    }
     EXPECT_EQ(unique(), base + "-4.swf");
 }
 

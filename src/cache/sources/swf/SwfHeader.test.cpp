@@ -69,6 +69,9 @@ std::string oneDecimal(double value) {
 }
 
 TEST(SwfHeader, AgreesWithTheReferenceToolOnEverySample) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the reference tool runs on the build machine (the Linux build compares)";
+#endif
     std::vector<fs::path> files;
     for (const auto& entry : fs::directory_iterator(sharedDir() / "testdata" / "swf")) {
         if (entry.path().extension() == ".swf") {
