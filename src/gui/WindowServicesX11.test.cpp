@@ -1,13 +1,9 @@
 #include "gui/WindowServicesX11.test.h"
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 #include <string>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -31,51 +27,6 @@ namespace {
 
 // ctest reports this exit code as a skipped test.
 constexpr int kSkipped = 77;
-
-// An Xvfb of our own; -displayfd lets the server pick a free display number.
-class XServer {
-public:
-    XServer() = default;
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-    ~XServer() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-    }
-
-    // False when there is no Xvfb to start.
-    bool start() {
-        int fds[2] = {-1, -1};
-        if (pipe(fds) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        m_pid = fork();
-        if (m_pid == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        char c = 0;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') {
-            number += c;
-        }
-        close(fds[0]);
-        if (m_pid < 0 || number.empty()) {
-            return false;
-        }
-        qputenv("DISPLAY", QByteArray::fromStdString(":" + number));
-        return true;
-    }
-
-private:
-    pid_t m_pid = -1;
-};
 
 // A helper program that runs for the whole test and is stopped at its end.
 class Helper {
@@ -239,8 +190,10 @@ void TestWindowServicesX11::trayIconRestoresOnClickAndOffersItsMenu() {
 namespace {
 
 int runTests(int argc, char** argv) {
-    XServer xserver;
-    if (!xserver.start()) {
+    sarnika::testing::XServer xserver("1024x768x24");
+    try {
+        xserver.start();
+    } catch (const std::exception&) {
         std::puts(
             "SKIP: Xvfb is not installed (Debian package xvfb); these tests need an X server.");
         return kSkipped;

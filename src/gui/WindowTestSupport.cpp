@@ -99,7 +99,7 @@ void XServer::start() {
     if (pid == 0) {
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", m_screen.c_str(),
                "-nolisten", "tcp", static_cast<char*>(nullptr));
         _exit(127);
     }

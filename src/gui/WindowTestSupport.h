@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <utility>
 
 #include <QColor>
 #include <QList>
@@ -30,7 +32,7 @@ QColor demoBackground(const QString& movieName);
 // free number. start() sets DISPLAY, or throws when the server cannot be started.
 class XServer {
 public:
-    XServer() = default;
+    explicit XServer(std::string screen = "1280x1024x24") : m_screen(std::move(screen)) {}
     XServer(const XServer&) = delete;
     XServer& operator=(const XServer&) = delete;
     ~XServer();
@@ -43,6 +45,7 @@ public:
     bool prepareRealDisplay();
 
 private:
+    std::string m_screen;
     qint64 m_pid = -1;
 };
 
