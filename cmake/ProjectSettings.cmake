@@ -17,11 +17,9 @@ if(SARNIKA_WARNINGS_AS_ERRORS)
     if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
         target_compile_options(sarnika_settings INTERFACE
             $<$<NOT:$<CONFIG:Debug>>:-Wno-error=maybe-uninitialized -Wno-error=restrict>)
-        # mingw-w64's libstdc++ 12 trips -Wnull-dereference inside <streambuf> when optimising.
-        if(WIN32)
-            target_compile_options(sarnika_settings INTERFACE
-                $<$<NOT:$<CONFIG:Debug>>:-Wno-error=null-dereference>)
-        endif()
+        # libstdc++ 12 trips -Wnull-dereference inside <streambuf> when optimising (file streams).
+        target_compile_options(sarnika_settings INTERFACE
+            $<$<NOT:$<CONFIG:Debug>>:-Wno-error=null-dereference>)
     endif()
 endif()
 
