@@ -51,26 +51,29 @@ public:
 
     int open(const std::string& path, const char* mode) {
         errno = 0;
-#ifdef _WIN32
-        // The Windows C runtime ignores fopen's "x": create the file exclusively by hand.
-        if (std::string_view(mode).find('x') != std::string_view::npos) {
-            const int fd =
-                ::_wopen(std::filesystem::path(path).c_str(),
-                         _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-            if (fd < 0) {
-                return errno;
-            }
-            m_file = ::_fdopen(fd, "wb");
-            if (m_file == nullptr) {
-                const int error = errno;
-                ::_close(fd);
-                return error;
-            }
-            return 0;
-        }
-#endif
         m_file = std::fopen(path.c_str(), mode);
         return m_file == nullptr ? errno : 0;
+    }
+    // Creates the file for writing, failing when the name is taken already.
+    int createNew(const std::string& path) {
+#ifdef _WIN32
+        // The Windows C runtime ignores fopen's "x": create the file exclusively by hand.
+        errno = 0;
+        const int fd = ::_wopen(std::filesystem::path(path).c_str(),
+                                _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (fd < 0) {
+            return errno;
+        }
+        m_file = ::_fdopen(fd, "wb");
+        if (m_file == nullptr) {
+            const int error = errno;
+            ::_close(fd);
+            return error;
+        }
+        return 0;
+#else
+        return open(path, "wbx");
+#endif
     }
     std::FILE* get() const {
         return m_file;
@@ -142,7 +145,7 @@ Status LocalFileCopier::copyExclusive(const std::string& source, const std::stri
     }
     CFile out;
     // "x" creates the file only if nothing has the name, in one step with the check.
-    if (const int error = out.open(target, "wbx"); error != 0) {
+    if (const int error = out.createNew(target); error != 0) {
         std::error_code ignored;
         if (error == EEXIST && !std::filesystem::is_directory(target, ignored)) {
             return makeError(Error::Code::Exists, quoted(target) + " already exists");
@@ -178,7 +181,7 @@ Status LocalFileCopier::copyReplacing(const std::string& source, const std::stri
     int error = EEXIST;
     for (int attempt = 0; attempt < maxTemporaryNames && error == EEXIST; ++attempt) {
         temporary = temporaryNameFor(target, attempt);
-        error = out.open(temporary, "wbx");
+        error = out.createNew(temporary);
     }
     if (error != 0) {
         return makeError(Error::Code::WriteFailed, "Cannot create a file next to " +

@@ -14,6 +14,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QEvent>
+#include <QHash>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -69,18 +70,29 @@ QString prepareDemoHome() {
 }
 
 QColor demoBackground(const QString& movieName) {
-    QProcess python;
-    python.start(
-        QStringLiteral("python3"),
-        {QStringLiteral("-c"),
-         QStringLiteral("import sys; sys.path.insert(0, sys.argv[1]); "
-                        "import make_swf_movies as m; "
-                        "print(bytes(m.background_of(m.demo_movies()[sys.argv[2]])).hex())"),
-         demoTool(QString()), movieName});
-    if (!python.waitForFinished(30000) || python.exitCode() != 0) {
-        return {};
-    }
-    return {QStringLiteral("#") + QString::fromLatin1(python.readAllStandardOutput().trimmed())};
+    // Every movie of the demo set in one run of the tool, kept for the rest of the test run.
+    static const QHash<QString, QColor> backgrounds = [] {
+        QHash<QString, QColor> found;
+        QProcess python;
+        python.start(QStringLiteral("python3"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("import sys; sys.path.insert(0, sys.argv[1]); "
+                                     "import make_swf_movies as m\n"
+                                     "for name, movie in m.demo_movies().items(): "
+                                     "print(name, bytes(m.background_of(movie)).hex())"),
+                      demoTool(QString())});
+        if (python.waitForFinished(30000) && python.exitCode() == 0) {
+            for (const QByteArray& line : python.readAllStandardOutput().split('\n')) {
+                const QList<QByteArray> words = line.trimmed().split(' ');
+                if (words.size() == 2) {
+                    found.insert(QString::fromUtf8(words[0]),
+                                 QColor(QStringLiteral("#") + QString::fromLatin1(words[1])));
+                }
+            }
+        }
+        return found;
+    }();
+    return backgrounds.value(movieName);
 }
 
 XServer::~XServer() {

@@ -98,15 +98,6 @@ Result<std::string> ReadOnlyFile::read(std::uint64_t offset, std::uint64_t lengt
     return bytes;
 }
 
-Result<std::string> readFileRange(const std::filesystem::path& path, std::uint64_t offset,
-                                  std::uint64_t length) {
-    auto file = ReadOnlyFile::open(path);
-    if (!file) {
-        return file.error();
-    }
-    return file->read(offset, length);
-}
-
 std::string fileIdentity(const std::filesystem::path& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {

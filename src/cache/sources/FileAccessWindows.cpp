@@ -126,15 +126,6 @@ Result<std::string> ReadOnlyFile::read(std::uint64_t offset, std::uint64_t lengt
     return bytes;
 }
 
-Result<std::string> readFileRange(const std::filesystem::path& path, std::uint64_t offset,
-                                  std::uint64_t length) {
-    auto file = ReadOnlyFile::open(path);
-    if (!file) {
-        return file.error();
-    }
-    return file->read(offset, length);
-}
-
 std::string fileIdentity(const std::filesystem::path& path) {
     WIN32_FILE_ATTRIBUTE_DATA info{};
     if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) == 0) {
