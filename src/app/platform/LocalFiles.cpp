@@ -1,0 +1,510 @@
+#include "app/platform/LocalFiles.h"
+
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sarnika::files {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Names of temporary files stay far below the 255 bytes of a name: the final name may use them
+// all.
+constexpr std::size_t kTemporaryNameSize = 32;
+constexpr int kMaxTemporaryNames = 100;
+// As many links as the kernel follows in one path.
+constexpr int kMaxLinkHops = 40;
+constexpr std::size_t kBufferSize = std::size_t{64} * 1024;
+
+std::string reasonFor(int error) {
+    return error == 0 ? std::string("unknown error") : std::generic_category().message(error);
+}
+
+std::string inQuotes(const std::string& path) {
+    return "\"" + path + "\"";
+}
+
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : m_fd(fd) {}
+    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    // close() is where some file systems report a failed write.
+    int close() {
+        const int closed = ::close(std::exchange(m_fd, -1));
+        return closed == 0 ? 0 : errno;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// The temporary file of the copy under way, for the signal handler: the folder's descriptor
+// and the name, set before the descriptor and cleared before the name changes.
+volatile std::sig_atomic_t g_temporaryFolder = -1;
+std::array<char, kTemporaryNameSize> g_temporaryName{};
+std::array<struct sigaction, 2> g_previousActions{};
+constexpr std::array<int, 2> kInterrupts = {SIGINT, SIGTERM};
+bool g_useUnnamed = true;
+
+extern "C" void onInterrupt(int signal, siginfo_t* info, void* context) {
+    const int saved = errno;
+    if (const int folder = g_temporaryFolder; folder >= 0) {
+        ::unlinkat(folder, g_temporaryName.data(), 0);
+    }
+    errno = saved;
+    const struct sigaction& previous = g_previousActions[signal == SIGINT ? 0 : 1];
+    if ((previous.sa_flags & SA_SIGINFO) != 0U) {
+        previous.sa_sigaction(signal, info, context);
+        return;
+    }
+    if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+        previous.sa_handler(signal);
+        return;
+    }
+    // The default action, once this handler returns and the signal is no longer blocked.
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    ::sigaction(signal, &standard, nullptr);
+    ::raise(signal);
+}
+
+// Registers a temporary file for removal on SIGINT and SIGTERM for as long as it lives.
+class TemporaryName {
+public:
+    TemporaryName(int folder, const std::string& name) {
+        std::snprintf(g_temporaryName.data(), g_temporaryName.size(), "%s", name.c_str());
+        g_temporaryFolder = folder;
+    }
+    TemporaryName(const TemporaryName&) = delete;
+    TemporaryName& operator=(const TemporaryName&) = delete;
+    ~TemporaryName() { g_temporaryFolder = -1; }
+};
+
+struct Source {
+    Fd fd;
+    std::uint64_t size = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// Cache files are opened without following a link and without waiting on a fifo; only a
+// regular file is copied, and no more of it than it held when it was opened.
+Result<Source> openSource(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!fd.valid()) {
+        const int error = errno;
+        const Error::Code code = error == ENOENT ? Error::Code::NotFound : Error::Code::Unreadable;
+        const std::string why =
+            error == ELOOP ? std::string("it is a symbolic link") : reasonFor(error);
+        return makeError(code, "Cannot read " + inQuotes(path) + ": " + why);
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return makeError(Error::Code::Unreadable,
+                         "Cannot read " + inQuotes(path) + ": it is not a regular file");
+    }
+    return Source{std::move(fd), static_cast<std::uint64_t>(info.st_size), info.st_dev,
+                  info.st_ino};
+}
+
+Status copyContent(const Source& source, int out, const std::string& sourcePath,
+                   const std::string& target) {
+    std::vector<char> buffer(kBufferSize);
+    std::uint64_t left = source.size;
+    while (left > 0) {
+        const std::size_t want =
+            left < buffer.size() ? static_cast<std::size_t>(left) : buffer.size();
+        const ssize_t got = ::read(source.fd.get(), buffer.data(), want);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return makeError(Error::Code::Unreadable,
+                             "Cannot read " + inQuotes(sourcePath) + ": " + reasonFor(errno));
+        }
+        if (got == 0) {
+            break; // the file shrank since it was opened: what is there is copied
+        }
+        left -= static_cast<std::uint64_t>(got);
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t wrote =
+                ::write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                const int error = wrote < 0 ? errno : EIO;
+                return makeError(Error::Code::WriteFailed,
+                                 "Cannot write " + inQuotes(target) + ": " + reasonFor(error));
+            }
+            done += wrote;
+        }
+    }
+    if (::fsync(out) != 0 && errno != EINVAL && errno != EROFS) {
+        return makeError(Error::Code::WriteFailed,
+                         "Cannot write " + inQuotes(target) + ": " + reasonFor(errno));
+    }
+    return {};
+}
+
+std::string temporaryName() {
+    static std::mt19937 random{std::random_device{}()};
+    std::array<char, kTemporaryNameSize> name{};
+    std::snprintf(name.data(), name.size(), ".sarnika-%08x.part", static_cast<unsigned>(random()));
+    return name.data();
+}
+
+// Creates a temporary file with a short name in `folder`.
+Result<std::pair<Fd, std::string>> createTemporary(int folder, const std::string& shownFolder) {
+    int error = EEXIST;
+    for (int attempt = 0; attempt < kMaxTemporaryNames && error == EEXIST; ++attempt) {
+        std::string name = temporaryName();
+        Fd fd(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       0666));
+        if (fd.valid()) {
+            return std::pair<Fd, std::string>(std::move(fd), std::move(name));
+        }
+        error = errno;
+    }
+    return makeError(Error::Code::WriteFailed,
+                     "Cannot create a file in " + inQuotes(shownFolder) + ": " + reasonFor(error));
+}
+
+std::string joined(const std::string& folder, const std::string& name) {
+    return (fs::path(folder) / name).string();
+}
+
+// Opens (and makes) the folders of `parts` one below the other, never through a link.
+Result<Fd> openFolderBelow(const std::string& folder, const std::vector<std::string>& parts) {
+    Fd current(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!current.valid()) {
+        return makeError(Error::Code::WriteFailed,
+                         "Cannot open the folder " + inQuotes(folder) + ": " + reasonFor(errno));
+    }
+    std::string shown = folder;
+    for (const std::string& part : parts) {
+        shown = joined(shown, part);
+        const auto openPart = [&current, &part] {
+            return ::openat(current.get(), part.c_str(),
+                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        };
+        int next = openPart();
+        if (next < 0 && errno == ENOENT) {
+            if (::mkdirat(current.get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
+                return makeError(Error::Code::WriteFailed, "Cannot make the folder " +
+                                                               inQuotes(shown) + ": " +
+                                                               reasonFor(errno));
+            }
+            next = openPart();
+        }
+        if (next < 0) {
+            const int error = errno;
+            struct stat info {};
+            const bool link =
+                ::fstatat(current.get(), part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(info.st_mode);
+            return makeError(
+                Error::Code::WriteFailed,
+                "Cannot use the folder " + inQuotes(shown) + ": " +
+                    (link ? std::string("it is a symbolic link, not followed") : reasonFor(error)));
+        }
+        current = Fd(next);
+    }
+    return current;
+}
+
+// A taken name; a folder of that name is no file that another name could stand beside.
+Error existsError(int folder, const std::string& name, const std::string& target) {
+    struct stat info {};
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
+        return makeError(Error::Code::WriteFailed,
+                         "Cannot create " + inQuotes(target) + ": " + reasonFor(EISDIR));
+    }
+    return makeError(Error::Code::Exists, inQuotes(target) + " already exists");
+}
+
+// Gives the complete temporary file its final name unless that name is taken.
+Status publishNamed(int folder, const std::string& temporary, const std::string& name,
+                    const std::string& target) {
+    if (::renameat2(folder, temporary.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0) {
+        return {};
+    }
+    int error = errno;
+    if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
+        // No exclusive rename on this file system: a hard link refuses a taken name as well.
+        if (::linkat(folder, temporary.c_str(), folder, name.c_str(), 0) == 0) {
+            ::unlinkat(folder, temporary.c_str(), 0);
+            return {};
+        }
+        error = errno;
+        if (error == EPERM || error == EOPNOTSUPP || error == EMLINK) {
+            // Neither (FAT and the like): look, then rename, which leaves a tiny window.
+            struct stat info {};
+            if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+                error = EEXIST;
+            } else if (::renameat(folder, temporary.c_str(), folder, name.c_str()) == 0) {
+                return {};
+            } else {
+                error = errno;
+            }
+        }
+    }
+    if (error == EEXIST) {
+        return existsError(folder, name, target);
+    }
+    return makeError(Error::Code::WriteFailed,
+                     "Cannot create " + inQuotes(target) + ": " + reasonFor(error));
+}
+
+std::vector<std::string> partsOf(const std::string& relative) {
+    std::vector<std::string> parts;
+    for (const fs::path& part : fs::path(relative).relative_path()) {
+        const std::string text = part.string();
+        if (!text.empty() && text != "." && text != "..") {
+            parts.push_back(text);
+        }
+    }
+    return parts;
+}
+
+std::string resolvedLinks(const std::string& target, int& error) {
+    fs::path path(target);
+    for (int hop = 0;; ++hop) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return path.string();
+        }
+        std::error_code failure;
+        const fs::path link = fs::read_symlink(path, failure);
+        if (failure || hop == kMaxLinkHops) {
+            error = failure ? failure.value() : ELOOP;
+            return {};
+        }
+        path = link.is_absolute() ? link : path.parent_path() / link;
+    }
+}
+
+} // namespace
+
+Status copyExclusiveBelow(const std::string& source, const std::string& folder,
+                          const std::string& relative) {
+    std::vector<std::string> parts = partsOf(relative);
+    const std::string target = joined(folder, relative);
+    if (parts.empty()) {
+        return makeError(Error::Code::WriteFailed,
+                         "Cannot create " + inQuotes(target) + ": no file name");
+    }
+    const std::string name = parts.back();
+    parts.pop_back();
+    auto in = openSource(source);
+    if (!in) {
+        return in.error();
+    }
+    auto dir = openFolderBelow(folder, parts);
+    if (!dir) {
+        return dir.error();
+    }
+    // A file without a name first: nothing is left behind even by a kill, and linking it
+    // refuses a name that is taken.
+    Fd unnamed(g_useUnnamed ? ::openat(dir->get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
+                            : -1);
+    if (unnamed.valid()) {
+        if (Status copied = copyContent(in.value(), unnamed.get(), source, target); !copied) {
+            return copied;
+        }
+        std::array<char, 64> procPath{};
+        std::snprintf(procPath.data(), procPath.size(), "/proc/self/fd/%d", unnamed.get());
+        if (::linkat(AT_FDCWD, procPath.data(), dir->get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            return {};
+        }
+        if (errno == EEXIST) {
+            return existsError(dir->get(), name, target);
+        }
+        if (errno == ENAMETOOLONG || errno == ENOSPC || errno == EDQUOT || errno == EROFS) {
+            return makeError(Error::Code::WriteFailed,
+                             "Cannot create " + inQuotes(target) + ": " + reasonFor(errno));
+        }
+        // Without /proc the unnamed file cannot be named: copy again under a temporary name.
+        if (::lseek(in->fd.get(), 0, SEEK_SET) != 0) {
+            return makeError(Error::Code::Unreadable,
+                             "Cannot read " + inQuotes(source) + ": " + reasonFor(errno));
+        }
+    }
+    // Reject what cannot succeed before copying anything.
+    struct stat info {};
+    if (::fstatat(dir->get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        return existsError(dir->get(), name, target);
+    }
+    auto temporary =
+        createTemporary(dir->get(), joined(folder, fs::path(relative).parent_path().string()));
+    if (!temporary) {
+        return temporary.error();
+    }
+    auto& [out, temporaryFile] = temporary.value();
+    const TemporaryName registered(dir->get(), temporaryFile);
+    Status done = copyContent(in.value(), out.get(), source, target);
+    if (done) {
+        if (const int error = out.close(); error != 0) {
+            done = makeError(Error::Code::WriteFailed,
+                             "Cannot write " + inQuotes(target) + ": " + reasonFor(error));
+        }
+    }
+    if (done) {
+        done = publishNamed(dir->get(), temporaryFile, name, target);
+    }
+    if (!done) {
+        ::unlinkat(dir->get(), temporaryFile.c_str(), 0);
+    }
+    return done;
+}
+
+Status copyReplacing(const std::string& source, const std::string& target) {
+    int linkError = 0;
+    const std::string resolved = resolvedLinks(target, linkError);
+    if (resolved.empty()) {
+        return makeError(Error::Code::WriteFailed, "Cannot follow the link " + inQuotes(target) +
+                                                       ": " + reasonFor(linkError));
+    }
+    auto in = openSource(source);
+    if (!in) {
+        return in.error();
+    }
+    struct stat old {};
+    const bool exists = ::stat(resolved.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) {
+        return makeError(Error::Code::WriteFailed,
+                         "Cannot replace " + inQuotes(target) + ": it is not a regular file");
+    }
+    // Replacing the cache file by its own copy would change the browser's cache.
+    if (exists && old.st_dev == in->device && old.st_ino == in->inode) {
+        return makeError(Error::Code::Exists,
+                         inQuotes(target) + " is the cached movie itself and is left as it is");
+    }
+    const fs::path path(resolved);
+    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
+    const std::string name = path.filename().string();
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) {
+        return makeError(Error::Code::WriteFailed,
+                         "Cannot open the folder " + inQuotes(folder) + ": " + reasonFor(errno));
+    }
+    auto temporary = createTemporary(dir.get(), folder);
+    if (!temporary) {
+        return temporary.error();
+    }
+    auto& [out, temporaryFile] = temporary.value();
+    const TemporaryName registered(dir.get(), temporaryFile);
+    Status done = copyContent(in.value(), out.get(), source, target);
+    if (done && exists) {
+        // The owner can only be kept by a privileged user; the permissions always.
+        static_cast<void>(::fchown(out.get(), old.st_uid, old.st_gid));
+        if (::fchmod(out.get(), old.st_mode & 07777) != 0) {
+            done =
+                makeError(Error::Code::WriteFailed, "Cannot keep the permissions of " +
+                                                        inQuotes(target) + ": " + reasonFor(errno));
+        }
+    }
+    if (done) {
+        if (const int error = out.close(); error != 0) {
+            done = makeError(Error::Code::WriteFailed,
+                             "Cannot write " + inQuotes(target) + ": " + reasonFor(error));
+        }
+    }
+    if (done && ::renameat(dir.get(), temporaryFile.c_str(), dir.get(), name.c_str()) != 0) {
+        done = makeError(Error::Code::WriteFailed,
+                         "Cannot replace " + inQuotes(target) + ": " + reasonFor(errno));
+    }
+    if (!done) {
+        ::unlinkat(dir.get(), temporaryFile.c_str(), 0);
+    }
+    return done;
+}
+
+void useUnnamedTemporaries(bool use) {
+    g_useUnnamed = use;
+}
+
+void removeTemporariesOnInterrupt() {
+    for (std::size_t i = 0; i < kInterrupts.size(); ++i) {
+        struct sigaction current {};
+        ::sigaction(kInterrupts[i], nullptr, &current);
+        // An ignored signal stays ignored (a program started in the background).
+        if ((current.sa_flags & SA_SIGINFO) == 0U && current.sa_handler == SIG_IGN) {
+            continue;
+        }
+        if ((current.sa_flags & SA_SIGINFO) != 0U && current.sa_sigaction == onInterrupt) {
+            continue;
+        }
+        g_previousActions[i] = current;
+        struct sigaction action {};
+        action.sa_sigaction = onInterrupt;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(kInterrupts[i], &action, nullptr);
+    }
+}
+
+Result<AppendFile> AppendFile::open(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return makeError(Error::Code::WriteFailed,
+                         "cannot write " + path + ": " + reasonFor(errno));
+    }
+    return AppendFile(fd);
+}
+
+AppendFile::AppendFile(AppendFile&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
+    std::swap(m_fd, other.m_fd);
+    return *this;
+}
+
+AppendFile::~AppendFile() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+Status AppendFile::appendLine(const std::string& line) {
+    const std::string text = line + "\n";
+    for (;;) {
+        const ssize_t wrote = ::write(m_fd, text.data(), text.size());
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote == static_cast<ssize_t>(text.size())) {
+            return {};
+        }
+        const int error = wrote < 0 ? errno : ENOSPC;
+        return makeError(Error::Code::WriteFailed, reasonFor(error));
+    }
+}
+
+} // namespace sarnika::files
