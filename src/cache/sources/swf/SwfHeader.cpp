@@ -187,6 +187,21 @@ std::string lengthWarning(std::uint64_t have, std::uint64_t declared, const char
     return {};
 }
 
+// Writers of LZMA movies disagree on what the compressed length counts: most count the data
+// after the five LZMA property bytes, others (as Flash's own tools did) count those bytes too.
+// Either is a whole movie; only a length beyond both means the data ends early.
+std::string lzmaLengthWarning(std::uint64_t fileSize, std::uint64_t declared) {
+    constexpr std::uint64_t kPropertyBytes = 5;
+    const std::uint64_t data = fileSize - std::min<std::uint64_t>(fileSize, kLzmaDataOffset);
+    if (declared == data || declared == data + kPropertyBytes) {
+        return {};
+    }
+    if (declared > data && declared < data + kPropertyBytes) {
+        return lengthWarning(data + kPropertyBytes, declared, "compressed bytes");
+    }
+    return lengthWarning(data, declared, "compressed bytes");
+}
+
 } // namespace
 
 const char* swfCompressionName(SwfCompression compression) {
@@ -259,9 +274,7 @@ Result<SwfHeader> readSwfHeader(std::span<const std::uint8_t> bytes, std::uint64
             return malformed("too short for an LZMA Flash movie (" + std::to_string(bytes.size()) +
                              " bytes)");
         }
-        header.warning =
-            lengthWarning(fileSize - std::min<std::uint64_t>(fileSize, kLzmaDataOffset),
-                          *compressedLength, "compressed bytes");
+        header.warning = lzmaLengthWarning(fileSize, *compressedLength);
 #ifdef SARNIKA_HAVE_LZMA
         decoded = lzmaHead(bytes, limit);
         break;

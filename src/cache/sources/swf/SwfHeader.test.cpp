@@ -147,6 +147,37 @@ TEST(SwfHeader, ReadsWideNegativeRectanglesAndCutMovies) {
     }
 }
 
+// The compressed length of ZWS movies counts the five LZMA property bytes in some writers'
+// files (file size - 12) and not in others' (file size - 17): both are whole movies.
+TEST(SwfHeader, ReadsBothKindsOfLzmaLength) {
+    const std::string movie = sample("lzma_zws_v32_as3.swf");
+    const auto withLength = [&movie](std::uint32_t length) {
+        std::string bytes = movie;
+        for (std::size_t i = 0; i < 4; ++i) {
+            bytes[8 + i] = static_cast<char>((length >> (8 * i)) & 0xFFU);
+        }
+        return readBytes(bytes);
+    };
+    const auto size = static_cast<std::uint32_t>(movie.size());
+    for (const std::uint32_t length : {size - 17, size - 12}) {
+        SCOPED_TRACE(length);
+        const auto header = withLength(length);
+        ASSERT_TRUE(header) << header.error().message;
+        EXPECT_EQ(header->warning, "");
+        if (sarnika::sources::swfLzmaAvailable()) {
+            ASSERT_TRUE(header->stage);
+            EXPECT_DOUBLE_EQ(header->stage->width(), 400.0);
+            EXPECT_GT(header->stage->frameRate(), 0.0);
+        }
+    }
+    // Beyond both readings the data really ends early; short of both, bytes follow the end.
+    EXPECT_EQ(withLength(size - 11)->warning,
+              "truncated: the file holds " + std::to_string(size - 17) + " of the " +
+                  std::to_string(size - 11) + " compressed bytes it declares");
+    EXPECT_EQ(withLength(size - 20)->warning,
+              "3 bytes follow the declared end of the compressed bytes");
+}
+
 TEST(SwfHeader, RefusesWhatIsNoReadableMovie) {
     const std::string zlibMovie = sample("zlib_cws.swf");
     std::string damagedZlib = zlibMovie;
