@@ -78,12 +78,13 @@ protected:
     static fs::path site() { return sharedDir() / "testdata" / "made-here" / "site"; }
 
     // Runs the program with HOME at root()/home and no XDG or Wine variables.
-    static CliRun cli(const std::string& arguments) {
+    static CliRun cli(const std::string& arguments, const fs::path& home = root() / "home") {
         static int runs = 0;
         const fs::path out = root() / ("out" + std::to_string(++runs));
-        const std::string command = "env -u XDG_CACHE_HOME -u XDG_CONFIG_HOME -u WINEPREFIX HOME=" +
-                                    quoted(root() / "home") + " " SARNIKA_CLI_PATH " " + arguments +
-                                    " >" + quoted(out) + ".stdout 2>" + quoted(out) + ".stderr";
+        const std::string command =
+            "env -u XDG_CACHE_HOME -u XDG_CONFIG_HOME -u WINEPREFIX HOME=" + quoted(home) +
+            " " SARNIKA_CLI_PATH " " + arguments + " >" + quoted(out) + ".stdout 2>" + quoted(out) +
+            ".stderr";
         const int status = std::system(command.c_str()); // NOLINT
         CliRun run;
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -300,6 +301,26 @@ TEST_F(CliProgram, ExitCodesForBadArgumentsFoldersAndFailedCopies) {
         << blocked.err;
     EXPECT_NE(blocked.err.find("2 movie(s) could not be saved"), std::string::npos);
     EXPECT_NE(blocked.out.find("16 movie(s) saved"), std::string::npos) << blocked.out;
+}
+
+TEST_F(CliProgram, NothingFoundSaysWhichCachesWereRead) {
+    const fs::path emptyHome = root() / "empty-home";
+    fs::create_directories(emptyHome);
+    const CliRun none = cli("list", emptyHome);
+    EXPECT_EQ(none.exitCode, 0);
+    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(none.err, "sarnika-cli: no Flash movie found: no browser cache was found for this "
+                        "user\n");
+
+    const fs::path cache = root() / "empty-cache" / "profile" / "cache2";
+    fs::create_directories(cache / "entries");
+    const CliRun empty = cli("list --cache " + quoted(root() / "empty-cache"), emptyHome);
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(empty.out, "");
+    EXPECT_NE(empty.err.find("no Flash movie found in the 1 browser cache(s) read:\n  Firefox"),
+              std::string::npos)
+        << empty.err;
+    EXPECT_NE(empty.err.find(cache.string()), std::string::npos) << empty.err;
 }
 
 } // namespace

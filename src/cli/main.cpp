@@ -6,11 +6,7 @@
 #include <set>
 
 #ifdef _WIN32
-#include <io.h>
-
 #include <windows.h>
-#else
-#include <unistd.h>
 #endif
 
 #include "app/SaveMovies.h"
@@ -33,14 +29,6 @@ using sarnika::Result;
 using sarnika::sources::BrowserCacheLayer;
 using sarnika::sources::SourceLocation;
 using namespace sarnika::cli;
-
-bool stderrIsTerminal() {
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
-}
 
 int usageFailure(const std::string& message) {
     std::cerr << "sarnika-cli: " << message << "\nTry 'sarnika-cli --help' for more.\n";
@@ -112,6 +100,37 @@ std::vector<MovieRow> scanMovies(BrowserCacheLayer& layer, MovieScan& scan, bool
         std::cerr << "sarnika-cli: warning: " << problem << "\n";
     }
     return rows;
+}
+
+// Tells on stderr that no movie was found, and in which caches.
+void sayNothingFound(const BrowserCacheLayer::Options& layer, const CliOptions& options,
+                     bool winInet) {
+    std::vector<std::string> read;
+    if (winInet) {
+        read.emplace_back("WinINet (Internet Explorer)");
+    }
+    for (const SourceLocation& source : layer.sources) {
+        if (source.kind != SourceLocation::Kind::ChromiumCache &&
+            source.kind != SourceLocation::Kind::FirefoxCache &&
+            source.kind != SourceLocation::Kind::IndexDat) {
+            continue;
+        }
+        const auto description = sarnika::sources::describeSource(source);
+        read.push_back(description.family +
+                       (description.profile.empty() ? "" : " (" + description.profile + ")") +
+                       ": " + description.folder);
+    }
+    if (read.empty()) {
+        std::cerr << "sarnika-cli: no Flash movie found: no browser cache was found "
+                  << (options.caches.empty() ? "for this user" : "under the --cache folders")
+                  << "\n";
+        return;
+    }
+    std::cerr << "sarnika-cli: no Flash movie found in the " << read.size()
+              << " browser cache(s) read:\n";
+    for (const std::string& cache : read) {
+        std::cerr << "  " << cache << "\n";
+    }
 }
 
 void printList(std::vector<MovieRow> rows, bool json) {
@@ -197,9 +216,14 @@ int run(const CliOptions& options) {
             return sarnika::sources::describeSource(*source);
         });
     const std::vector<MovieRow> rows = scanMovies(layer, scan, options.sniff);
-    if (rows.empty() && stderrIsTerminal()) {
-        // A terminal user gets told; scripts see an empty list and exit code 0.
-        std::cerr << "No cached Flash movies were found.\n";
+    if (rows.empty()) {
+// Scripts see an empty list and exit code 0; people learn what was looked at.
+#ifdef _WIN32
+        const bool readsWinInet = options.caches.empty();
+#else
+        const bool readsWinInet = false;
+#endif
+        sayNothingFound(layer.options(), options, readsWinInet);
     }
     if (options.command == Command::List) {
         printList(rows, options.json);
