@@ -15,8 +15,26 @@ namespace {
 // How often "Save all..." moves on when names keep being taken under its feet.
 constexpr int maxNameRaces = 100;
 
+// File systems allow 255 bytes for a name; room stays for "-<counter>.swf".
+constexpr std::size_t maxNameBytes = 255;
+constexpr std::size_t counterRoom = 12;
+
 std::string quoted(const std::string& path) {
     return "\"" + path + "\"";
+}
+
+std::string shortenedName(const std::string& name) {
+    std::size_t cut = std::min(name.size(), maxNameBytes - counterRoom);
+    // Never cut a UTF-8 sequence in two.
+    while (cut > 0 && cut < name.size() &&
+           (static_cast<unsigned char>(name[cut]) & 0xC0U) == 0x80U) {
+        --cut;
+    }
+    // Windows drops blanks and dots at the end of a name.
+    while (cut > 1 && (name[cut - 1] == ' ' || name[cut - 1] == '.')) {
+        --cut;
+    }
+    return name.substr(0, cut);
 }
 
 } // namespace
@@ -25,6 +43,16 @@ Status LocalFileCopier::copyExclusive(const std::string& source, const std::stri
     const std::filesystem::path path(target);
     const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
     return files::copyExclusiveBelow(source, folder, path.filename().string());
+}
+
+Status FileCopier::copyExclusiveBelow(const std::string& source, const std::string& folder,
+                                      const std::string& relative) {
+    return copyExclusive(source, (std::filesystem::path(folder) / relative).string());
+}
+
+Status LocalFileCopier::copyExclusiveBelow(const std::string& source, const std::string& folder,
+                                           const std::string& relative) {
+    return files::copyExclusiveBelow(source, folder, relative);
 }
 
 Status LocalFileCopier::copyReplacing(const std::string& source, const std::string& target) {
@@ -50,7 +78,7 @@ SaveAllResult SaveAll(const std::string& folder, const std::vector<std::string>&
         if (cacheFile.empty()) {
             continue;
         }
-        const std::string basePath = result.folder + suggestedNames[k];
+        const std::string basePath = result.folder + shortenedName(suggestedNames[k]);
         std::string previous;
         for (int race = 0;; ++race) {
             const std::string target = MakeUniqueFileName(basePath, "swf", "-");

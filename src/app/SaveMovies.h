@@ -16,6 +16,10 @@ public:
     virtual Status copyExclusive(const std::string& source, const std::string& target) = 0;
     // Writes `target`, replacing a file that is there (the user agreed to it).
     virtual Status copyReplacing(const std::string& source, const std::string& target) = 0;
+    // copyExclusive to `folder`/`relative`, making the folders of `relative` when missing;
+    // below `folder` nothing that is a symbolic link is followed.
+    virtual Status copyExclusiveBelow(const std::string& source, const std::string& folder,
+                                      const std::string& relative);
 };
 
 // The standard library's file system; errors carry the system's reason.
@@ -23,6 +27,8 @@ class LocalFileCopier final : public FileCopier {
 public:
     Status copyExclusive(const std::string& source, const std::string& target) override;
     Status copyReplacing(const std::string& source, const std::string& target) override;
+    Status copyExclusiveBelow(const std::string& source, const std::string& folder,
+                              const std::string& relative) override;
 };
 
 struct SavedMovie {
@@ -42,7 +48,8 @@ struct SaveAllResult {
 std::string WithTrailingSeparator(const std::string& folder);
 
 // "Save all..." from the chosen folder on: every movie with a non-empty cache file is copied to
-// MakeUniqueFileName(folder + suggested name, "swf", "-"); an existing file is never replaced:
+// MakeUniqueFileName(folder + suggested name, "swf", "-"), the name cut to fit in 255 bytes with
+// its counter; an existing file is never replaced:
 // when the name is taken at the moment of creation the next free one is tried.
 SaveAllResult SaveAll(const std::string& folder, const std::vector<std::string>& cacheFiles,
                       const std::vector<std::string>& suggestedNames, FileCopier& copier);

@@ -108,6 +108,28 @@ std::string KeptPath::fileName(unsigned counter) const {
     return name + "." + extension;
 }
 
+void KeptPath::fitInto(std::size_t maxBytes) {
+    // "-" and six digits of a counter.
+    constexpr std::size_t kCounterBytes = 7;
+    const auto length = [this] {
+        std::size_t bytes = stem.size() + kCounterBytes + 1 + extension.size();
+        for (const std::string& part : folders) {
+            bytes += part.size() + 1;
+        }
+        return bytes;
+    };
+    while (length() > maxBytes && folders.size() > 1) {
+        folders.pop_back();
+    }
+    if (const std::size_t bytes = length(); bytes > maxBytes) {
+        std::size_t cut = bytes - maxBytes < stem.size() ? stem.size() - (bytes - maxBytes) : 1;
+        while (cut > 1 && (static_cast<unsigned char>(stem[cut]) & 0xC0U) == 0x80U) {
+            --cut;
+        }
+        stem.resize(cut);
+    }
+}
+
 KeptPath keptPathOf(std::string_view url) {
     const UrlParts parts = splitUrl(url);
     KeptPath kept;

@@ -18,6 +18,9 @@ struct KeptPath {
     std::filesystem::path folder() const;
     // stem.extension for 0, stem-1.extension for 1, and so on.
     std::string fileName(unsigned counter) const;
+    // Drops the deepest folders, then shortens the stem, until folder() / fileName(counter)
+    // takes at most maxBytes for any counter of up to 6 digits. The host and the extension stay.
+    void fitInto(std::size_t maxBytes);
 };
 
 KeptPath keptPathOf(std::string_view url);

@@ -50,6 +50,20 @@ Result<fs::path> saveFlat(const MovieRow& row, const fs::path& folder, FileCopie
     return makeError(Error::Code::Exists, "no free file name for " + row.suggestedName);
 }
 
+// One movie; what goes wrong is this movie's failure, never the end of the run.
+Result<fs::path> saveOne(const MovieRow& row, const fs::path& folder, bool keepPaths,
+                         FileCopier& copier) {
+    if (row.localFile.empty()) {
+        return makeError(Error::Code::NotFound, "the cache holds no file");
+    }
+    try {
+        return keepPaths ? saveKeepingPath(row.localFile, keptPathOf(row.url), folder, copier)
+                         : saveFlat(row, folder, copier);
+    } catch (const std::exception& failure) {
+        return makeError(Error::Code::WriteFailed, failure.what());
+    }
+}
+
 } // namespace
 
 Status prepareFolder(const fs::path& folder) {
@@ -75,43 +89,41 @@ Status prepareFolder(const fs::path& folder) {
 
 Result<fs::path> saveKeepingPath(const std::string& localFile, const KeptPath& kept,
                                  const fs::path& folder, FileCopier& copier) {
-    const fs::path target = folder / kept.folder();
-    std::error_code error;
-    fs::create_directories(target, error);
-    if (!fs::is_directory(target)) {
-        return makeError(Error::Code::WriteFailed,
-                         "cannot make the folder " + target.string() + ": " +
-                             (error ? error.message() : std::string("a file of that name exists")));
+    KeptPath fitted = kept;
+    const std::size_t folderBytes = folder.string().size() + 1;
+    if (folderBytes < files::maxPathBytes()) {
+        fitted.fitInto(files::maxPathBytes() - folderBytes);
     }
+    const fs::path relativeFolder = fitted.folder();
     for (unsigned counter = 0; counter <= kMaxCounter; ++counter) {
-        const fs::path candidate = target / kept.fileName(counter);
-        if (fs::exists(fs::symlink_status(candidate, error))) {
+        const fs::path relative = relativeFolder / fitted.fileName(counter);
+        // A quick look skips names in use; the copy itself refuses them all the same.
+        std::error_code error;
+        if (fs::exists(fs::symlink_status(folder / relative, error))) {
             continue;
         }
-        const Status copied = copier.copyExclusive(localFile, candidate.string());
+        const Status copied =
+            copier.copyExclusiveBelow(localFile, folder.string(), relative.string());
         if (copied) {
-            return candidate;
+            return folder / relative;
         }
         if (copied.error().code != Error::Code::Exists) {
             return copied.error();
         }
     }
-    return makeError(Error::Code::Exists, "no free file name in " + target.string());
+    return makeError(Error::Code::Exists,
+                     "no free file name in " + (folder / relativeFolder).string());
 }
 
 SaveSummary saveMovies(const std::vector<MovieRow>& rows, const fs::path& folder, bool keepPaths,
                        FileCopier& copier, Progress& progress, std::ostream& out, std::ostream& err,
-                       std::ostream* manifest) {
+                       files::AppendFile* manifest) {
     SaveSummary summary;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const MovieRow& row = rows[i];
         progress.show("Saving " + std::to_string(i + 1) + "/" + std::to_string(rows.size()) + ": " +
                       row.displayName);
-        Result<fs::path> saved =
-            row.localFile.empty()
-                ? Result<fs::path>(makeError(Error::Code::NotFound, "the cache holds no file"))
-            : keepPaths ? saveKeepingPath(row.localFile, keptPathOf(row.url), folder, copier)
-                        : saveFlat(row, folder, copier);
+        Result<fs::path> saved = saveOne(row, folder, keepPaths, copier);
         if (!saved) {
             ++summary.failed;
             progress.clear();
@@ -128,7 +140,11 @@ SaveSummary saveMovies(const std::vector<MovieRow>& rows, const fs::path& folder
                 ++summary.failed;
                 continue;
             }
-            *manifest << manifestLine(row, file.value()) << "\n";
+            if (const Status written = manifest->appendLine(manifestLine(row, file.value()));
+                !written) {
+                err << "sarnika-cli: manifest: " << written.error().message << "\n";
+                ++summary.failed;
+            }
         }
     }
     progress.clear();

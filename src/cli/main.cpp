@@ -148,16 +148,13 @@ void printList(std::vector<MovieRow> rows, bool json) {
     std::cout << (rows.empty() ? "]\n" : "\n]\n");
 }
 
-int saveAll(const CliOptions& options, const std::vector<MovieRow>& rows, std::ofstream* manifest) {
+int saveAll(const CliOptions& options, const std::vector<MovieRow>& rows,
+            sarnika::files::AppendFile* manifest) {
     sarnika::LocalFileCopier copier;
     Progress progress;
     const SaveSummary summary = saveMovies(rows, options.folder, options.keepPaths, copier,
                                            progress, std::cout, std::cerr, manifest);
     std::cout << summary.saved << " movie(s) saved in " << options.folder << "\n";
-    if (manifest != nullptr && !manifest->flush()) {
-        std::cerr << "sarnika-cli: cannot write the manifest " << *options.manifest << "\n";
-        return kExitCopyFailed;
-    }
     if (summary.failed > 0) {
         std::cerr << "sarnika-cli: " << summary.failed << " movie(s) could not be saved\n";
         return kExitCopyFailed;
@@ -188,16 +185,19 @@ int run(const CliOptions& options) {
         std::cerr << "sarnika-cli: the URL cache cannot be read\n";
         return kExitUsage;
     }
-    std::optional<std::ofstream> manifest;
+    std::optional<sarnika::files::AppendFile> manifest;
     if (options.command == Command::SaveAll) {
+        // An interrupted run leaves no half-written movie behind.
+        sarnika::files::removeTemporariesOnInterrupt();
         if (const sarnika::Status ready = prepareFolder(options.folder); !ready) {
             return usageFailure(ready.error().message);
         }
         if (options.manifest) {
-            manifest.emplace(*options.manifest, std::ios::binary | std::ios::app);
-            if (!*manifest) {
+            auto opened = sarnika::files::AppendFile::open(*options.manifest);
+            if (!opened) {
                 return usageFailure("cannot write the manifest " + *options.manifest);
             }
+            manifest.emplace(std::move(opened.value()));
         }
     }
     MovieScan scan(

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -205,7 +206,7 @@ Result<Fd> openFolderBelow(const std::string& folder, const std::vector<std::str
     Fd current(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!current.valid()) {
         return makeError(Error::Code::WriteFailed,
-                         "Cannot open the folder " + inQuotes(folder) + ": " + reasonFor(errno));
+                         "cannot open the folder " + inQuotes(folder) + ": " + reasonFor(errno));
     }
     std::string shown = folder;
     for (const std::string& part : parts) {
@@ -217,7 +218,7 @@ Result<Fd> openFolderBelow(const std::string& folder, const std::vector<std::str
         int next = openPart();
         if (next < 0 && errno == ENOENT) {
             if (::mkdirat(current.get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
-                return makeError(Error::Code::WriteFailed, "Cannot make the folder " +
+                return makeError(Error::Code::WriteFailed, "cannot make the folder " +
                                                                inQuotes(shown) + ": " +
                                                                reasonFor(errno));
             }
@@ -229,10 +230,10 @@ Result<Fd> openFolderBelow(const std::string& folder, const std::vector<std::str
             const bool link =
                 ::fstatat(current.get(), part.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
                 S_ISLNK(info.st_mode);
-            return makeError(
-                Error::Code::WriteFailed,
-                "Cannot use the folder " + inQuotes(shown) + ": " +
-                    (link ? std::string("it is a symbolic link, not followed") : reasonFor(error)));
+            return makeError(Error::Code::WriteFailed,
+                             "cannot make the folder " + inQuotes(shown) + ": " +
+                                 (link ? std::string("a symbolic link is there, not followed")
+                                       : reasonFor(error)));
         }
         current = Fd(next);
     }
@@ -444,6 +445,10 @@ Status copyReplacing(const std::string& source, const std::string& target) {
         ::unlinkat(dir.get(), temporaryFile.c_str(), 0);
     }
     return done;
+}
+
+std::size_t maxPathBytes() {
+    return PATH_MAX - 1;
 }
 
 void useUnnamedTemporaries(bool use) {

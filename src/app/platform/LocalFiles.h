@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "cache/Result.h"
@@ -25,6 +26,9 @@ Status copyReplacing(const std::string& source, const std::string& target);
 // From now on SIGINT and SIGTERM first remove the temporary file of a copy under way, then
 // end the process as they would have (a handler installed before is called in turn).
 void removeTemporariesOnInterrupt();
+
+// The longest path, in bytes, that the system's calls take.
+std::size_t maxPathBytes();
 
 // Whether copyExclusiveBelow may write a file without a name first (where the system has
 // them); tests turn it off to take the path of systems without.

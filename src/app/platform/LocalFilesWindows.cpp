@@ -155,14 +155,14 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
         current /= part;
         std::error_code ignored;
         if (isLink(current)) {
-            return makeError(Error::Code::WriteFailed, "Cannot use the folder " +
-                                                           inQuotes(current.string()) +
-                                                           ": it is a symbolic link, not followed");
+            return makeError(Error::Code::WriteFailed,
+                             "cannot make the folder " + inQuotes(current.string()) +
+                                 ": a symbolic link is there, not followed");
         }
         fs::create_directory(current, ignored);
         if (!fs::is_directory(current, ignored)) {
             return makeError(Error::Code::WriteFailed,
-                             "Cannot make the folder " + inQuotes(current.string()));
+                             "cannot make the folder " + inQuotes(current.string()));
         }
     }
     std::error_code taken;
@@ -230,6 +230,11 @@ Status copyReplacing(const std::string& source, const std::string& target) {
 void removeTemporariesOnInterrupt() {
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+}
+
+std::size_t maxPathBytes() {
+    // MAX_PATH without its terminating null: longer paths need a manifest entry of the program.
+    return 259;
 }
 
 void useUnnamedTemporaries(bool /*use*/) {}
