@@ -1,7 +1,12 @@
 #include "cli/MovieSaver.h"
 
+#include <climits>
 #include <fstream>
+#include <set>
 #include <sstream>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +20,15 @@ using sarnika::testing::contentOf;
 
 namespace fs = std::filesystem;
 using testing::TempDir;
+
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
 
 // Fails every copy with a reason of its own.
 class BrokenCopier final : public FileCopier {
@@ -113,6 +127,116 @@ TEST(MovieSaver, ManifestTimesAreUtcOrNull) {
     EXPECT_EQ(line, R"({"url":"http://h/dl?id=9","saved":"/o/h/dl.swf","size":3,"sha256":"ab",)"
                     R"("query":"id=9","source":{"family":"Firefox","profile":"p","folder":"/c"},)"
                     R"("lastModified":"2024-01-01T00:00:00Z","lastAccess":null,"expires":null})");
+}
+
+MovieRow rowOf(const std::string& url, const fs::path& file, const std::string& name = "m") {
+    MovieRow row;
+    row.url = url;
+    row.localFile = file.string();
+    row.suggestedName = name;
+    return row;
+}
+
+std::vector<std::string> linesIn(const fs::path& file) {
+    std::vector<std::string> lines;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Long names and paths, links inside the folder: each movie fails on its own, with its reason.
+TEST(MovieSaver, LongPathsAndLinksFailOrFitMovieByMovie) {
+    const TempDir dir;
+    const fs::path movie = dir.write("cache/m[1].swf", "FWS-movie");
+    const fs::path out = dir.path() / "out";
+    fs::create_directories(dir.path() / "elsewhere");
+    fs::create_directories(out);
+    fs::create_directory_symlink(dir.path() / "elsewhere", out / "evil.test");
+    std::string deep = "http://h";
+    while (deep.size() < PATH_MAX + 100) {
+        deep += "/" + std::string(150, 'd');
+    }
+    const std::string longName = "http://h/" + std::string(300, 'n') + ".swf";
+    const std::vector<MovieRow> rows = {rowOf("http://evil.test/x.swf", movie),
+                                        rowOf(deep + "/deep.swf", movie),
+                                        rowOf(deep + "/deep.swf", movie), rowOf(longName, movie)};
+    LocalFileCopier copier;
+    Progress quiet(stderr, false);
+    std::ostringstream saved;
+    std::ostringstream err;
+    auto manifest = files::AppendFile::open((dir.path() / "manifest").string());
+    ASSERT_TRUE(manifest.ok());
+    const SaveSummary kept =
+        saveMovies(rows, out, true, copier, quiet, saved, err, &manifest.value());
+    EXPECT_EQ(kept.saved, 3);
+    EXPECT_EQ(kept.failed, 1);
+    EXPECT_NE(err.str().find("cannot save http://evil.test/x.swf: "), std::string::npos);
+    EXPECT_NE(err.str().find("symbolic link"), std::string::npos) << err.str();
+    EXPECT_TRUE(fs::is_empty(dir.path() / "elsewhere"));
+    std::set<std::string> files;
+    for (const std::string& line : linesOf(saved.str())) {
+        const std::string file = line.substr(0, line.find('\t'));
+        EXPECT_LT(file.size(), std::size_t{PATH_MAX}) << file;
+        EXPECT_EQ(contentOf(file), "FWS-movie") << file;
+        files.insert(file);
+    }
+    EXPECT_EQ(files.size(), 3U);
+    EXPECT_EQ(linesIn(dir.path() / "manifest").size(), 3U);
+
+    // Flat: a name of 300 bytes is cut to fit 255 with its counter and extension.
+    const fs::path flat = dir.path() / "flat";
+    fs::create_directories(flat);
+    const std::string name(300, 'n');
+    const SaveSummary cut = saveMovies({rowOf(longName, movie, name), rowOf(longName, movie, name)},
+                                       flat, false, copier, quiet, saved, err, nullptr);
+    EXPECT_EQ(cut.saved, 2);
+    for (const auto& entry : fs::directory_iterator(flat)) {
+        EXPECT_LE(entry.path().filename().string().size(), 255U);
+        EXPECT_EQ(entry.path().extension(), ".swf");
+    }
+}
+
+// Two runs appending to one manifest at the same time never mix their lines.
+TEST(MovieSaver, ConcurrentRunsKeepManifestLinesWhole) {
+    const TempDir dir;
+    const fs::path movie = dir.write("cache/m[1].swf", "FWS");
+    const fs::path manifest = dir.path() / "manifest";
+    constexpr int kRows = 150;
+    std::vector<pid_t> children;
+    for (int run = 0; run < 2; ++run) {
+        fs::create_directories(dir.path() / ("out" + std::to_string(run)));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::vector<MovieRow> rows;
+            for (int i = 0; i < kRows; ++i) {
+                rows.push_back(rowOf("http://h/" + std::string(2000, static_cast<char>('a' + run)) +
+                                         "/" + std::to_string(i) + ".swf",
+                                     movie));
+            }
+            LocalFileCopier copier;
+            Progress quiet(stderr, false);
+            std::ostringstream ignored;
+            auto lines = files::AppendFile::open(manifest.string());
+            const SaveSummary summary =
+                saveMovies(rows, dir.path() / ("out" + std::to_string(run)), false, copier, quiet,
+                           ignored, ignored, lines ? &lines.value() : nullptr);
+            ::_exit(summary.saved == kRows ? 0 : 1);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const auto lines = linesIn(manifest);
+    EXPECT_EQ(lines.size(), 2U * kRows);
+    for (const std::string& line : lines) {
+        ASSERT_EQ(line.rfind("{\"url\":\"http://h/", 0), 0U) << line.substr(0, 80);
+        ASSERT_EQ(line.back(), '}');
+    }
 }
 
 } // namespace
