@@ -80,11 +80,17 @@ std::vector<MovieRow> MovieScan::run(bool sniff, const std::function<void(std::s
         rows.push_back(rowOf(movies.CacheFile(i), movies.Url(i), false));
     }
     if (sniff) {
+        std::vector<std::string> sniffed;
         for (const auto& entry : m_analyzer.MultimediaEntries()) {
             if (lowerCaseAscii(entry->SourceUrlName).find(".swf") == std::string::npos &&
                 hasSwfSignature(entry->LocalFileName)) {
-                rows.push_back(rowOf(entry->LocalFileName, entry->SourceUrlName, true));
+                sniffed.push_back(entry->LocalFileName);
+                sniffed.push_back(entry->SourceUrlName);
             }
+        }
+        sniffed = WithoutDuplicateMovies(std::move(sniffed));
+        for (std::size_t i = 0; i + 1 < sniffed.size(); i += 2) {
+            rows.push_back(rowOf(sniffed[i], sniffed[i + 1], true));
         }
     }
     for (MovieRow& row : rows) {

@@ -1,9 +1,14 @@
 #include "movies/MovieList.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <system_error>
+#include <unordered_map>
 
 #include "cache/Text.h"
 
@@ -74,7 +79,79 @@ void MovieList::LoadFromText(std::string_view text) {
     if (start < text.size()) {
         items.emplace_back(text.substr(start));
     }
-    m_items = std::move(items);
+    m_items = WithoutDuplicateMovies(std::move(items));
+}
+
+namespace {
+
+std::optional<std::uintmax_t> sizeOfFile(const std::string& file) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(std::filesystem::path(file), error);
+    return error ? std::nullopt : std::optional(size);
+}
+
+bool sameBytes(const std::string& first, const std::string& second) {
+    std::ifstream a(std::filesystem::path(first), std::ios::binary);
+    std::ifstream b(std::filesystem::path(second), std::ios::binary);
+    constexpr std::size_t blockSize = std::size_t{64} * 1024;
+    std::vector<char> blockA(blockSize);
+    std::vector<char> blockB(blockSize);
+    while (a && b) {
+        a.read(blockA.data(), static_cast<std::streamsize>(blockSize));
+        b.read(blockB.data(), static_cast<std::streamsize>(blockSize));
+        if (a.gcount() != b.gcount() ||
+            std::memcmp(blockA.data(), blockB.data(), static_cast<std::size_t>(a.gcount())) != 0) {
+            return false;
+        }
+    }
+    // Both ended together, neither for an error.
+    return a.eof() && b.eof() && !a.bad() && !b.bad();
+}
+
+struct KeptMovie {
+    const std::string* file;
+    std::optional<std::uintmax_t> size;
+};
+
+} // namespace
+
+std::vector<std::string> WithoutDuplicateMovies(std::vector<std::string> items) {
+    std::vector<std::string> kept;
+    kept.reserve(items.size());
+    // Files are looked at only where a URL comes again: sizes first, bytes when they agree.
+    std::unordered_map<std::string, std::vector<KeptMovie>> byUrl;
+    std::size_t i = 0;
+    for (; i + 1 < items.size(); i += 2) {
+        std::string& file = items[i];
+        std::string& url = items[i + 1];
+        std::vector<KeptMovie>& same = byUrl[url];
+        bool duplicate = false;
+        std::optional<std::uintmax_t> size;
+        if (!same.empty() && !file.empty()) {
+            size = sizeOfFile(file);
+            for (KeptMovie& other : same) {
+                if (!size || other.file->empty()) {
+                    break;
+                }
+                if (!other.size) {
+                    other.size = sizeOfFile(*other.file);
+                }
+                if (other.size == size && (*other.file == file || sameBytes(*other.file, file))) {
+                    duplicate = true;
+                    break;
+                }
+            }
+        }
+        if (!duplicate) {
+            same.push_back({&file, size});
+            kept.push_back(file);
+            kept.push_back(url);
+        }
+    }
+    for (; i < items.size(); ++i) {
+        kept.push_back(std::move(items[i]));
+    }
+    return kept;
 }
 
 const std::string& MovieList::CacheFile(std::size_t movie) const {

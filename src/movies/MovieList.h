@@ -27,7 +27,8 @@ public:
 class MovieList {
 public:
     // Replaces the whole list by the lines of the query's text, split at CR LF, a lone CR or a
-    // lone LF; an empty line is an empty item; a final line break adds no item.
+    // lone LF; an empty line is an empty item; a final line break adds no item. A movie that
+    // repeats an earlier one (WithoutDuplicateMovies) is left out.
     void LoadFromText(std::string_view text);
 
     const std::vector<std::string>& Items() const { return m_items; }
@@ -39,6 +40,11 @@ public:
 private:
     std::vector<std::string> m_items;
 };
+
+// The items (cache file, URL, cache file, URL, ...) without the movies whose URL and bytes are
+// those of an earlier one: two browsers that cached the same movie give one line. Movies of
+// one URL with different content stay, as do those whose files cannot be read.
+std::vector<std::string> WithoutDuplicateMovies(std::vector<std::string> items);
 
 // The line the list shows for a URL: the part after the last "/", "\" or ":", cut at its
 // first "?". May be empty.

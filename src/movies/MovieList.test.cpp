@@ -67,6 +67,27 @@ TEST(MovieList, SplitsLinesAndPairsItems) {
     EXPECT_EQ(movies.CacheFile(0), "");
 }
 
+// Two browsers that cached the same movie give one line; other versions keep theirs.
+TEST(MovieList, OffersAMovieOnceWhenCachesHoldTheSameBytes) {
+    const testing::TempDir dir;
+    const auto file = [&dir](const std::string& name, std::string_view content) {
+        return dir.write(name, content).string();
+    };
+    const std::string chromium = file("chromium/f_1", "FWS same bytes");
+    const std::string firefox = file("firefox/AB12", "FWS same bytes");
+    const std::string otherVersion = file("firefox/CD34", "FWS other byte");
+    const std::string elsewhere = file("wine/clip[1].swf", "FWS same bytes");
+    const std::string gone = (dir.path() / "gone").string();
+    const std::string url = "http://h/clip.swf";
+    MovieList movies;
+    movies.LoadFromText(chromium + "\r\n" + url + "\r\n" + firefox + "\r\n" + url + "\r\n" +
+                        otherVersion + "\r\n" + url + "\r\n" + elsewhere +
+                        "\r\nhttp://other/clip.swf\r\n" + chromium + "\r\n" + url + "\r\n" + gone +
+                        "\r\n" + url + "\r\n" + gone + "\r\n" + url + "\r\n");
+    EXPECT_EQ(movies.Items(), (Lines{chromium, url, otherVersion, url, elsewhere,
+                                     "http://other/clip.swf", gone, url, gone, url}));
+}
+
 TEST(MovieNames, DisplayAndSuggestedNames) {
     EXPECT_EQ(DisplayName("http://h/clip.swf?a=1"), "clip.swf");
     EXPECT_EQ(DisplayName("http://h/clip.swf?u=dir/other.swf"), "other.swf");
