@@ -92,14 +92,15 @@ extern "C" void onInterrupt(int signal, siginfo_t* info, void* context) {
     struct sigaction standard {};
     standard.sa_handler = SIG_DFL;
     ::sigaction(signal, &standard, nullptr);
-    ::raise(signal);
+    static_cast<void>(::raise(signal));
 }
 
 // Registers a temporary file for removal on SIGINT and SIGTERM for as long as it lives.
 class TemporaryName {
 public:
     TemporaryName(int folder, const std::string& name) {
-        std::snprintf(g_temporaryName.data(), g_temporaryName.size(), "%s", name.c_str());
+        static_cast<void>(
+            std::snprintf(g_temporaryName.data(), g_temporaryName.size(), "%s", name.c_str()));
         g_temporaryFolder = folder;
     }
     TemporaryName(const TemporaryName&) = delete;
@@ -177,7 +178,8 @@ Status copyContent(const Source& source, int out, const std::string& sourcePath,
 std::string temporaryName() {
     static std::mt19937 random{std::random_device{}()};
     std::array<char, kTemporaryNameSize> name{};
-    std::snprintf(name.data(), name.size(), ".sarnika-%08x.part", static_cast<unsigned>(random()));
+    static_cast<void>(std::snprintf(name.data(), name.size(), ".sarnika-%08x.part",
+                                    static_cast<unsigned>(random())));
     return name.data();
 }
 
@@ -340,7 +342,8 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
             return copied;
         }
         std::array<char, 64> procPath{};
-        std::snprintf(procPath.data(), procPath.size(), "/proc/self/fd/%d", unnamed.get());
+        static_cast<void>(
+            std::snprintf(procPath.data(), procPath.size(), "/proc/self/fd/%d", unnamed.get()));
         if (::linkat(AT_FDCWD, procPath.data(), dir->get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             return {};
         }
@@ -497,7 +500,7 @@ AppendFile::~AppendFile() {
     }
 }
 
-Status AppendFile::appendLine(const std::string& line) {
+Status AppendFile::appendLine(const std::string& line) const {
     const std::string text = line + "\n";
     for (;;) {
         const ssize_t wrote = ::write(m_fd, text.data(), text.size());

@@ -46,7 +46,7 @@ public:
     ~AppendFile();
 
     // Writes the line and its line break, at the end of the file as it is at that moment.
-    Status appendLine(const std::string& line);
+    Status appendLine(const std::string& line) const;
 
 private:
     explicit AppendFile(int fd) : m_fd(fd) {}

@@ -262,7 +262,7 @@ AppendFile::~AppendFile() {
     }
 }
 
-Status AppendFile::appendLine(const std::string& line) {
+Status AppendFile::appendLine(const std::string& line) const {
     const std::string text = line + "\n";
     if (::_write(m_fd, text.data(), static_cast<unsigned>(text.size())) ==
         static_cast<int>(text.size())) {
