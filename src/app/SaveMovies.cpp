@@ -24,10 +24,12 @@ std::string quoted(const std::string& path) {
 }
 
 std::string shortenedName(const std::string& name) {
-    std::size_t cut = std::min(name.size(), maxNameBytes - counterRoom);
+    if (name.size() <= maxNameBytes - counterRoom) {
+        return name;
+    }
+    std::size_t cut = maxNameBytes - counterRoom;
     // Never cut a UTF-8 sequence in two.
-    while (cut > 0 && cut < name.size() &&
-           (static_cast<unsigned char>(name[cut]) & 0xC0U) == 0x80U) {
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0U) == 0x80U) {
         --cut;
     }
     // Windows drops blanks and dots at the end of a name.
