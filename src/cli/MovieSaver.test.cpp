@@ -214,6 +214,7 @@ TEST(MovieSaver, ConcurrentRunsKeepManifestLinesWhole) {
         const pid_t child = ::fork();
         if (child == 0) {
             std::vector<MovieRow> rows;
+            rows.reserve(kRows);
             for (int i = 0; i < kRows; ++i) {
                 rows.push_back(rowOf("http://h/" + std::string(2000, static_cast<char>('a' + run)) +
                                          "/" + std::to_string(i) + ".swf",
