@@ -99,8 +99,42 @@ Status writeAll(int fd, const std::string& bytes, std::uint64_t offset, const fs
     return {};
 }
 
-// Copies the stored parts of `from` only: the holes of a sparse file stay holes in the copy.
-Status copyFile(const fs::path& from, const fs::path& to) {
+// SQLite opens the database files itself. Opens for reading get O_NOATIME (where the owner
+// allows it), so that reading a browser's database leaves even its access time as it was, and
+// O_NONBLOCK, so that a fifo swapped in for it cannot block a scan.
+int openKeepingAccessTime(const char* path, int flags, int mode) { // NOLINT(*-vararg)
+    if ((flags & O_ACCMODE) == O_RDONLY) {
+        flags |= O_NONBLOCK;
+        const int fd = ::open(path, flags | O_NOATIME, mode); // NOLINT(*-vararg)
+        if (fd >= 0 || errno != EPERM) {
+            return fd;
+        }
+    }
+    return ::open(path, flags, mode); // NOLINT(*-vararg)
+}
+
+void keepAccessTimes() {
+    static const bool installed = [] {
+        sqlite3_vfs* vfs = sqlite3_vfs_find("unix");
+        return vfs != nullptr && vfs->iVersion >= 3 && vfs->xSetSystemCall != nullptr &&
+               vfs->xSetSystemCall(vfs, "open",
+                                   reinterpret_cast<sqlite3_syscall_ptr>( // NOLINT
+                                       &openKeepingAccessTime)) == SQLITE_OK;
+    }();
+    static_cast<void>(installed);
+}
+
+std::string stateOf(const fs::path& db, const std::vector<std::string>& suffixes) {
+    std::string state = fileIdentity(db);
+    for (const auto& suffix : suffixes) {
+        state += "\n" + fileIdentity(sideFile(db, suffix));
+    }
+    return state;
+}
+
+} // namespace
+
+Status copyStoredBytes(const fs::path& from, const fs::path& to) {
     auto source = ReadOnlyFile::open(from);
     if (!source) {
         return source.error();
@@ -141,41 +175,6 @@ Status copyFile(const fs::path& from, const fs::path& to) {
     }
     return status;
 }
-
-// SQLite opens the database files itself. Opens for reading get O_NOATIME (where the owner
-// allows it), so that reading a browser's database leaves even its access time as it was, and
-// O_NONBLOCK, so that a fifo swapped in for it cannot block a scan.
-int openKeepingAccessTime(const char* path, int flags, int mode) { // NOLINT(*-vararg)
-    if ((flags & O_ACCMODE) == O_RDONLY) {
-        flags |= O_NONBLOCK;
-        const int fd = ::open(path, flags | O_NOATIME, mode); // NOLINT(*-vararg)
-        if (fd >= 0 || errno != EPERM) {
-            return fd;
-        }
-    }
-    return ::open(path, flags, mode); // NOLINT(*-vararg)
-}
-
-void keepAccessTimes() {
-    static const bool installed = [] {
-        sqlite3_vfs* vfs = sqlite3_vfs_find("unix");
-        return vfs != nullptr && vfs->iVersion >= 3 && vfs->xSetSystemCall != nullptr &&
-               vfs->xSetSystemCall(vfs, "open",
-                                   reinterpret_cast<sqlite3_syscall_ptr>( // NOLINT
-                                       &openKeepingAccessTime)) == SQLITE_OK;
-    }();
-    static_cast<void>(installed);
-}
-
-std::string stateOf(const fs::path& db, const std::vector<std::string>& suffixes) {
-    std::string state = fileIdentity(db);
-    for (const auto& suffix : suffixes) {
-        state += "\n" + fileIdentity(sideFile(db, suffix));
-    }
-    return state;
-}
-
-} // namespace
 
 // A folder of ours under the system's temporary folder, removed with its contents: when the
 // last user lets it go, on SIGINT or SIGTERM, or by the next run after a kill.
@@ -435,11 +434,11 @@ Result<fs::path> makeSettledCopy(const fs::path& db, const std::vector<std::stri
         const std::string before = stateOf(db, suffixes);
         // Side files first: a checkpoint in between then leaves the copy newer, not torn.
         for (const auto& suffix : suffixes) {
-            if (auto copied = copyFile(sideFile(db, suffix), sideFile(target, suffix)); !copied) {
+            if (auto copied = copyStoredBytes(sideFile(db, suffix), sideFile(target, suffix)); !copied) {
                 return copied.error();
             }
         }
-        if (auto copied = copyFile(db, target); !copied) {
+        if (auto copied = copyStoredBytes(db, target); !copied) {
             return copied.error();
         }
         if (stateOf(db, suffixes) == before) {
