@@ -62,7 +62,8 @@ sarnika::Status readablePath(const fs::path& path) {
         if (!error) {
             return {};
         }
-    } else if (auto file = sarnika::sources::ReadOnlyFile::open(path, sarnika::sources::Links::Follow);
+    } else if (auto file =
+                   sarnika::sources::ReadOnlyFile::open(path, sarnika::sources::Links::Follow);
                file) {
         return {};
     } else {

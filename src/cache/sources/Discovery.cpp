@@ -451,7 +451,8 @@ std::vector<SourceLocation> discoverSources(const UserEnvironment& environment) 
             finder.searchRoot(root.cache / browser, kDiscoveryDepth, kRootLinkLevels);
         }
         for (std::string_view browser : kFirefoxFolders) {
-            finder.searchRoot(root.home / ("." + std::string(browser)), kDiscoveryDepth, kRootLinkLevels);
+            finder.searchRoot(root.home / ("." + std::string(browser)), kDiscoveryDepth,
+                              kRootLinkLevels);
             finder.searchRoot(root.config / browser, kDiscoveryDepth, kRootLinkLevels);
             finder.searchRoot(root.cache / browser, kDiscoveryDepth, kRootLinkLevels);
         }

@@ -20,10 +20,10 @@ Error systemError(const char* path, int code) {
 }
 
 Error notAFile(const char* path, mode_t mode) {
-    const char* what = S_ISLNK(mode)    ? "a symbolic link"
-                       : S_ISDIR(mode)  ? "a folder"
-                       : S_ISFIFO(mode) ? "a fifo"
-                       : S_ISSOCK(mode) ? "a socket"
+    const char* what = S_ISLNK(mode)                    ? "a symbolic link"
+                       : S_ISDIR(mode)                  ? "a folder"
+                       : S_ISFIFO(mode)                 ? "a fifo"
+                       : S_ISSOCK(mode)                 ? "a socket"
                        : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
                                                         : "not a regular file";
     return makeError(Error::Code::Unreadable,
@@ -55,8 +55,8 @@ Result<ReadOnlyFile> ReadOnlyFile::open(const char* path, Links links) {
     }
     // O_NONBLOCK and O_NOFOLLOW still hold should the name be swapped in between; O_NOATIME
     // keeps even the access time of the browser's file as it was, where allowed.
-    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
-                      (links == Links::Follow ? 0 : O_NOFOLLOW);
+    const int flags =
+        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (links == Links::Follow ? 0 : O_NOFOLLOW);
     int fd = ::open(path, flags | O_NOATIME);
     if (fd < 0 && errno == EPERM) {
         fd = ::open(path, flags);

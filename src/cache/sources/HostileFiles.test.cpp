@@ -26,7 +26,7 @@ using testing::TempDir;
 
 // Runs `scan` in a thread of its own; should it block, the test fails and the program ends,
 // since a blocked thread can be neither joined nor left behind.
-template <class Scan>
+template<class Scan>
 auto withWatchdog(Scan scan) {
     auto result = std::async(std::launch::async, std::move(scan));
     if (result.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
@@ -56,7 +56,8 @@ Listing listUnder(const fs::path& folder) {
 
 fs::path unpack(const TempDir& dir, const char* tarball) {
     const fs::path sample = sharedDir() / "testdata" / "made-here" / tarball;
-    const std::string command = "tar -C '" + dir.path().string() + "' -xzf '" + sample.string() + "'";
+    const std::string command =
+        "tar -C '" + dir.path().string() + "' -xzf '" + sample.string() + "'";
     EXPECT_EQ(std::system(command.c_str()), 0) << command; // NOLINT(concurrency-mt-unsafe)
     return dir.path() / "home";
 }

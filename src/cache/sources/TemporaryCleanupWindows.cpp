@@ -1,6 +1,6 @@
-#include "cache/sources/TemporaryCleanup.h"
-
 #include <process.h>
+
+#include "cache/sources/TemporaryCleanup.h"
 
 namespace sarnika::sources {
 

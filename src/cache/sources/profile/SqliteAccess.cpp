@@ -65,8 +65,8 @@ std::vector<std::string> pendingSideFiles(const fs::path& db, ReadReport& report
             }
             continue;
         }
-        const bool pending = suffix == std::string_view("-wal") ? side->size() > 0
-                                                                 : isHotJournal(*side);
+        const bool pending =
+            suffix == std::string_view("-wal") ? side->size() > 0 : isHotJournal(*side);
         if (!pending) {
             continue;
         }
@@ -218,7 +218,8 @@ public:
 
 private:
     explicit PrivateCopy(fs::path folder)
-        : m_folder(std::move(folder)), m_folderGuard(std::make_unique<TemporaryPathGuard>(m_folder)) {}
+        : m_folder(std::move(folder)),
+          m_folderGuard(std::make_unique<TemporaryPathGuard>(m_folder)) {}
     fs::path m_folder;
     std::unique_ptr<TemporaryPathGuard> m_folderGuard;
     std::vector<std::unique_ptr<TemporaryPathGuard>> m_guards;
@@ -434,7 +435,8 @@ Result<fs::path> makeSettledCopy(const fs::path& db, const std::vector<std::stri
         const std::string before = stateOf(db, suffixes);
         // Side files first: a checkpoint in between then leaves the copy newer, not torn.
         for (const auto& suffix : suffixes) {
-            if (auto copied = copyStoredBytes(sideFile(db, suffix), sideFile(target, suffix)); !copied) {
+            if (auto copied = copyStoredBytes(sideFile(db, suffix), sideFile(target, suffix));
+                !copied) {
                 return copied.error();
             }
         }
