@@ -28,7 +28,7 @@ protected:
         const fs::path sample = sharedDir() / "testdata" / "made-here" / "chromium-cache.tar.gz";
         const std::string command =
             "tar -C '" + dir.path().string() + "' -xzf '" + sample.string() + "'";
-        ASSERT_EQ(std::system(command.c_str()), 0); // NOLINT(concurrency-mt-unsafe)
+        ASSERT_EQ(std::system(command.c_str()), 0); // NOLINT
         fs::create_directories(dir.path() / "empty-home");
     }
 
@@ -39,7 +39,7 @@ protected:
             "env -u XDG_CACHE_HOME -u XDG_CONFIG_HOME -u WINEPREFIX HOME='" +
             (dir.path() / "empty-home").string() + "' timeout 60 " SARNIKA_CLI_PATH " " +
             arguments + " >'" + out.string() + ".stdout' 2>'" + out.string() + ".stderr'";
-        const int status = std::system(command.c_str()); // NOLINT(concurrency-mt-unsafe)
+        const int status = std::system(command.c_str()); // NOLINT
         CliRun run;
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         run.out = contentOf(out.string() + ".stdout");

@@ -12,15 +12,13 @@ std::string temporaryFolderPattern(std::string_view kind) {
     return "sarnika-" + std::string(kind) + "-" + std::to_string(_getpid()) + "-XXXXXX";
 }
 
-int removeLeftTemporaryFolders(const std::filesystem::path& temporaryRoot) {
-    static_cast<void>(temporaryRoot);
+int removeLeftTemporaryFolders(const std::filesystem::path& /*temporaryRoot*/) {
     return 0;
 }
 
-TemporaryPathGuard::TemporaryPathGuard(const std::filesystem::path& path) {
-    static_cast<void>(path);
-}
+TemporaryPathGuard::TemporaryPathGuard(const std::filesystem::path& /*path*/) {}
 
+// NOLINTNEXTLINE(performance-trivially-destructible): POSIX builds free a slot here.
 TemporaryPathGuard::~TemporaryPathGuard() = default;
 
 } // namespace sarnika::sources

@@ -139,7 +139,7 @@ Result<BrowserDatabase> prepareWithWatchdog(const fs::path& path, ReadReport& re
     auto prepared = std::async(std::launch::async,
                                [&path, &report] { return BrowserDatabase::prepare(path, report); });
     if (prepared.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-        std::fputs("preparing the database blocked for 60 s\n", stderr);
+        static_cast<void>(std::fputs("preparing the database blocked for 60 s\n", stderr));
         std::_Exit(EXIT_FAILURE);
     }
     return prepared.get();
@@ -254,7 +254,7 @@ TEST(SqliteHostileSideFiles, InterruptedRunsLeaveNoCopies) {
             installTemporaryCleanup();
             ReadReport report;
             auto source = BrowserDatabase::prepare(path, report);
-            ::raise(source && source->readsCopy() ? signal : 0);
+            static_cast<void>(::raise(source && source->readsCopy() ? signal : 0));
             ::_exit(3);
         }
         int status = 0;
