@@ -3,10 +3,10 @@
 #include <array>
 #include <charconv>
 #include <filesystem>
-#include <fstream>
 #include <unordered_map>
 
 #include "cache/Text.h"
+#include "cache/sources/FileAccess.h"
 #include "cache/sources/LocalNames.h"
 #include "cli/JsonWriter.h"
 #include "movies/MovieList.h"
@@ -109,11 +109,9 @@ bool hasSwfSignature(const std::string& file) {
     if (file.empty()) {
         return false;
     }
-    std::ifstream in(file, std::ios::binary);
-    std::string head(8, '\0');
-    in.read(head.data(), static_cast<std::streamsize>(head.size()));
-    head.resize(static_cast<std::size_t>(in.gcount()));
-    return sources::extensionOfSignature(head) == "swf";
+    // As the readers open cache files: a link, fifo or device put there meanwhile is refused.
+    const auto head = sources::readFileRange(file, 0, 8);
+    return head && sources::extensionOfSignature(*head) == "swf";
 }
 
 std::string listLine(const MovieRow& row) {

@@ -12,6 +12,8 @@
 #include "app/SaveMovies.h"
 #include "cache/IECache.h"
 #include "cache/sources/BrowserCacheLayer.h"
+#include "cache/sources/FileAccess.h"
+#include "cache/sources/TemporaryCleanup.h"
 #include "cli/CliOptions.h"
 #include "cli/MovieSaver.h"
 #include "cli/MovieScan.h"
@@ -48,8 +50,13 @@ sarnika::Status readablePath(const fs::path& path) {
         if (!error) {
             return {};
         }
-    } else if (std::ifstream(path, std::ios::binary)) {
+    } else if (auto file =
+                   sarnika::sources::ReadOnlyFile::open(path, sarnika::sources::Links::Follow);
+               file) {
         return {};
+    } else {
+        // A fifo, device or socket: refused at once rather than waited on.
+        return sarnika::makeError(Error::Code::Unreadable, "--cache " + file.error().message);
     }
     return sarnika::makeError(Error::Code::Unreadable,
                               "--cache " + path.string() + ": cannot be read" +
@@ -254,6 +261,7 @@ int runArguments(const std::vector<std::string>& arguments) {
 } // namespace
 
 int main(int argc, char** argv) {
+    sarnika::sources::installTemporaryCleanup();
     // Still one thread here; the locale is set before anything reads it.
     static_cast<void>(std::setlocale(LC_ALL, "")); // NOLINT(concurrency-mt-unsafe)
 #ifdef _WIN32

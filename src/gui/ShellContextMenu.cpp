@@ -189,7 +189,9 @@ void TShellPropertiesDlg::addRow(QFormLayout* form, const char* name, const QStr
 }
 
 void TShellPropertiesDlg::addFlashRows(QFormLayout* form, const QString& item) {
-    const auto header = sources::readSwfHeaderFile(QFile::encodeName(item).toStdString());
+    // The user picked this file: a link to a movie is followed.
+    const auto header =
+        sources::readSwfHeaderFile(QFile::encodeName(item).toStdString(), sources::Links::Follow);
     if (!header) {
         // Only a file that claims to be a movie is worth a word about its header.
         if (item.endsWith(QStringLiteral(".swf"), Qt::CaseInsensitive)) {

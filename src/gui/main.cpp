@@ -9,6 +9,7 @@
 #include "cache/IECache.h"
 #include "cache/sources/BrowserCacheLayer.h"
 #include "cache/sources/SystemLocalTime.h"
+#include "cache/sources/TemporaryCleanup.h"
 #include "gui/MainWindow.h"
 #include "gui/Program.h"
 #include "gui/Settings.h"
@@ -31,6 +32,7 @@ int run() {
 } // namespace
 
 int main(int argc, char** argv) {
+    sarnika::sources::installTemporaryCleanup();
     // Still one thread here; the locale is set before anything reads it.
     static_cast<void>(std::setlocale(LC_ALL, "")); // NOLINT(concurrency-mt-unsafe)
     sarnika::prepareWebEngine();

@@ -18,6 +18,19 @@ namespace {
 constexpr std::uint64_t kMaxBodyBytes = 512ULL << 20U;
 constexpr std::uint64_t kSniffBytes = 64;
 
+// A WinINet cache's own file: absent (as stale entries are), or a regular file that is no link
+// in a folder that is no link either. Anything else could stand in for a private file or a
+// device, which saving would then copy out.
+bool isPlainCacheFile(const fs::path& file) {
+    std::error_code error;
+    const fs::file_status own = fs::symlink_status(file, error);
+    if (own.type() == fs::file_type::not_found) {
+        return true;
+    }
+    const fs::file_status folder = fs::symlink_status(file.parent_path(), error);
+    return !error && fs::is_regular_file(own) && fs::is_directory(folder);
+}
+
 std::uint32_t typeBitsOf(RecordKind kind) {
     switch (kind) {
     case RecordKind::Cookie:
@@ -211,7 +224,14 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
                                    std::vector<std::string>& keptFolders) {
     CacheEntrySource entry = entryOf(record);
     if (!record.localFile.empty() || !record.body) {
-        // WinINet caches keep their bodies as real files already.
+        // WinINet caches keep their bodies as real files already: offered as they are, so only
+        // a regular file in a real folder of the cache (no link, device or fifo) will do.
+        if (!record.localFile.empty() && !isPlainCacheFile(record.localFile)) {
+            ++m_report.entriesSkipped;
+            m_report.problems.push_back(record.localFile +
+                                        ": refused, not a regular file in the cache's own folder");
+            return;
+        }
         if (!record.localFile.empty()) {
             entry.LocalFileName = record.localFile;
             m_sourceOfFile[record.localFile] = sourceIndex;

@@ -20,6 +20,9 @@ namespace {
 
 constexpr int kDiscoveryDepth = 5;
 constexpr int kFolderSearchDepth = 10;
+// Links followed below a browser's root folder: the root itself (~/.cache/mozilla), the
+// browser's folder (~/.mozilla/firefox) and the profiles in it, as profile-sync tools make them.
+constexpr int kRootLinkLevels = 2;
 
 #ifndef _WIN32
 // Chromium-family browsers, by their folder under the configuration and cache folders.
@@ -91,55 +94,19 @@ bool isIndexDat(const fs::path& file) {
            head.rfind("WINE URLCache Ver ", 0) == 0;
 }
 
+bool isShardName(std::string_view name) {
+    return name.size() > 5 && name.size() <= 14 && name.substr(0, 5) == "sqldb" &&
+           std::all_of(name.begin() + 5, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 class Finder {
 public:
-    void search(const fs::path& folder, int depth) {
-        std::error_code error;
-        const fs::file_status status = fs::symlink_status(folder, error);
-        if (error || !fs::is_directory(status) || depth < 0) {
-            return;
-        }
-        std::vector<fs::path> subfolders;
-        std::vector<fs::path> files;
-        bool simpleCacheFiles = false;
-        for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied,
-                                       error);
-             !error && it != fs::directory_iterator(); it.increment(error)) {
-            const fs::file_status entryStatus = it->symlink_status(error);
-            if (error) {
-                break;
-            }
-            const std::string name = it->path().filename().string();
-            if (fs::is_directory(entryStatus)) {
-                subfolders.push_back(it->path());
-            } else if (fs::is_regular_file(entryStatus)) {
-                simpleCacheFiles = simpleCacheFiles || isHexName(name);
-                files.push_back(it->path());
-            }
-        }
-        const std::string folderName = folder.filename().string();
-        const bool chromiumIndex = std::any_of(files.begin(), files.end(), [](const fs::path& f) {
-            return f.filename() == "index" && isChromiumIndex(f);
-        });
-        if (simpleCacheFiles || chromiumIndex) {
-            add(SourceLocation::Kind::ChromiumCache, folder);
-            return;
-        }
-        if (folderName == "cache2" && fs::is_directory(folder / "entries", error)) {
-            add(SourceLocation::Kind::FirefoxCache, folder);
-            return;
-        }
-        for (const fs::path& file : files) {
-            classifyFile(file);
-        }
-        std::sort(subfolders.begin(), subfolders.end());
-        for (const fs::path& subfolder : subfolders) {
-            const std::string name = subfolder.filename().string();
-            if (std::find(kSkippedFolders.begin(), kSkippedFolders.end(), name) ==
-                kSkippedFolders.end()) {
-                search(subfolder, depth - 1);
-            }
-        }
+    // Searches a folder the user named or a browser's root folder. A symbolic link there, and
+    // in the `linkLevels` levels below it (the profiles that sync tools move elsewhere), is
+    // followed; links further down, inside profiles and caches, never are.
+    void searchRoot(const fs::path& folder, int depth, int linkLevels) {
+        m_linkLevels = linkLevels;
+        search(folder, depth, 0);
     }
 
     std::vector<SourceLocation> take() { return std::move(m_found); }
@@ -160,6 +127,87 @@ public:
     }
 
 private:
+    // The folder to search in place of `folder`: itself, or where the link that it is leads
+    // when links are followed at this level. Empty when there is nothing (new) to search.
+    fs::path folderToSearch(const fs::path& folder, int level) {
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(folder, error);
+        if (error) {
+            return {};
+        }
+        if (fs::is_directory(status)) {
+            return folder;
+        }
+        if (!fs::is_symlink(status) || level > m_linkLevels) {
+            return {};
+        }
+        // canonical() fails on a loop of links (ELOOP); a link back to a folder searched
+        // already is left, so that no folder is searched twice through links.
+        fs::path target = fs::canonical(folder, error);
+        if (error || !fs::is_directory(target, error) ||
+            !m_followed.insert(target.string()).second) {
+            return {};
+        }
+        return target;
+    }
+
+    void search(const fs::path& given, int depth, int level) {
+        if (depth < 0) {
+            return;
+        }
+        const fs::path folder = folderToSearch(given, level);
+        if (folder.empty()) {
+            return;
+        }
+        std::error_code error;
+        std::vector<fs::path> subfolders;
+        std::vector<fs::path> files;
+        bool simpleCacheFiles = false;
+        bool sqlShards = false;
+        for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied,
+                                       error);
+             !error && it != fs::directory_iterator(); it.increment(error)) {
+            const fs::file_status entryStatus = it->symlink_status(error);
+            if (error) {
+                break;
+            }
+            const std::string name = it->path().filename().string();
+            if (fs::is_directory(entryStatus) ||
+                (fs::is_symlink(entryStatus) && level < m_linkLevels)) {
+                subfolders.push_back(it->path());
+            } else if (fs::is_regular_file(entryStatus)) {
+                simpleCacheFiles = simpleCacheFiles || isHexName(name);
+                sqlShards = sqlShards || (isShardName(name) && isSqlite(it->path()));
+                files.push_back(it->path());
+            }
+        }
+        const std::string folderName = folder.filename().string();
+        const bool chromiumIndex = std::any_of(files.begin(), files.end(), [](const fs::path& f) {
+            return f.filename() == "index" && isChromiumIndex(f);
+        });
+        // SQL shards are enough: a damaged `index` marker must not hide intact shards.
+        if (simpleCacheFiles || chromiumIndex || sqlShards) {
+            add(SourceLocation::Kind::ChromiumCache, folder);
+            return;
+        }
+        if (folderName == "cache2" &&
+            fs::is_directory(fs::symlink_status(folder / "entries", error))) {
+            add(SourceLocation::Kind::FirefoxCache, folder);
+            return;
+        }
+        for (const fs::path& file : files) {
+            classifyFile(file);
+        }
+        std::sort(subfolders.begin(), subfolders.end());
+        for (const fs::path& subfolder : subfolders) {
+            const std::string name = subfolder.filename().string();
+            if (std::find(kSkippedFolders.begin(), kSkippedFolders.end(), name) ==
+                kSkippedFolders.end()) {
+                search(subfolder, depth - 1, level + 1);
+            }
+        }
+    }
+
     void add(SourceLocation::Kind kind, const fs::path& path) {
         std::error_code error;
         fs::path canonical = fs::weakly_canonical(path, error);
@@ -173,6 +221,8 @@ private:
 
     std::vector<SourceLocation> m_found;
     std::set<std::string> m_seen;
+    std::set<std::string> m_followed;
+    int m_linkLevels = 0;
 };
 
 fs::path environmentPath(const char* name) {
@@ -341,10 +391,10 @@ std::vector<SourceLocation> discoverSources(const UserEnvironment& environment) 
     for (std::string_view browser : kWindowsBrowserFolders) {
         const fs::path relative = fs::path(std::string(browser)).make_preferred();
         if (!environment.cacheHome.empty()) {
-            finder.search(environment.cacheHome / relative, kDiscoveryDepth);
+            finder.searchRoot(environment.cacheHome / relative, kDiscoveryDepth, kRootLinkLevels);
         }
         if (!environment.configHome.empty()) {
-            finder.search(environment.configHome / relative, kDiscoveryDepth);
+            finder.searchRoot(environment.configHome / relative, kDiscoveryDepth, kRootLinkLevels);
         }
     }
     return finder.take();
@@ -397,18 +447,20 @@ std::vector<SourceLocation> discoverSources(const UserEnvironment& environment) 
     }
     for (const Root& root : roots) {
         for (std::string_view browser : kChromiumFolders) {
-            finder.search(root.config / browser, kDiscoveryDepth);
-            finder.search(root.cache / browser, kDiscoveryDepth);
+            finder.searchRoot(root.config / browser, kDiscoveryDepth, kRootLinkLevels);
+            finder.searchRoot(root.cache / browser, kDiscoveryDepth, kRootLinkLevels);
         }
         for (std::string_view browser : kFirefoxFolders) {
-            finder.search(root.home / ("." + std::string(browser)), kDiscoveryDepth);
-            finder.search(root.config / browser, kDiscoveryDepth);
-            finder.search(root.cache / browser, kDiscoveryDepth);
+            finder.searchRoot(root.home / ("." + std::string(browser)), kDiscoveryDepth,
+                              kRootLinkLevels);
+            finder.searchRoot(root.config / browser, kDiscoveryDepth, kRootLinkLevels);
+            finder.searchRoot(root.cache / browser, kDiscoveryDepth, kRootLinkLevels);
         }
     }
     for (const fs::path& prefix : environment.winePrefixes) {
-        finder.search(prefix / "drive_c" / "users", kFolderSearchDepth);
-        finder.search(prefix / "drive_c" / "windows" / "profiles", kFolderSearchDepth);
+        // Wine links the user's folders to the home folder: no link below is followed.
+        finder.searchRoot(prefix / "drive_c" / "users", kFolderSearchDepth, 0);
+        finder.searchRoot(prefix / "drive_c" / "windows" / "profiles", kFolderSearchDepth, 0);
     }
     return finder.take();
 }
@@ -417,10 +469,15 @@ std::vector<SourceLocation> discoverSources(const UserEnvironment& environment) 
 std::vector<SourceLocation> sourcesUnder(const fs::path& folder) {
     Finder finder;
     std::error_code error;
-    if (fs::is_regular_file(folder, error)) {
-        finder.classifyFile(folder);
+    // The user named this path: a link there is followed (to a file too), none inside.
+    fs::path named = fs::canonical(folder, error);
+    if (error) {
+        return {};
     }
-    finder.search(folder, kFolderSearchDepth);
+    if (fs::is_regular_file(named, error)) {
+        finder.classifyFile(named);
+    }
+    finder.searchRoot(named, kFolderSearchDepth, 0);
     return finder.take();
 }
 

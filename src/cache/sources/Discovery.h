@@ -43,11 +43,14 @@ struct UserEnvironment {
     static UserEnvironment current();
 };
 
-// The caches, cookie stores and histories of the user's browsers that exist on disk.
+// The caches, cookie stores and histories of the user's browsers that exist on disk. A browser's
+// root folder, its browser folder and its profiles may be symbolic links (as profile-sync tools
+// make them); links deeper down are not followed.
 std::vector<SourceLocation> discoverSources(const UserEnvironment& environment);
 
 // Every source found inside a folder (a copied profile, an old disk's user folder, a cache
-// folder itself), searched a few levels deep without following symbolic links.
+// folder itself), searched a few levels deep. `folder` may be a symbolic link; links inside it
+// are not followed.
 std::vector<SourceLocation> sourcesUnder(const std::filesystem::path& folder);
 
 } // namespace sarnika::sources

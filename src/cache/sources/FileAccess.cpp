@@ -1,5 +1,6 @@
 #include "cache/sources/FileAccess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -18,6 +19,17 @@ Error systemError(const char* path, int code) {
                          std::error_code(code, std::generic_category()).message());
 }
 
+Error notAFile(const char* path, mode_t mode) {
+    const char* what = S_ISLNK(mode)                    ? "a symbolic link"
+                       : S_ISDIR(mode)                  ? "a folder"
+                       : S_ISFIFO(mode)                 ? "a fifo"
+                       : S_ISSOCK(mode)                 ? "a socket"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                                                        : "not a regular file";
+    return makeError(Error::Code::Unreadable,
+                     std::string(path) + ": refused, " + what + " is not read in a cache");
+}
+
 std::string identityOf(const char* path, const struct stat& info) {
     const auto ns = static_cast<long long>(info.st_mtim.tv_sec) * 1'000'000'000LL +
                     static_cast<long long>(info.st_mtim.tv_nsec);
@@ -26,31 +38,49 @@ std::string identityOf(const char* path, const struct stat& info) {
 
 } // namespace
 
-Result<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& path) {
-    return open(path.c_str());
+Result<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& path, Links links) {
+    return open(path.c_str(), links);
 }
 
-Result<ReadOnlyFile> ReadOnlyFile::open(const char* path) {
-    // O_NOATIME keeps even the access time of the browser's file as it was, where allowed.
-    int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOATIME | O_NOCTTY);
-    if (fd < 0 && errno == EPERM) {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    }
-    if (fd < 0) {
+Result<ReadOnlyFile> ReadOnlyFile::open(const char* path, Links links) {
+    // Looked at before opening: opening a device may do something by itself, and a fifo
+    // would wait for a writer.
+    struct stat before {};
+    const int looked = links == Links::Follow ? ::stat(path, &before) : ::lstat(path, &before);
+    if (looked != 0) {
         return systemError(path, errno);
     }
+    if (!S_ISREG(before.st_mode)) {
+        return notAFile(path, before.st_mode);
+    }
+    // O_NONBLOCK and O_NOFOLLOW still hold should the name be swapped in between; O_NOATIME
+    // keeps even the access time of the browser's file as it was, where allowed.
+    const int flags =
+        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (links == Links::Follow ? 0 : O_NOFOLLOW);
+    int fd = ::open(path, flags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) {
+        fd = ::open(path, flags);
+    }
+    if (fd < 0) {
+        return errno == ELOOP ? notAFile(path, S_IFLNK) : systemError(path, errno);
+    }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (::fstat(fd, &info) != 0) {
         const int code = errno;
         ::close(fd);
-        return code != 0 ? systemError(path, code)
-                         : makeError(Error::Code::Unreadable, std::string(path) + ": not a file");
+        return systemError(path, code);
     }
-    return ReadOnlyFile(fd, static_cast<std::uint64_t>(info.st_size), identityOf(path, info));
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return notAFile(path, info.st_mode);
+    }
+    const auto allocated = static_cast<std::uint64_t>(info.st_blocks) * 512U;
+    return ReadOnlyFile(fd, static_cast<std::uint64_t>(info.st_size), allocated,
+                        identityOf(path, info));
 }
 
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size),
+    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size), m_allocated(other.m_allocated),
       m_identity(std::move(other.m_identity)) {}
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
@@ -60,6 +90,7 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
         }
         m_fd = std::exchange(other.m_fd, -1);
         m_size = other.m_size;
+        m_allocated = other.m_allocated;
         m_identity = std::move(other.m_identity);
     }
     return *this;
@@ -98,9 +129,29 @@ Result<std::string> ReadOnlyFile::read(std::uint64_t offset, std::uint64_t lengt
     return bytes;
 }
 
+std::uint64_t ReadOnlyFile::dataFrom(std::uint64_t offset) const {
+    if (offset >= m_size) {
+        return m_size;
+    }
+    const off_t found = ::lseek(m_fd, static_cast<off_t>(offset), SEEK_DATA);
+    if (found < 0) {
+        // ENXIO: only a hole follows; anything else: the file system cannot tell.
+        return errno == ENXIO ? m_size : offset;
+    }
+    return std::min(static_cast<std::uint64_t>(found), m_size);
+}
+
+std::uint64_t ReadOnlyFile::holeFrom(std::uint64_t offset) const {
+    if (offset >= m_size) {
+        return m_size;
+    }
+    const off_t found = ::lseek(m_fd, static_cast<off_t>(offset), SEEK_HOLE);
+    return found < 0 ? m_size : std::min(static_cast<std::uint64_t>(found), m_size);
+}
+
 std::string fileIdentity(const std::filesystem::path& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
+    if (::lstat(path.c_str(), &info) != 0) {
         return path.string() + "|missing";
     }
     return identityOf(path.c_str(), info);

@@ -9,13 +9,25 @@
 
 namespace sarnika::sources {
 
-// A browser's file, opened for reading only: never written, locked or created.
+// Whether the last part of a path may be a symbolic link (a Windows reparse point).
+enum class Links {
+    Refuse, // a file inside a cache: links there may point anywhere (a private file, a device)
+    Follow, // a file the user named on the command line or in a dialog
+};
+
+// A browser's file, opened for reading only: never written, locked or created. Only regular
+// files open: a link (unless followed), folder, fifo, socket or device is refused without
+// waiting on it, so that a crafted cache can neither block a scan nor stand in for another
+// file. The access time stays as it was where the system allows. This is also the way to open
+// a cache file that is about to be copied: size() is frozen at opening, and read() never goes
+// beyond it, whatever the file grows to.
 class ReadOnlyFile {
 public:
-    static Result<ReadOnlyFile> open(const std::filesystem::path& path);
+    static Result<ReadOnlyFile> open(const std::filesystem::path& path,
+                                     Links links = Links::Refuse);
     // The same for a path in the platform's form: readers of folders with many thousands of
     // entries save building a path object per entry.
-    static Result<ReadOnlyFile> open(const char* nativePath);
+    static Result<ReadOnlyFile> open(const char* nativePath, Links links = Links::Refuse);
 
     ReadOnlyFile(ReadOnlyFile&& other) noexcept;
     ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;
@@ -29,12 +41,20 @@ public:
     // Up to `length` bytes from `offset`; fewer at the end of the file.
     Result<std::string> read(std::uint64_t offset, std::uint64_t length) const;
     Result<std::string> readAll(std::uint64_t limit) const { return read(0, limit); }
+    // Where the next stored bytes at or after `offset` start, skipping the holes of a sparse
+    // file; size() when none follow. Platforms that cannot tell answer `offset`.
+    std::uint64_t dataFrom(std::uint64_t offset) const;
+    // Where the hole after `offset` starts (size() when none does before the end).
+    std::uint64_t holeFrom(std::uint64_t offset) const;
+    // The bytes the file takes on disk: less than size() for a sparse file.
+    std::uint64_t allocated() const { return m_allocated; }
 
 private:
-    ReadOnlyFile(int fd, std::uint64_t size, std::string identity)
-        : m_fd(fd), m_size(size), m_identity(std::move(identity)) {}
+    ReadOnlyFile(int fd, std::uint64_t size, std::uint64_t allocated, std::string identity)
+        : m_fd(fd), m_size(size), m_allocated(allocated), m_identity(std::move(identity)) {}
     int m_fd = -1;
     std::uint64_t m_size = 0;
+    std::uint64_t m_allocated = 0;
     std::string m_identity;
 };
 
@@ -42,7 +62,8 @@ private:
 Result<std::string> readFileRange(const std::filesystem::path& path, std::uint64_t offset,
                                   std::uint64_t length);
 
-// "<path>|<size>|<mtime in ns>": changes whenever the file is replaced or rewritten.
+// "<path>|<size>|<mtime in ns>": changes whenever the file is replaced or rewritten. A link is
+// described itself, not the file it points to.
 std::string fileIdentity(const std::filesystem::path& path);
 
 } // namespace sarnika::sources

@@ -29,47 +29,71 @@ std::string identityOf(const std::filesystem::path& path, std::uint64_t size,
            std::to_string(ticksOf(written) * 100U);
 }
 
+Error notAFile(const std::filesystem::path& path, const char* what) {
+    return makeError(Error::Code::Unreadable,
+                     path.string() + ": refused, " + what + " is not read in a cache");
+}
+
 HANDLE handleOf(int fd) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); // NOLINT(performance-no-int-to-ptr)
 }
 
 } // namespace
 
-Result<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& path) {
+Result<ReadOnlyFile> ReadOnlyFile::open(const std::filesystem::path& path, Links links) {
     // Every sharing mode: a browser that runs may go on writing, renaming and deleting its
-    // files while we read them.
+    // files while we read them. A reparse point (symbolic link, junction) inside a cache is
+    // opened itself and so refused below; FILE_FLAG_BACKUP_SEMANTICS is left out, so that
+    // folders fail to open.
+    const DWORD flags =
+        FILE_ATTRIBUTE_NORMAL | (links == Links::Follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return systemError(path, GetLastError());
     }
+    // Pipes, consoles and devices are no cache files.
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        return notAFile(path, "a device or pipe");
+    }
     BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileInformationByHandle(handle, &info) == 0 ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if (GetFileInformationByHandle(handle, &info) == 0) {
         const DWORD code = GetLastError();
         CloseHandle(handle);
-        return code != ERROR_SUCCESS
-                   ? systemError(path, code)
-                   : makeError(Error::Code::Unreadable, path.string() + ": not a file");
+        return systemError(path, code);
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        CloseHandle(handle);
+        return notAFile(path, "a folder");
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && links != Links::Follow) {
+        CloseHandle(handle);
+        return notAFile(path, "a symbolic link");
     }
     const std::uint64_t size =
         (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32U) | info.nFileSizeLow;
+    std::uint64_t allocated = size;
+    FILE_STANDARD_INFO standard{};
+    if (GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard)) != 0) {
+        allocated = static_cast<std::uint64_t>(standard.AllocationSize.QuadPart);
+    }
     // The C runtime's descriptor owns the handle from here on.
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
     if (fd < 0) {
         CloseHandle(handle);
         return makeError(Error::Code::Unreadable, path.string() + ": no descriptor left");
     }
-    return ReadOnlyFile(fd, size, identityOf(path, size, info.ftLastWriteTime));
+    return ReadOnlyFile(fd, size, allocated, identityOf(path, size, info.ftLastWriteTime));
 }
 
-Result<ReadOnlyFile> ReadOnlyFile::open(const char* nativePath) {
-    return open(std::filesystem::path(nativePath));
+Result<ReadOnlyFile> ReadOnlyFile::open(const char* nativePath, Links links) {
+    return open(std::filesystem::path(nativePath), links);
 }
 
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size),
+    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size), m_allocated(other.m_allocated),
       m_identity(std::move(other.m_identity)) {}
 
 ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
@@ -79,6 +103,7 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
         }
         m_fd = std::exchange(other.m_fd, -1);
         m_size = other.m_size;
+        m_allocated = other.m_allocated;
         m_identity = std::move(other.m_identity);
     }
     return *this;
@@ -124,6 +149,16 @@ Result<std::string> ReadOnlyFile::read(std::uint64_t offset, std::uint64_t lengt
     }
     bytes.resize(done);
     return bytes;
+}
+
+// Sparse files are rare on Windows caches: every byte counts as stored.
+std::uint64_t ReadOnlyFile::dataFrom(std::uint64_t offset) const {
+    return std::min(offset, m_size);
+}
+
+std::uint64_t ReadOnlyFile::holeFrom(std::uint64_t offset) const {
+    static_cast<void>(offset);
+    return m_size;
 }
 
 std::string fileIdentity(const std::filesystem::path& path) {

@@ -38,6 +38,21 @@ TEST(WindowsReadOnlyFile, ReadsRangesAndNeverPastTheEnd) {
     EXPECT_EQ(folder.error().code, Error::Code::Unreadable);
 }
 
+// What a crafted cache or a wrong --cache may name instead of a file: refused at once.
+TEST(WindowsReadOnlyFile, RefusesDevicesAndPipes) {
+    const auto device = ReadOnlyFile::open(fs::path("NUL"));
+    ASSERT_FALSE(device);
+    EXPECT_NE(device.error().message.find("refused"), std::string::npos) << device.error().message;
+    const wchar_t* name = L"\\\\.\\pipe\\sarnika-file-access-test";
+    const HANDLE pipe =
+        CreateNamedPipeW(name, PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+    ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
+    const auto opened = ReadOnlyFile::open(fs::path(name));
+    CloseHandle(pipe);
+    ASSERT_FALSE(opened);
+    EXPECT_NE(opened.error().message.find("refused"), std::string::npos) << opened.error().message;
+}
+
 TEST(WindowsReadOnlyFile, TheBrowserKeepsWritingRenamingAndDeleting) {
     const TempDir dir;
     const fs::path file = dir.write("f_000001", "body");

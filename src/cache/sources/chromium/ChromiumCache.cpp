@@ -14,6 +14,11 @@ bool isSimpleEntryName(std::string_view name) {
            name.substr(0, 16).find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
+bool isSqlShardName(std::string_view name) {
+    return name.size() > 5 && name.size() <= 14 && name.substr(0, 5) == "sqldb" &&
+           name.substr(5).find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 } // namespace
 
 ChromiumBackend detectChromiumBackend(const std::filesystem::path& dir) {
@@ -32,14 +37,18 @@ ChromiumBackend detectChromiumBackend(const std::filesystem::path& dir) {
             return ChromiumBackend::Simple;
         }
     }
+    // A damaged `index` must not hide the entries: the files tell the backend too.
     std::error_code error;
+    bool sqlShards = false;
     for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
          it.increment(error)) {
-        if (isSimpleEntryName(it->path().filename().string())) {
+        const std::string name = it->path().filename().string();
+        if (isSimpleEntryName(name)) {
             return ChromiumBackend::Simple;
         }
+        sqlShards = sqlShards || isSqlShardName(name);
     }
-    return ChromiumBackend::None;
+    return sqlShards ? ChromiumBackend::Sql : ChromiumBackend::None;
 }
 
 } // namespace sarnika::sources

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "cache/sources/BrowserCacheLayer.h"
+#include "cache/sources/Discovery.h"
 #include "cache/sources/profile/ProfileTestSupport.h"
 
 namespace sarnika::sources {
@@ -273,6 +275,26 @@ TEST(ChromiumSqlCache, FoldersWithoutShardsGiveAReason) {
     ReadReport report;
     EXPECT_TRUE(readChromiumSqlCache(dir.path(), report).empty());
     EXPECT_NE(report.firstProblem.find("no sqldb shards"), std::string::npos);
+}
+
+// The `index` file only marks the backend: one changed byte must not hide intact shards.
+TEST(ChromiumSqlCache, ADamagedMarkerStillListsTheShards) {
+    const TempDir dir;
+    const fs::path cache = unpackSqlCache(dir);
+    ReadReport intact;
+    const std::size_t listed = readChromiumSqlCache(cache, intact).size();
+    ASSERT_GT(listed, 0U);
+    std::string marker = readWholeFile(cache / "index");
+    ASSERT_EQ(marker.size(), 17U);
+    marker[3] = 'X';
+    dir.write((cache / "index").lexically_relative(dir.path()).string(), marker);
+    const auto found = sourcesUnder(dir.path());
+    const auto source = std::find_if(found.begin(), found.end(), [](const SourceLocation& s) {
+        return s.kind == SourceLocation::Kind::ChromiumCache;
+    });
+    ASSERT_NE(source, found.end());
+    ReadReport report;
+    EXPECT_EQ(readSource(*source, "user", report).size(), listed);
 }
 
 TEST(SqlBodyAssembler, JoinsBlobsInOrderUpToTheLimit) {

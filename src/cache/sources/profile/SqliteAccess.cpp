@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "cache/sources/FileAccess.h"
+#include "cache/sources/TemporaryCleanup.h"
 
 namespace sarnika::sources {
 
@@ -21,6 +22,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint64_t kCopyChunk = 1U << 20U;
+// A -wal or hot -journal larger than this is left out rather than copied: SQLite checkpoints
+// a browser's log long before (Firefox and Chromium keep theirs to a few MiB), so only a
+// damaged or crafted file comes near it.
+constexpr std::uint64_t kSideFileCap = 256ULL << 20U;
 constexpr int kCopyAttempts = 3;
 // A rollback journal that still has to be played back starts with this.
 constexpr std::array<unsigned char, 8> kJournalMagic = {0xd9, 0xd5, 0x05, 0xf9,
@@ -41,28 +46,95 @@ fs::path sideFile(const fs::path& db, std::string_view suffix) {
     return side;
 }
 
-bool isHotJournal(const fs::path& journal) {
-    const auto head = readFileRange(journal, 0, kJournalMagic.size());
+bool isHotJournal(const ReadOnlyFile& journal) {
+    const auto head = journal.read(0, kJournalMagic.size());
     return head && head->size() == kJournalMagic.size() &&
            std::equal(kJournalMagic.begin(), kJournalMagic.end(), head->begin(),
                       [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); });
 }
 
-// The files beside `db` that hold changes the database file itself lacks.
-std::vector<std::string> pendingSideFiles(const fs::path& db) {
+// The files beside `db` that hold changes the database file itself lacks, and are fit to be
+// copied: regular files (no link, fifo or device) of a sensible size.
+std::vector<std::string> pendingSideFiles(const fs::path& db, ReadReport& report) {
     std::vector<std::string> suffixes;
-    std::error_code ec;
-    const fs::path wal = sideFile(db, "-wal");
-    if (fs::is_regular_file(wal, ec) && fs::file_size(wal, ec) > 0 && !ec) {
-        suffixes.emplace_back("-wal");
-    }
-    if (isHotJournal(sideFile(db, "-journal"))) {
-        suffixes.emplace_back("-journal");
+    for (const char* suffix : {"-wal", "-journal"}) {
+        auto side = ReadOnlyFile::open(sideFile(db, suffix));
+        if (!side) {
+            if (side.error().code != Error::Code::NotFound) {
+                report.skip(side.error().message);
+            }
+            continue;
+        }
+        const bool pending =
+            suffix == std::string_view("-wal") ? side->size() > 0 : isHotJournal(*side);
+        if (!pending) {
+            continue;
+        }
+        if (side->size() > kSideFileCap) {
+            report.skip(sideFile(db, suffix).string() + ": " + std::to_string(side->size()) +
+                        " bytes, more than a side file of a browser's database holds; "
+                        "its changes are left out");
+            continue;
+        }
+        suffixes.emplace_back(suffix);
     }
     return suffixes;
 }
 
-Status copyFile(const fs::path& from, const fs::path& to) {
+Status writeAll(int fd, const std::string& bytes, std::uint64_t offset, const fs::path& to) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
+                                       static_cast<off_t>(offset + done));
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return makeError(Error::Code::WriteFailed,
+                             to.string() + ": " +
+                                 std::error_code(errno, std::generic_category()).message());
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    return {};
+}
+
+// SQLite opens the database files itself. Opens for reading get O_NOATIME (where the owner
+// allows it), so that reading a browser's database leaves even its access time as it was, and
+// O_NONBLOCK, so that a fifo swapped in for it cannot block a scan.
+int openKeepingAccessTime(const char* path, int flags, int mode) { // NOLINT(*-vararg)
+    if ((flags & O_ACCMODE) == O_RDONLY) {
+        flags |= O_NONBLOCK;
+        const int fd = ::open(path, flags | O_NOATIME, mode); // NOLINT(*-vararg)
+        if (fd >= 0 || errno != EPERM) {
+            return fd;
+        }
+    }
+    return ::open(path, flags, mode); // NOLINT(*-vararg)
+}
+
+void keepAccessTimes() {
+    static const bool installed = [] {
+        sqlite3_vfs* vfs = sqlite3_vfs_find("unix");
+        return vfs != nullptr && vfs->iVersion >= 3 && vfs->xSetSystemCall != nullptr &&
+               vfs->xSetSystemCall(vfs, "open",
+                                   reinterpret_cast<sqlite3_syscall_ptr>( // NOLINT
+                                       &openKeepingAccessTime)) == SQLITE_OK;
+    }();
+    static_cast<void>(installed);
+}
+
+std::string stateOf(const fs::path& db, const std::vector<std::string>& suffixes) {
+    std::string state = fileIdentity(db);
+    for (const auto& suffix : suffixes) {
+        state += "\n" + fileIdentity(sideFile(db, suffix));
+    }
+    return state;
+}
+
+} // namespace
+
+Status copyStoredBytes(const fs::path& from, const fs::path& to) {
     auto source = ReadOnlyFile::open(from);
     if (!source) {
         return source.error();
@@ -76,32 +148,27 @@ Status copyFile(const fs::path& from, const fs::path& to) {
     // Only the bytes the file had when we opened it: a growing -wal ends in frames SQLite
     // rejects by their checksums anyway.
     const std::uint64_t total = source->size();
-    std::uint64_t offset = 0;
     Status status;
+    std::uint64_t offset = source->dataFrom(0);
     while (offset < total && status) {
-        auto chunk = source->read(offset, std::min(kCopyChunk, total - offset));
-        if (!chunk) {
-            status = chunk.error();
-            break;
-        }
-        if (chunk->empty()) {
-            break;
-        }
-        std::size_t done = 0;
-        while (done < chunk->size()) {
-            const ssize_t wrote = ::write(fd, chunk->data() + done, chunk->size() - done);
-            if (wrote < 0 && errno == EINTR) {
-                continue;
+        const std::uint64_t hole = std::max(source->holeFrom(offset), offset + 1);
+        while (offset < hole && status) {
+            auto chunk = source->read(offset, std::min(kCopyChunk, hole - offset));
+            if (!chunk) {
+                status = chunk.error();
+            } else if (chunk->empty()) {
+                offset = total; // the file shrank
+            } else {
+                status = writeAll(fd, *chunk, offset, to);
+                offset += chunk->size();
             }
-            if (wrote <= 0) {
-                status = makeError(Error::Code::WriteFailed,
-                                   to.string() + ": " +
-                                       std::error_code(errno, std::generic_category()).message());
-                break;
-            }
-            done += static_cast<std::size_t>(wrote);
         }
-        offset += chunk->size();
+        offset = offset < total ? source->dataFrom(offset) : total;
+    }
+    if (status && ::ftruncate(fd, static_cast<off_t>(total)) != 0) {
+        status = makeError(Error::Code::WriteFailed,
+                           to.string() + ": " +
+                               std::error_code(errno, std::generic_category()).message());
     }
     if (::close(fd) != 0 && status) {
         status = makeError(Error::Code::WriteFailed, to.string() + ": close failed");
@@ -109,17 +176,8 @@ Status copyFile(const fs::path& from, const fs::path& to) {
     return status;
 }
 
-std::string stateOf(const fs::path& db, const std::vector<std::string>& suffixes) {
-    std::string state = fileIdentity(db);
-    for (const auto& suffix : suffixes) {
-        state += "\n" + fileIdentity(sideFile(db, suffix));
-    }
-    return state;
-}
-
-} // namespace
-
-// A folder of ours under the system's temporary folder, removed with its contents.
+// A folder of ours under the system's temporary folder, removed with its contents: when the
+// last user lets it go, on SIGINT or SIGTERM, or by the next run after a kill.
 class PrivateCopy {
 public:
     static Result<std::shared_ptr<PrivateCopy>> create() {
@@ -128,7 +186,7 @@ public:
         if (ec) {
             return makeError(Error::Code::WriteFailed, "no temporary folder: " + ec.message());
         }
-        std::string pattern = (root / "sarnika-db-XXXXXX").string();
+        std::string pattern = (root / temporaryFolderPattern("db")).string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             return makeError(Error::Code::WriteFailed,
                              pattern + ": " +
@@ -148,9 +206,23 @@ public:
 
     const fs::path& folder() const { return m_folder; }
 
+    // The copy of a database: its file and those SQLite may put beside it, all registered for
+    // removal on a signal before any of them exists.
+    fs::path databaseFile(const fs::path& name) {
+        fs::path file = m_folder / name;
+        for (const char* suffix : {"", "-wal", "-journal", "-shm"}) {
+            m_guards.push_back(std::make_unique<TemporaryPathGuard>(sideFile(file, suffix)));
+        }
+        return file;
+    }
+
 private:
-    explicit PrivateCopy(fs::path folder) : m_folder(std::move(folder)) {}
+    explicit PrivateCopy(fs::path folder)
+        : m_folder(std::move(folder)),
+          m_folderGuard(std::make_unique<TemporaryPathGuard>(m_folder)) {}
     fs::path m_folder;
+    std::unique_ptr<TemporaryPathGuard> m_folderGuard;
+    std::vector<std::unique_ptr<TemporaryPathGuard>> m_guards;
 };
 
 std::string sqliteFileUri(const fs::path& path, std::string_view query) {
@@ -236,6 +308,7 @@ void SqliteDatabase::Close::operator()(sqlite3* db) const {
 
 Result<SqliteDatabase> SqliteDatabase::open(const fs::path& path, std::string_view query,
                                             int flags) {
+    keepAccessTimes();
     sqlite3* raw = nullptr;
     const int rc =
         sqlite3_open_v2(sqliteFileUri(path, query).c_str(), &raw, flags | SQLITE_OPEN_URI, nullptr);
@@ -262,7 +335,7 @@ Result<SqliteDatabase> SqliteDatabase::openImmutable(const fs::path& path) {
     if (!file) {
         return file.error();
     }
-    return open(path, "mode=ro&immutable=1", SQLITE_OPEN_READONLY);
+    return open(path, "mode=ro&immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW);
 }
 
 Result<SqliteDatabase> SqliteDatabase::openWritable(const fs::path& path) {
@@ -341,28 +414,33 @@ namespace {
 // Copies `db` and the side files into `copy`, again when the browser changed them meanwhile,
 // then lets SQLite apply them there and turn the copy into a plain database.
 Result<fs::path> makeSettledCopy(const fs::path& db, const std::vector<std::string>& suffixes,
-                                 const PrivateCopy& copy) {
+                                 PrivateCopy& copy) {
+    // What the copies take on disk: the stored bytes, not the holes of sparse files.
+    std::vector<std::string> files = suffixes;
+    files.emplace_back();
     std::uint64_t needed = 0;
-    std::error_code ec;
-    needed += fs::file_size(db, ec);
-    for (const auto& suffix : suffixes) {
-        needed += fs::file_size(sideFile(db, suffix), ec);
+    for (const std::string& suffix : files) {
+        if (auto file = ReadOnlyFile::open(sideFile(db, suffix))) {
+            needed += file->allocated();
+        }
     }
+    std::error_code ec;
     const fs::space_info room = fs::space(copy.folder(), ec);
     if (ec || room.available < needed) {
         return makeError(Error::Code::TooLarge, "no room for a " + std::to_string(needed) +
                                                     "-byte copy in " + copy.folder().string());
     }
-    const fs::path target = copy.folder() / db.filename();
+    const fs::path target = copy.databaseFile(db.filename());
     for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
         const std::string before = stateOf(db, suffixes);
         // Side files first: a checkpoint in between then leaves the copy newer, not torn.
         for (const auto& suffix : suffixes) {
-            if (auto copied = copyFile(sideFile(db, suffix), sideFile(target, suffix)); !copied) {
+            if (auto copied = copyStoredBytes(sideFile(db, suffix), sideFile(target, suffix));
+                !copied) {
                 return copied.error();
             }
         }
-        if (auto copied = copyFile(db, target); !copied) {
+        if (auto copied = copyStoredBytes(db, target); !copied) {
             return copied.error();
         }
         if (stateOf(db, suffixes) == before) {
@@ -397,7 +475,7 @@ Result<BrowserDatabase> BrowserDatabase::prepare(const fs::path& path, ReadRepor
     if (auto file = ReadOnlyFile::open(path); !file) {
         return file.error();
     }
-    const std::vector<std::string> suffixes = pendingSideFiles(path);
+    const std::vector<std::string> suffixes = pendingSideFiles(path, report);
     if (suffixes.empty()) {
         return BrowserDatabase(path, path, nullptr);
     }

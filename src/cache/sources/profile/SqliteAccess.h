@@ -65,13 +65,18 @@ private:
     std::unique_ptr<sqlite3, Close> m_db;
 };
 
+// Copies a browser's file as ReadOnlyFile opens it (a regular file, no link) into a new file of
+// ours, only the bytes it had when opened; the holes of a sparse file stay holes.
+Status copyStoredBytes(const std::filesystem::path& from, const std::filesystem::path& to);
+
 class PrivateCopy;
 
 // A browser's database made ready for reading without touching it. When the browser left
 // changes the immutable view would miss (a non-empty -wal, or a hot -journal after a crash or
 // in mid-write), the database and that file are copied into a fresh folder of ours, the changes
 // applied there, and the copy is read instead; the folder goes with the last BrowserDatabase
-// that shares it.
+// that shares it, or on SIGINT/SIGTERM (see TemporaryCleanup.h). Side files that are no regular
+// files, or larger than any a browser keeps (256 MiB), are left out with a note in the report.
 class BrowserDatabase {
 public:
     // Falls back to the database alone (noting why in `report`) when the copy cannot be made.

@@ -1,7 +1,19 @@
 #include "cache/sources/profile/SqliteAccess.h"
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include "cache/sources/TemporaryCleanup.h"
 #include "cache/sources/profile/ProfileTestSupport.h"
 
 namespace sarnika::sources {
@@ -118,6 +130,149 @@ TEST(SqliteAccess, FallsBackToTheDatabaseAloneWhenNoCopyCanBeMade) {
     EXPECT_EQ(countRows(*source, "t"), "1");
     EXPECT_EQ(report.skipped, 1U);
     EXPECT_NE(report.firstProblem.find("-wal left out"), std::string::npos) << report.firstProblem;
+}
+
+// --- crafted side files, access times and interrupted runs ---------------------------------
+
+// Prepares `path` in a thread of its own; should that block, the program fails at once.
+Result<BrowserDatabase> prepareWithWatchdog(const fs::path& path, ReadReport& report) {
+    auto prepared = std::async(std::launch::async,
+                               [&path, &report] { return BrowserDatabase::prepare(path, report); });
+    if (prepared.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        static_cast<void>(std::fputs("preparing the database blocked for 60 s\n", stderr));
+        std::_Exit(EXIT_FAILURE);
+    }
+    return prepared.get();
+}
+
+fs::path sideFile(const fs::path& db, const char* suffix) {
+    fs::path side = db;
+    side += suffix;
+    return side;
+}
+
+// A database in WAL mode with changes only its -wal holds, as a running browser leaves it.
+struct PendingLog {
+    explicit PendingLog(const fs::path& db) : path(db), writer(db) {
+        writer.exec("CREATE TABLE t(x); INSERT INTO t VALUES (1); PRAGMA journal_mode=WAL;"
+                    "PRAGMA wal_autocheckpoint=0; INSERT INTO t VALUES (2);");
+    }
+    fs::path path;
+    TestConnection writer;
+};
+
+TEST(SqliteHostileSideFiles, FifosAndLinksBesideADatabaseAreLeftOut) {
+    const TempDir dir;
+    const TemporaryFolderOverride useTmp(dir.path());
+    const fs::path path = dir.path() / "History";
+    {
+        const TestConnection writer(path);
+        writer.exec("CREATE TABLE t(x); INSERT INTO t VALUES (1);");
+    }
+    ASSERT_EQ(::mkfifo(sideFile(path, "-journal").c_str(), 0600), 0);
+    const fs::path secret = dir.write("private", std::string(4096, 's'));
+    fs::create_symlink(secret, sideFile(path, "-wal"));
+    ReadReport report;
+    auto source = prepareWithWatchdog(path, report);
+    ASSERT_TRUE(source) << source.error().message;
+    EXPECT_FALSE(source->readsCopy());
+    EXPECT_EQ(countRows(*source, "t"), "1");
+    EXPECT_EQ(report.skipped, 2U);
+    EXPECT_NE(report.firstProblem.find("refused"), std::string::npos) << report.firstProblem;
+}
+
+TEST(SqliteHostileSideFiles, HugeLogsAreLeftOutAndSparseFilesCopiedSparse) {
+    const TempDir dir;
+    const fs::path tmp = dir.path() / "tmp";
+    fs::create_directories(tmp);
+    const TemporaryFolderOverride useTmp(tmp);
+    const PendingLog log(dir.path() / "History");
+    const fs::path& path = log.path;
+    // 300 MiB of log, nearly all of it a hole: over the cap, and never copied.
+    ASSERT_EQ(::truncate(sideFile(path, "-wal").c_str(), 300LL << 20), 0);
+    ReadReport report;
+    auto source = prepareWithWatchdog(path, report);
+    ASSERT_TRUE(source);
+    EXPECT_FALSE(source->readsCopy());
+    EXPECT_EQ(countRows(*source, "t"), "1");
+    EXPECT_NE(report.firstProblem.find("-wal: 314572800 bytes"), std::string::npos)
+        << report.firstProblem;
+    EXPECT_EQ(privateCopies(tmp), 0U);
+
+    // Under the cap, a sparse file is copied with its holes.
+    const fs::path sparse = dir.path() / "sparse";
+    {
+        const int fd = ::open(sparse.c_str(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, "head", 4, 0), 4);
+        ASSERT_EQ(::pwrite(fd, "middle", 6, 16LL << 20), 6);
+        ASSERT_EQ(::ftruncate(fd, 32LL << 20), 0);
+        ::close(fd);
+    }
+    ASSERT_TRUE(copyStoredBytes(sparse, tmp / "copy"));
+    struct stat copied {};
+    ASSERT_EQ(::stat((tmp / "copy").c_str(), &copied), 0);
+    EXPECT_EQ(copied.st_size, 32LL << 20);
+    EXPECT_LT(copied.st_blocks * 512, 1LL << 20);
+    const std::string bytes = testing::readWholeFile(tmp / "copy");
+    EXPECT_EQ(bytes.substr(0, 4), "head");
+    EXPECT_EQ(bytes.substr(16U << 20U, 6), "middle");
+    EXPECT_EQ(bytes.find_first_not_of('\0', 4), 16U << 20U);
+}
+
+TEST(SqliteHostileSideFiles, ReadingKeepsTheAccessTimes) {
+    const TempDir dir;
+    const fs::path path = dir.path() / "places.sqlite";
+    {
+        const TestConnection writer(path);
+        writer.exec("CREATE TABLE t(x); INSERT INTO t VALUES (1);");
+    }
+    // An access time older than the modification time: relatime would update it.
+    const timespec times[2] = {{1'000'000'000, 0}, {0, UTIME_OMIT}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    ReadReport report;
+    auto source = prepareWithWatchdog(path, report);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(countRows(*source, "t"), "1");
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_atim.tv_sec, 1'000'000'000);
+}
+
+// A run stopped by a signal leaves no copy of a browser's database behind; one killed outright
+// leaves a folder that the next run removes.
+TEST(SqliteHostileSideFiles, InterruptedRunsLeaveNoCopies) {
+    const TempDir dir;
+    const fs::path tmp = dir.path() / "tmp";
+    fs::create_directories(tmp);
+    const TemporaryFolderOverride useTmp(tmp);
+    const PendingLog log(dir.path() / "History");
+    const fs::path& path = log.path;
+    const auto stopAfterCopying = [&path](int signal) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            installTemporaryCleanup();
+            ReadReport report;
+            auto source = BrowserDatabase::prepare(path, report);
+            static_cast<void>(::raise(source && source->readsCopy() ? signal : 0));
+            ::_exit(3);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+    };
+    EXPECT_EQ(stopAfterCopying(SIGINT), SIGINT);
+    EXPECT_EQ(stopAfterCopying(SIGTERM), SIGTERM);
+    EXPECT_EQ(privateCopies(tmp), 0U);
+
+    EXPECT_EQ(stopAfterCopying(SIGKILL), SIGKILL);
+    ASSERT_EQ(privateCopies(tmp), 1U);
+    // Folders of running processes stay, and so do names that are no folders of ours.
+    fs::create_directory(tmp / "sarnika-db-1-abcdef");
+    dir.write("tmp/sarnika-db-999999999-abcdef", "not a folder");
+    EXPECT_EQ(removeLeftTemporaryFolders(tmp), 1);
+    EXPECT_EQ(privateCopies(tmp), 2U);
+    EXPECT_TRUE(fs::is_directory(tmp / "sarnika-db-1-abcdef"));
 }
 
 } // namespace

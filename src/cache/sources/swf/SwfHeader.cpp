@@ -301,8 +301,8 @@ Result<SwfHeader> readSwfHeader(std::span<const std::uint8_t> bytes, std::uint64
     return header;
 }
 
-Result<SwfHeader> readSwfHeaderFile(const std::filesystem::path& path) {
-    auto file = ReadOnlyFile::open(path);
+Result<SwfHeader> readSwfHeaderFile(const std::filesystem::path& path, Links links) {
+    auto file = ReadOnlyFile::open(path, links);
     if (!file) {
         return file.error();
     }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cache/Result.h"
+#include "cache/sources/FileAccess.h"
 
 namespace sarnika::sources {
 
@@ -58,7 +59,7 @@ bool swfLzmaAvailable();
 // Flash movie or its header cannot be read.
 Result<SwfHeader> readSwfHeader(std::span<const std::uint8_t> bytes, std::uint64_t fileSize);
 
-// The same for a file, opened read-only.
-Result<SwfHeader> readSwfHeaderFile(const std::filesystem::path& path);
+// The same for a file, opened read-only: a cache's file (no link), or one the user named.
+Result<SwfHeader> readSwfHeaderFile(const std::filesystem::path& path, Links links = Links::Refuse);
 
 } // namespace sarnika::sources
