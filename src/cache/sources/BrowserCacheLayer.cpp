@@ -165,7 +165,14 @@ void BrowserCacheLayer::load(WalkGroup group) {
             continue;
         }
         ReadReport readReport;
-        std::vector<CacheRecord> records = m_options.reader(source, m_options.userName, readReport);
+        std::vector<CacheRecord> records;
+        try {
+            records = m_options.reader(source, m_options.userName, readReport);
+        } catch (const std::exception& failure) {
+            // One source that cannot be read never keeps the others from the list.
+            records.clear();
+            readReport.skip(std::string("cannot be read: ") + failure.what());
+        }
         ++m_report.sourcesRead;
         m_report.entriesSkipped += readReport.skipped;
         const bool failed = records.empty() && readReport.skipped > 0;
@@ -178,15 +185,32 @@ void BrowserCacheLayer::load(WalkGroup group) {
                                         readReport.firstProblem + ")");
         }
         std::vector<std::string> keptFolders;
+        std::size_t refused = 0;
         for (CacheRecord& record : records) {
             if (!belongsTo(record.kind, group)) {
                 continue;
             }
-            if (record.kind == RecordKind::Content) {
-                addContent(sourceIndex, record, entries, keptFolders);
-            } else {
+            if (record.kind != RecordKind::Content) {
                 entries.push_back(entryOf(record));
+                continue;
             }
+            // The movie query hands on URL and file name as lines of text.
+            if (breaksMovieQuery(record.url) || breaksMovieQuery(record.localFile)) {
+                ++refused;
+                continue;
+            }
+            try {
+                addContent(sourceIndex, record, entries, keptFolders);
+            } catch (const std::exception& failure) {
+                ++m_report.entriesSkipped;
+                m_report.problems.push_back(record.url + ": " + failure.what());
+            }
+        }
+        if (refused > 0) {
+            m_report.entriesSkipped += refused;
+            m_report.problems.push_back(source.path.string() + ": " + std::to_string(refused) +
+                                        " entries left out for a line break or NUL in their "
+                                        "URL or file name");
         }
         const bool extracts = source.kind == SourceLocation::Kind::ChromiumCache ||
                               source.kind == SourceLocation::Kind::FirefoxCache;

@@ -244,5 +244,64 @@ TEST_F(BrowserCacheLayerTest, PrunesFoldersOfSourcesThatAreGone) {
     EXPECT_FALSE(fs::exists(oldFolder));
 }
 
+// Attacks by crafted cache entries. Records stand for what each reader hands on: bodies kept in
+// the browser's files (Firefox, Chromium) or a real file beside an index.dat.
+TEST_F(BrowserCacheLayerTest, LineBreaksInUrlsOrFileNamesNeverNameAMovie) {
+    const fs::path secret = dir.path() / "private.txt";
+    std::ofstream(secret) << "secret";
+    const std::string smuggled = "http://evil.test/x.swf\n" + secret.string() + "\nhttp://e/s.swf";
+    auto& chromium = sources.records["/caches/chromium"];
+    chromium.push_back(content(smuggled, "application/x-shockwave-flash", kMovie));
+    chromium.push_back(content("http://e/a.swf\r" + secret.string() + "\rhttp://e/t.swf",
+                               "application/x-shockwave-flash", kMovie));
+    chromium.push_back(content(std::string("http://e/n.swf\0", 15) + secret.string(),
+                               "application/x-shockwave-flash", kMovie));
+    CacheRecord indexDat = content(smuggled, "application/x-shockwave-flash", "");
+    indexDat.localFile = (dir.path() / "movie[1].swf").string();
+    chromium.push_back(indexDat);
+    CacheRecord badName = content("http://e/b.swf", "application/x-shockwave-flash", "");
+    badName.localFile = (dir.path() / "b[1].swf\n").string() + secret.string();
+    chromium.push_back(badName);
+    chromium.push_back(content("http://h/good.swf", "application/x-shockwave-flash", kMovie));
+
+    BrowserCacheLayer layer(options());
+    const auto found = movies(layer);
+    ASSERT_EQ(found.size(), 1U);
+    EXPECT_EQ(found[0].first, "http://h/good.swf");
+    EXPECT_EQ(layer.report().entriesSkipped, 5U);
+    ASSERT_EQ(layer.report().problems.size(), 1U);
+    EXPECT_NE(layer.report().problems[0].find("5 entries left out for a line break"),
+              std::string::npos);
+    // Nothing of the refused entries was copied out.
+    int files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path() / "extracted")) {
+        files += entry.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(BrowserCacheLayerTest, ASourceThatThrowsIsAWarningAndTheOthersAreListed) {
+    auto withOther = options();
+    withOther.sources.push_back({SourceLocation::Kind::FirefoxCache, "/caches/firefox"});
+    sources.records["/caches/firefox"].push_back(
+        content("http://h/f.swf", "application/x-shockwave-flash", kMovie));
+    withOther.reader = [inner = sources.reader()](const SourceLocation& source,
+                                                  std::string_view user, ReadReport& report) {
+        if (source.path == "/caches/chromium") {
+            throw std::bad_alloc();
+        }
+        return inner(source, user, report);
+    };
+    BrowserCacheLayer layer(withOther);
+    const auto found = movies(layer);
+    ASSERT_EQ(found.size(), 1U);
+    EXPECT_EQ(found[0].first, "http://h/f.swf");
+    EXPECT_EQ(layer.report().sourcesFailed, 1U);
+    ASSERT_EQ(layer.report().problems.size(), 1U);
+    EXPECT_NE(layer.report().problems[0].find("/caches/chromium: 1 skipped (cannot be read"),
+              std::string::npos)
+        << layer.report().problems[0];
+}
+
 } // namespace
 } // namespace sarnika::sources
