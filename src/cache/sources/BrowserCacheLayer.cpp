@@ -17,6 +17,12 @@ namespace {
 // Bodies larger than this are not copied out: no Flash movie comes near it.
 constexpr std::uint64_t kMaxBodyBytes = 512ULL << 20U;
 constexpr std::uint64_t kSniffBytes = 64;
+// URLs and headers that one walk holds, over all sources (each source has its own budget too).
+constexpr std::uint64_t kWalkTextBudget = 64ULL << 20U;
+
+std::uint64_t textOf(const CacheRecord& record) {
+    return record.url.size() + record.headers.size() + record.localFile.size();
+}
 
 std::uint32_t typeBitsOf(RecordKind kind) {
     switch (kind) {
@@ -151,6 +157,7 @@ bool BrowserCacheLayer::findClose(CacheSearchHandle handle) {
 void BrowserCacheLayer::load(WalkGroup group) {
     const ExtractionStore store(m_options.extractionRoot);
     std::vector<CacheEntrySource> entries;
+    std::uint64_t textHeld = 0;
     std::set<std::string> sourceKeys;
     m_report = LayerReport{};
     if (takesContent(group)) {
@@ -186,10 +193,16 @@ void BrowserCacheLayer::load(WalkGroup group) {
         }
         std::vector<std::string> keptFolders;
         std::size_t refused = 0;
+        std::size_t overBudget = 0;
         for (CacheRecord& record : records) {
             if (!belongsTo(record.kind, group)) {
                 continue;
             }
+            if (textOf(record) > kWalkTextBudget - textHeld) {
+                ++overBudget;
+                continue;
+            }
+            textHeld += textOf(record);
             if (record.kind != RecordKind::Content) {
                 entries.push_back(entryOf(record));
                 continue;
@@ -205,6 +218,12 @@ void BrowserCacheLayer::load(WalkGroup group) {
                 ++m_report.entriesSkipped;
                 m_report.problems.push_back(record.url + ": " + failure.what());
             }
+        }
+        if (overBudget > 0) {
+            m_report.entriesSkipped += overBudget;
+            m_report.problems.push_back(source.path.string() + ": " + std::to_string(overBudget) +
+                                        " entries left out: the caches hold more than 64 MiB of "
+                                        "URLs and headers");
         }
         if (refused > 0) {
             m_report.entriesSkipped += refused;
