@@ -128,12 +128,11 @@ TEST_F(CacheAnalyzerTest, QueryTextForTwoMoviesAndForNone) {
 // A URL holding a line break would add a pair of its own to the query's text, naming any file
 // (the port here stands for WinINet, whose entries reach the analyzer directly).
 TEST_F(CacheAnalyzerTest, EntriesWithLineBreaksNeverReachTheMovieQuery) {
-    FakeUrlCache port({contentEntry("http://evil.test/x.swf\n/home/u/private.txt\nhttp://e/s.swf",
-                                    "/c/x[1].swf"),
-                       contentEntry("http://evil.test/y.swf\r/etc/passwd\rhttp://e/t.swf",
-                                    "/c/y[1].swf"),
-                       contentEntry("http://evil.test/z.swf", "/c/z[1].swf\r\n/etc/shadow"),
-                       contentEntry("http://x/a.swf", "/c/a[1].swf")});
+    FakeUrlCache port(
+        {contentEntry("http://evil.test/x.swf\n/home/u/private.txt\nhttp://e/s.swf", "/c/x[1].swf"),
+         contentEntry("http://evil.test/y.swf\r/etc/passwd\rhttp://e/t.swf", "/c/y[1].swf"),
+         contentEntry("http://evil.test/z.swf", "/c/z[1].swf\r\n/etc/shadow"),
+         contentEntry("http://x/a.swf", "/c/a[1].swf")});
     TCacheAnalyzer analyzer(port, utc);
     analyzer.Rescan();
     EXPECT_EQ(analyzer.GetFlashMovies(), "/c/a[1].swf\r\nhttp://x/a.swf\r\n");

@@ -105,9 +105,9 @@ bool hasSwfSignature(const std::string& file) {
 }
 
 std::string listLine(const MovieRow& row) {
-    return terminalText(row.displayName) + '\t' +
-           (row.size ? std::to_string(*row.size) : "-") + '\t' + terminalText(row.host) + '\t' +
-           terminalText(row.url) + '\t' + terminalText(row.localFile);
+    return terminalText(row.displayName) + '\t' + (row.size ? std::to_string(*row.size) : "-") +
+           '\t' + terminalText(row.host) + '\t' + terminalText(row.url) + '\t' +
+           terminalText(row.localFile);
 }
 
 std::string jsonOf(const std::optional<sources::SourceDescription>& source) {

@@ -20,8 +20,8 @@ std::uint32_t codePointOf(std::string_view sequence) {
     case 3:
         return ((byte(0) & 0x0FU) << 12U) | ((byte(1) & 0x3FU) << 6U) | (byte(2) & 0x3FU);
     case 4:
-        return ((byte(0) & 0x07U) << 18U) | ((byte(1) & 0x3FU) << 12U) |
-               ((byte(2) & 0x3FU) << 6U) | (byte(3) & 0x3FU);
+        return ((byte(0) & 0x07U) << 18U) | ((byte(1) & 0x3FU) << 12U) | ((byte(2) & 0x3FU) << 6U) |
+               (byte(3) & 0x3FU);
     default:
         break;
     }
@@ -30,9 +30,8 @@ std::uint32_t codePointOf(std::string_view sequence) {
 
 // C1 controls and the characters that change how the rest of a line is shown.
 bool hidesText(std::uint32_t codePoint) {
-    return (codePoint >= 0x80 && codePoint <= 0x9F) || codePoint == 0x061C ||
-           codePoint == 0x200E || codePoint == 0x200F ||
-           (codePoint >= 0x2028 && codePoint <= 0x202E) ||
+    return (codePoint >= 0x80 && codePoint <= 0x9F) || codePoint == 0x061C || codePoint == 0x200E ||
+           codePoint == 0x200F || (codePoint >= 0x2028 && codePoint <= 0x202E) ||
            (codePoint >= 0x2066 && codePoint <= 0x2069);
 }
 

@@ -12,12 +12,17 @@ TEST(TerminalText, NeutralisesEverySequenceThatDrivesATerminal) {
     // An OSC title change and a screen clear, both started by ESC (C0).
     EXPECT_EQ(terminalText("a\x1b]0;owned\x07z\x1b[2J"), "a\\x1B]0;owned\\x07z\\x1B[2J");
     // CSI as one C1 byte, raw and as its UTF-8 form U+009B.
-    EXPECT_EQ(terminalText("x\x9b" "2Jy"), "x\\x9B2Jy");
-    EXPECT_EQ(terminalText("x\xc2\x9b" "2Jy"), "x\\u{009B}2Jy");
+    EXPECT_EQ(terminalText("x\x9b"
+                           "2Jy"),
+              "x\\x9B2Jy");
+    EXPECT_EQ(terminalText("x\xc2\x9b"
+                           "2Jy"),
+              "x\\u{009B}2Jy");
     EXPECT_EQ(terminalText(std::string_view("\t\n\r\0\x7f", 5)), "\\t\\n\\r\\x00\\x7F");
     // Bidirectional overrides and isolates would show "fws.exe" as another name.
     EXPECT_EQ(terminalText("evil\xe2\x80\xaegpj.swf"), "evil\\u{202E}gpj.swf");
-    EXPECT_EQ(terminalText("\xe2\x81\xa6x\xe2\x81\xa9\xe2\x80\x8f"), "\\u{2066}x\\u{2069}\\u{200F}");
+    EXPECT_EQ(terminalText("\xe2\x81\xa6x\xe2\x81\xa9\xe2\x80\x8f"),
+              "\\u{2066}x\\u{2069}\\u{200F}");
     // Bytes that are not UTF-8, one escape each; the valid character after them stays.
     EXPECT_EQ(terminalText("caf\xe9 \xe2\xc3\xa9"), "caf\\xE9 \\xE2\xc3\xa9");
     // Ordinary text, accents, other scripts and Windows paths are left alone.

@@ -44,7 +44,8 @@ bool stderrIsTerminal() {
 }
 
 int usageFailure(const std::string& message) {
-    std::cerr << "sarnika-cli: " << terminalText(message) << "\nTry 'sarnika-cli --help' for more.\n";
+    std::cerr << "sarnika-cli: " << terminalText(message)
+              << "\nTry 'sarnika-cli --help' for more.\n";
     return kExitUsage;
 }
 

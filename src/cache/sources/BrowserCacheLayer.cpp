@@ -391,8 +391,8 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
             raw = std::move(stored.value());
         }
         DecodeLimit limit(raw->size(), kScanDecodeBudget - std::min(kScanDecodeBudget, m_decoded));
-        const Status written = store.write(
-            m_sourceKey, entryKey, fileName, [&](const extraction::ByteWriter& write) {
+        const Status written =
+            store.write(m_sourceKey, entryKey, fileName, [&](const extraction::ByteWriter& write) {
                 if (encoding.empty()) {
                     return write(*raw);
                 }

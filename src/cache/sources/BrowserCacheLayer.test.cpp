@@ -314,7 +314,8 @@ std::string gzipBomb(const std::string& prefix, std::size_t count) {
     std::size_t left = prefix.size() + count;
     bool first = true;
     while (left > 0) {
-        const std::size_t piece = std::min(left, first ? input.size() : input.size() - prefix.size());
+        const std::size_t piece =
+            std::min(left, first ? input.size() : input.size() - prefix.size());
         stream.next_in = reinterpret_cast<Bytef*>(input.data() + (first ? 0 : prefix.size()));
         stream.avail_in = static_cast<uInt>(piece);
         left -= piece;
@@ -354,10 +355,10 @@ TEST_F(BrowserCacheLayerTest, DecompressionBombsAreRefusedWithAWarning) {
     chromium.push_back(content("http://e/a.swf", "application/x-shockwave-flash", swfBomb, "gzip"));
     chromium.push_back(content("http://e/b.mp3", "audio/mpeg", bomb, "gzip"));
     chromium.push_back(content("http://e/c.swf", "application/octet-stream", bomb, "gzip"));
-    chromium.push_back(content("http://e/d.swf", "application/x-shockwave-flash",
-                               gzipOf(swfBomb), "gzip, gzip"));
-    chromium.push_back(content("http://h/good.swf", "application/x-shockwave-flash",
-                               gzipOf(kMovie), "gzip"));
+    chromium.push_back(
+        content("http://e/d.swf", "application/x-shockwave-flash", gzipOf(swfBomb), "gzip, gzip"));
+    chromium.push_back(
+        content("http://h/good.swf", "application/x-shockwave-flash", gzipOf(kMovie), "gzip"));
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const long before = usage.ru_maxrss;

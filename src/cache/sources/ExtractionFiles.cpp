@@ -4,10 +4,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <dirent.h>
 #include <random>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -167,8 +167,8 @@ std::optional<std::uint64_t> regularFileSize(const fs::path& root, std::string_v
     if (!folder) {
         return std::nullopt;
     }
-    const Fd file(::openat(folder.get(), fileName.c_str(),
-                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const Fd file(
+        ::openat(folder.get(), fileName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat status {};
     if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
         return std::nullopt;
@@ -184,7 +184,7 @@ Status createFile(const fs::path& root, std::string_view sourceKey, std::string_
     if (!folder) {
         return failure(target);
     }
-    if (struct stat status {};
+    if (struct stat status{};
         ::fstatat(folder.get(), fileName.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
         if (S_ISREG(status.st_mode)) {
             return {};
@@ -214,9 +214,8 @@ Status createFile(const fs::path& root, std::string_view sourceKey, std::string_
             ::unlinkat(folder.get(), partial.c_str(), 0);
         }
     };
-    if (Status written = produce([&file](std::string_view bytes) {
-            return writeAll(file.get(), bytes);
-        });
+    if (Status written =
+            produce([&file](std::string_view bytes) { return writeAll(file.get(), bytes); });
         !written) {
         discard();
         return written;
@@ -224,8 +223,8 @@ Status createFile(const fs::path& root, std::string_view sourceKey, std::string_
     int linked = 0;
     if (partial.empty()) {
         const std::string self = "/proc/self/fd/" + std::to_string(file.get());
-        linked = ::linkat(AT_FDCWD, self.c_str(), folder.get(), fileName.c_str(),
-                          AT_SYMLINK_FOLLOW);
+        linked =
+            ::linkat(AT_FDCWD, self.c_str(), folder.get(), fileName.c_str(), AT_SYMLINK_FOLLOW);
     } else {
         // A link, not a rename: a file that appeared meanwhile is never replaced.
         linked = ::linkat(folder.get(), partial.c_str(), folder.get(), fileName.c_str(), 0);

@@ -26,15 +26,13 @@ bool isPartialName(std::string_view name);
 // The size of root/sourceKey/entryKey/fileName when that is a regular file reached through
 // folders only; nothing otherwise.
 std::optional<std::uint64_t> regularFileSize(const std::filesystem::path& root,
-                                             std::string_view sourceKey,
-                                             std::string_view entryKey,
+                                             std::string_view sourceKey, std::string_view entryKey,
                                              const std::string& fileName);
 
 // Creates root/sourceKey/entryKey/fileName from what `produce` writes, whole or not at all. An
 // existing file is left as it is.
 Status createFile(const std::filesystem::path& root, std::string_view sourceKey,
-                  std::string_view entryKey, const std::string& fileName,
-                  const Producer& produce);
+                  std::string_view entryKey, const std::string& fileName, const Producer& produce);
 
 // In root (no sourceKey) or root/sourceKey: removes the folders named by a key that are not
 // kept, with what they hold; removes stray partial files from the kept ones.

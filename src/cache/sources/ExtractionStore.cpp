@@ -45,8 +45,7 @@ Status ExtractionStore::write(std::string_view sourceKey, std::string_view entry
                               const std::string& fileName,
                               const extraction::Producer& produce) const {
     if (!extraction::isKey(sourceKey) || !extraction::isKey(entryKey) || fileName.empty() ||
-        fileName.find_first_of("/\\") != std::string::npos || fileName == "." ||
-        fileName == "..") {
+        fileName.find_first_of("/\\") != std::string::npos || fileName == "." || fileName == "..") {
         return makeError(Error::Code::WriteFailed, fileName + ": not a name for our folder");
     }
     return extraction::createFile(m_root, sourceKey, entryKey, fileName, produce);
@@ -55,7 +54,8 @@ Status ExtractionStore::write(std::string_view sourceKey, std::string_view entry
 Status ExtractionStore::write(const fs::path& folder, const std::string& fileName,
                               std::string_view bytes) const {
     if (folder.parent_path().parent_path() != m_root) {
-        return makeError(Error::Code::WriteFailed, folder.string() + ": outside " + m_root.string());
+        return makeError(Error::Code::WriteFailed,
+                         folder.string() + ": outside " + m_root.string());
     }
     return write(folder.parent_path().filename().string(), folder.filename().string(), fileName,
                  [bytes](const extraction::ByteWriter& out) { return out(bytes); });

@@ -27,14 +27,13 @@ public:
     std::filesystem::path folderFor(std::string_view sourceKey, std::string_view entryKey) const;
 
     // The size of an extracted file; nothing when there is no regular file of that name.
-    std::optional<std::uint64_t> existingFile(std::string_view sourceKey,
-                                              std::string_view entryKey,
+    std::optional<std::uint64_t> existingFile(std::string_view sourceKey, std::string_view entryKey,
                                               const std::string& fileName) const;
 
     // Writes what `produce` gives as the file, whole or not at all: a partial file never takes
     // the final name, and an existing file is left as it is.
-    Status write(std::string_view sourceKey, std::string_view entryKey,
-                 const std::string& fileName, const extraction::Producer& produce) const;
+    Status write(std::string_view sourceKey, std::string_view entryKey, const std::string& fileName,
+                 const extraction::Producer& produce) const;
     // The same for bytes at hand, in a folder given by folderFor.
     Status write(const std::filesystem::path& folder, const std::string& fileName,
                  std::string_view bytes) const;

@@ -339,7 +339,9 @@ Status decodeContentTo(std::string_view body, std::string_view contentEncoding,
             return step.error();
         }
         steps[i] = std::move(step.value());
-        inputs[i] = [raw = steps[i].get()](std::string_view piece) { return raw->push(piece); };
+        inputs[i] = [raw = steps[i].get()](std::string_view piece) {
+            return raw->push(piece);
+        };
     }
     if (Status pushed = steps.front()->push(body); !pushed) {
         return pushed;

@@ -1,9 +1,8 @@
 #include "cache/sources/decode/ContentDecoding.h"
 
 #include <brotli/encode.h>
-#include <zlib.h>
-
 #include <sys/resource.h>
+#include <zlib.h>
 
 #include <gtest/gtest.h>
 
