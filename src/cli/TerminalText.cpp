@@ -74,24 +74,25 @@ std::string terminalText(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F) {
-            appendByte(out, c);
-            ++i;
-        } else if (c < 0x80) {
+        if (c >= 0x20 && c < 0x7F) {
             out += static_cast<char>(c);
             ++i;
-        } else if (const std::size_t length = utf8SequenceLength(text.substr(i)); length > 0) {
-            const std::string_view sequence = text.substr(i, length);
-            if (const std::uint32_t codePoint = codePointOf(sequence); hidesText(codePoint)) {
-                appendCodePoint(out, codePoint);
-            } else {
-                out.append(sequence);
-            }
-            i += length;
-        } else {
+            continue;
+        }
+        // Controls and bytes that are not UTF-8 have a length of 0 here.
+        const std::size_t length = c < 0x80 ? 0 : utf8SequenceLength(text.substr(i));
+        if (length == 0) {
             appendByte(out, c);
             ++i;
+            continue;
         }
+        const std::string_view sequence = text.substr(i, length);
+        if (const std::uint32_t codePoint = codePointOf(sequence); hidesText(codePoint)) {
+            appendCodePoint(out, codePoint);
+        } else {
+            out.append(sequence);
+        }
+        i += length;
     }
     return out;
 }

@@ -3,9 +3,9 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <dirent.h>
 #include <random>
+#include <system_error>
 #include <vector>
 
 #include <fcntl.h>
@@ -42,7 +42,8 @@ private:
 };
 
 Error failure(const std::string& what) {
-    return makeError(Error::Code::WriteFailed, what + ": " + std::strerror(errno));
+    return makeError(Error::Code::WriteFailed,
+                     what + ": " + std::error_code(errno, std::generic_category()).message());
 }
 
 Fd openRoot(const fs::path& root, bool create) {
