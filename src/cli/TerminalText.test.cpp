@@ -20,7 +20,8 @@ TEST(TerminalText, NeutralisesEverySequenceThatDrivesATerminal) {
               "x\\u{009B}2Jy");
     EXPECT_EQ(terminalText(std::string_view("\t\n\r\0\x7f", 5)), "\\t\\n\\r\\x00\\x7F");
     // Bidirectional overrides and isolates would show "fws.exe" as another name.
-    EXPECT_EQ(terminalText("evil\xe2\x80\xaegpj.swf"), "evil\\u{202E}gpj.swf");
+    const std::string override = std::string("\xe2\x80") + '\xae'; // U+202E
+    EXPECT_EQ(terminalText("evil" + override + "gpj.swf"), "evil\\u{202E}gpj.swf");
     EXPECT_EQ(terminalText("\xe2\x81\xa6x\xe2\x81\xa9\xe2\x80\x8f"),
               "\\u{2066}x\\u{2069}\\u{200F}");
     // Bytes that are not UTF-8, one escape each; the valid character after them stays.
