@@ -54,9 +54,12 @@ public:
 
 protected:
     Status emit(std::string_view piece) const { return piece.empty() ? Status() : m_next(piece); }
+    // Where the step decodes to, before handing the bytes on.
+    std::string& output() { return m_output; }
 
 private:
     const DecodeSink& m_next;
+    std::string m_output = std::string(kOutputChunk, '\0');
 };
 
 enum class ZlibForm { Gzip, Zlib, Raw, Deflate };
@@ -151,7 +154,7 @@ private:
 
     Status inflateSome(std::string_view input) {
         std::size_t consumed = 0;
-        std::array<char, kOutputChunk> out{};
+        std::string& out = output();
         while (true) {
             if (m_ended) {
                 // What follows a finished stream: another gzip member, or nothing we read.
@@ -236,7 +239,7 @@ public:
             return {};
         }
         m_sawInput = true;
-        std::array<char, kOutputChunk> out{};
+        std::string& out = output();
         std::size_t availableIn = input.size();
         const auto* nextIn = reinterpret_cast<const std::uint8_t*>(input.data());
         while (true) {
@@ -316,11 +319,17 @@ std::vector<std::string> codingsOf(std::string_view contentEncoding) {
     return codings;
 }
 
+// Servers apply one coding, rarely two; a longer chain is not a real body.
+constexpr std::size_t kMaxCodings = 4;
+
 } // namespace
 
 Status decodeContentTo(std::string_view body, std::string_view contentEncoding,
                        const DecodeSink& sink) {
     const std::vector<std::string> codings = codingsOf(contentEncoding);
+    if (codings.size() > kMaxCodings) {
+        return makeError(Error::Code::Unsupported, "more than 4 content codings");
+    }
     if (codings.empty()) {
         for (std::size_t at = 0; at < body.size(); at += kOutputChunk) {
             if (Status sent = sink(body.substr(at, kOutputChunk)); !sent) {

@@ -176,6 +176,15 @@ TEST(ContentDecoding, StreamsBombsWithoutHoldingTheirOutput) {
     ASSERT_FALSE(stopped);
     EXPECT_EQ(stopped.error().message, "enough");
     EXPECT_LE(seen, 100000U + (64U << 10U));
+    // A chain of many codings, each step with its own buffers, is no real body.
+    std::string chain = "gzip";
+    for (int i = 0; i < 1000; ++i) {
+        chain += ", gzip";
+    }
+    const Status tooMany =
+        decodeContentTo(nested, chain, [](std::string_view) { return Status(); });
+    ASSERT_FALSE(tooMany);
+    EXPECT_EQ(tooMany.error().code, Error::Code::Unsupported);
 }
 
 TEST(ContentDecoding, HeaderValues) {
