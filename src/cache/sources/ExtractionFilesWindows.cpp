@@ -1,3 +1,4 @@
+#include <chrono>
 #include <fstream>
 #include <random>
 #include <system_error>
@@ -9,6 +10,9 @@
 namespace sarnika::sources::extraction {
 namespace fs = std::filesystem;
 namespace {
+
+// A partial file this old belongs to no running scan: one that was killed left it.
+constexpr auto kStrayPartialAge = std::chrono::minutes(10);
 
 bool isPlainFolder(const fs::path& path) {
     std::error_code error;
@@ -123,8 +127,11 @@ void removeUnkept(const fs::path& root, std::optional<std::string_view> sourceKe
             for (fs::directory_iterator file(it->path(), ignored);
                  !ignored && file != fs::directory_iterator(); file.increment(ignored)) {
                 std::error_code statusError;
+                const auto modified = file->last_write_time(statusError);
                 if (isPartialName(file->path().filename().string()) &&
-                    file->symlink_status(statusError).type() == fs::file_type::regular) {
+                    file->symlink_status(statusError).type() == fs::file_type::regular &&
+                    !statusError &&
+                    fs::file_time_type::clock::now() - modified > kStrayPartialAge) {
                     std::error_code removeError;
                     fs::remove(file->path(), removeError);
                 }
