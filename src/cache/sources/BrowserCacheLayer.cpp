@@ -278,6 +278,8 @@ void BrowserCacheLayer::load(WalkGroup group) {
         std::vector<std::string> keptFolders;
         std::size_t refused = 0;
         std::size_t overBudget = 0;
+        // Extractions of entries that were not looked at must stay.
+        bool partlyRead = readReport.budgetSpent;
         for (CacheRecord& record : records) {
             if (!belongsTo(record.kind, group)) {
                 continue;
@@ -299,11 +301,13 @@ void BrowserCacheLayer::load(WalkGroup group) {
             try {
                 addContent(sourceIndex, record, entries, keptFolders);
             } catch (const std::exception& failure) {
+                partlyRead = true;
                 ++m_report.entriesSkipped;
                 m_report.problems.push_back(record.url + ": " + failure.what());
             }
         }
         if (overBudget > 0) {
+            partlyRead = true;
             m_report.entriesSkipped += overBudget;
             m_report.problems.push_back(source.path.string() + ": " + std::to_string(overBudget) +
                                         " entries left out: the caches hold more than 64 MiB of "
@@ -317,7 +321,7 @@ void BrowserCacheLayer::load(WalkGroup group) {
         }
         const bool extracts = source.kind == SourceLocation::Kind::ChromiumCache ||
                               source.kind == SourceLocation::Kind::FirefoxCache;
-        if (extracts && !failed && takesContent(group)) {
+        if (extracts && !failed && !partlyRead && takesContent(group)) {
             store.prune(sourceKey, std::set<std::string>(keptFolders.begin(), keptFolders.end()));
         }
     }

@@ -60,6 +60,7 @@ struct ReadReport {
     std::string firstProblem;
 
     std::uint64_t textHeld = 0; // bytes of URLs, keys and headers taken so far
+    bool budgetSpent = false;   // entries were left out for kSourceTextBudget
 
     void skip(std::string why) {
         if (skipped++ == 0) {
@@ -72,6 +73,7 @@ struct ReadReport {
     bool admit(std::uint64_t textBytes) {
         if (textBytes > kSourceTextBudget - std::min(textHeld, kSourceTextBudget)) {
             skip("more than 64 MiB of URLs and headers: the rest is left out");
+            budgetSpent = true;
             return false;
         }
         textHeld += textBytes;
