@@ -125,6 +125,25 @@ TEST_F(CacheAnalyzerTest, QueryTextForTwoMoviesAndForNone) {
     EXPECT_EQ(analyzer.GetFlashMovies(), "");
 }
 
+// A URL holding a line break would add a pair of its own to the query's text, naming any file
+// (the port here stands for WinINet, whose entries reach the analyzer directly).
+TEST_F(CacheAnalyzerTest, EntriesWithLineBreaksNeverReachTheMovieQuery) {
+    FakeUrlCache port(
+        {contentEntry("http://evil.test/x.swf\n/home/u/private.txt\nhttp://e/s.swf", "/c/x[1].swf"),
+         contentEntry("http://evil.test/y.swf\r/etc/passwd\rhttp://e/t.swf", "/c/y[1].swf"),
+         contentEntry("http://evil.test/z.swf", "/c/z[1].swf\r\n/etc/shadow"),
+         contentEntry("http://x/a.swf", "/c/a[1].swf")});
+    TCacheAnalyzer analyzer(port, utc);
+    analyzer.Rescan();
+    EXPECT_EQ(analyzer.GetFlashMovies(), "/c/a[1].swf\r\nhttp://x/a.swf\r\n");
+    EXPECT_EQ(urlsOf(analyzer.MultimediaEntries()), std::vector<std::string>{"http://x/a.swf"});
+    EXPECT_EQ(analyzer.RefusedEntries(), 3U);
+    EXPECT_TRUE(breaksMovieQuery(std::string_view("a\0b", 3)));
+    port.setEntries({contentEntry("http://x/a.swf", "/c/a[1].swf")});
+    analyzer.Rescan();
+    EXPECT_EQ(analyzer.RefusedEntries(), 0U);
+}
+
 TEST_F(CacheAnalyzerTest, SortPutsLargestFirstAndMissingFilesLast) {
     const auto small = dir.write("small[1].swf", std::string(10, 'a'));
     const auto large = dir.write("large[1].swf", std::string(20, 'b'));

@@ -69,7 +69,15 @@ void quickSort(TCacheAnalyzer::EntryList& list, std::ptrdiff_t l, std::ptrdiff_t
     }
 }
 
+bool listable(const TEntryInfo& entry) {
+    return !breaksMovieQuery(entry.SourceUrlName) && !breaksMovieQuery(entry.LocalFileName);
+}
+
 } // namespace
+
+bool breaksMovieQuery(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
 
 TCacheAnalyzer::TCacheAnalyzer(UrlCachePort& cache, const LocalTimePort& localTime)
     : m_cache(cache, localTime) {
@@ -94,6 +102,7 @@ void TCacheAnalyzer::clearLists() {
 
 void TCacheAnalyzer::Rescan() {
     clearLists();
+    m_refusedEntries = 0;
     for (TSearchPattern pattern :
          {TSearchPattern::spCookies, TSearchPattern::spHistory, TSearchPattern::spUrl}) {
         m_cache.SetSearchPattern(pattern);
@@ -112,6 +121,12 @@ void TCacheAnalyzer::EntryFound(TIECache& Sender, bool& /*Cancel*/) {
         m_historyEntries.push_back(std::move(entry));
         break;
     case TSearchPattern::spUrl:
+        // The movie query is text split at line breaks: a URL holding one could smuggle in a
+        // pair of its own choosing, naming any local file.
+        if (!listable(*entry)) {
+            ++m_refusedEntries;
+            break;
+        }
         switch (ClassifyFile(entry->LocalFileName)) {
         case TEntryCategory::ecImage:
             m_imageEntries.push_back(std::move(entry));
@@ -184,7 +199,8 @@ void TCacheAnalyzer::SortMultimediaBySize() {
 std::string TCacheAnalyzer::GetFlashMovies() const {
     std::string text;
     for (const auto& entry : m_multimediaEntries) {
-        if (lowerCaseAscii(entry->SourceUrlName).find(".swf") == std::string::npos) {
+        if (lowerCaseAscii(entry->SourceUrlName).find(".swf") == std::string::npos ||
+            !listable(*entry)) {
             continue;
         }
         text += entry->LocalFileName;

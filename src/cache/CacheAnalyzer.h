@@ -23,6 +23,10 @@ inline constexpr std::array<std::string_view, 17> PageExtensions = {
     "htm", "html", "phtml", "asp", "stm", "stml", "ids", "shtml", "htx",
     "txt", "text", "xml",   "cfm", "php", "php3", "pl",  "cgi"};
 
+// Whether a text would break the movie query's lines: it holds CR, LF or NUL. Entries with such
+// a URL or local file name are never listed.
+bool breaksMovieQuery(std::string_view text);
+
 // Scans the whole cache into six lists and answers the Flash movie query.
 class TCacheAnalyzer {
 public:
@@ -38,6 +42,9 @@ public:
     void SortMultimediaBySize();
     // Local file and source URL of each Flash movie, each line ended by CR LF.
     std::string GetFlashMovies() const;
+    // Content entries of the last scan left out because their URL or local file name holds a
+    // line break or NUL (see breaksMovieQuery).
+    std::size_t RefusedEntries() const { return m_refusedEntries; }
 
     void EntryFound(TIECache& Sender, bool& Cancel);
 
@@ -64,6 +71,7 @@ private:
     EntryList m_multimediaEntries;
     EntryList m_pageEntries;
     EntryList m_otherEntries;
+    std::size_t m_refusedEntries = 0;
 };
 
 } // namespace sarnika

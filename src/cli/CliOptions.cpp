@@ -120,7 +120,8 @@ Lists the Flash movies that browsers have cached, largest first, or copies them 
 Commands:
   list            one line per movie, fields separated by tabs: name, size in bytes
                   ("-" when the local file is gone), host, URL, local file; control
-                  characters in a field are shown as "?" (--json gives them exactly)
+                  and bidi characters and bad UTF-8 are shown escaped ("\x1B",
+                  "\u{202E}"; --json gives them exactly)
   save-all DIR    copies every listed movie into DIR (made if missing) under its
                   suggested name plus ".swf", then -1, -2 ... when the name is taken;
                   an existing file is never replaced
@@ -132,7 +133,8 @@ Options:
   --sniff         also list cached files that start like a Flash movie (FWS, CWS,
                   ZWS) although their URL does not contain ".swf"
   --json          list: a JSON array with name, size, host, url, localFile,
-                  suggestedName, sniffed and source of each movie
+                  localFileBytes (its exact bytes, %XX escaped), suggestedName,
+                  sniffed and source of each movie
   --keep-paths    save-all: save as DIR/<host>/<URL path>/<file name>; the query
                   goes to the manifest, not into the path
   --manifest FILE save-all: append one JSON line per saved movie (url, saved path,

@@ -204,6 +204,32 @@ TEST_F(CliProgram, ReadsCachesOfOtherFolders) {
         << missing.err;
 }
 
+// Escape sequences from cache file names and the paths given: an OSC title change, a screen
+// clear, a C1 CSI and a bidirectional override must reach the terminal as visible text.
+TEST_F(CliProgram, WarningsShowControlSequencesEscaped) {
+    // U+202E, put together so that the source itself holds no override.
+    const std::string override = std::string("\xe2\x80") + '\xae';
+    const std::string evil = "e\x1b]0;owned\x07\x1b[2J\xc2\x9b"
+                             "2J" +
+                             override;
+    const std::string shown = R"(e\x1B]0;owned\x07\x1B[2J\u{009B}2J\u{202E})";
+    const fs::path cache = root() / "evil" / "cache2";
+    fs::create_directories(cache / "entries");
+    std::ofstream(cache / "entries" / evil) << "not an entry";
+    const CliRun run = cli("list --cache " + quoted(root() / "evil"));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("warning: "), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(shown + ": "), std::string::npos) << run.err;
+    const CliRun missing = cli("list --cache " + quoted(root() / evil));
+    EXPECT_NE(missing.err.find(shown + ": no such file or folder"), std::string::npos)
+        << missing.err;
+    for (const std::string& err : {run.err, missing.err}) {
+        EXPECT_EQ(err.find('\x1b'), std::string::npos);
+        EXPECT_EQ(err.find("\xc2\x9b"), std::string::npos);
+        EXPECT_EQ(err.find(override), std::string::npos);
+    }
+}
+
 TEST_F(CliProgram, SniffAddsMoviesFoundByTheirFirstBytes) {
     const CliRun plain = cli("list");
     const CliRun sniff = cli("--sniff list");

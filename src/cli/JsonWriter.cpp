@@ -5,9 +5,14 @@
 namespace sarnika::cli {
 namespace {
 
-// Length of the well-formed UTF-8 sequence at the start of `text`, 0 when it is not one
-// (overlong forms, surrogates and code points above U+10FFFF included).
+void appendEscaped(std::string& out, unsigned char c);
+
+} // namespace
+
 std::size_t utf8SequenceLength(std::string_view text) {
+    if (text.empty()) {
+        return 0;
+    }
     const auto byte = [&text](std::size_t i) {
         return static_cast<unsigned char>(text[i]);
     };
@@ -38,6 +43,33 @@ std::size_t utf8SequenceLength(std::string_view text) {
     }
     return length;
 }
+
+std::string exactBytesText(std::string_view bytes) {
+    static constexpr std::string_view kHex = "0123456789ABCDEF";
+    std::string out;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        std::size_t length = 0;
+        if (c >= 0x80) {
+            length = utf8SequenceLength(bytes.substr(i));
+        } else if (c >= 0x20 && c != 0x7F && c != '%') {
+            length = 1;
+        }
+        if (length > 0) {
+            out.append(bytes.substr(i, length));
+            i += length;
+            continue;
+        }
+        out += '%';
+        out += kHex[c >> 4U];
+        out += kHex[c & 0x0FU];
+        ++i;
+    }
+    return out;
+}
+
+namespace {
 
 void appendEscaped(std::string& out, unsigned char c) {
     static constexpr std::array<char, 16> kHex = {'0', '1', '2', '3', '4', '5', '6', '7',

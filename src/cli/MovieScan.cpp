@@ -9,20 +9,11 @@
 #include "cache/sources/FileAccess.h"
 #include "cache/sources/LocalNames.h"
 #include "cli/JsonWriter.h"
+#include "cli/TerminalText.h"
 #include "movies/MovieList.h"
 
 namespace sarnika::cli {
 namespace {
-
-std::string printable(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            c = '?';
-        }
-    }
-    return out;
-}
 
 std::string entryKey(const std::string& localFile, const std::string& url) {
     return localFile + '\n' + url;
@@ -77,7 +68,10 @@ std::vector<MovieRow> MovieScan::run(bool sniff, const std::function<void(std::s
     }
     std::vector<MovieRow> rows;
     for (std::size_t i = 0; i < movies.MovieCount(); ++i) {
-        rows.push_back(rowOf(movies.CacheFile(i), movies.Url(i), false));
+        // Only pairs that are entries of the scan are movies, whatever the query's text holds.
+        if (entries.contains(entryKey(movies.CacheFile(i), movies.Url(i)))) {
+            rows.push_back(rowOf(movies.CacheFile(i), movies.Url(i), false));
+        }
     }
     if (sniff) {
         std::vector<std::string> sniffed;
@@ -115,8 +109,9 @@ bool hasSwfSignature(const std::string& file) {
 }
 
 std::string listLine(const MovieRow& row) {
-    return printable(row.displayName) + '\t' + (row.size ? std::to_string(*row.size) : "-") + '\t' +
-           printable(row.host) + '\t' + printable(row.url) + '\t' + printable(row.localFile);
+    return terminalText(row.displayName) + '\t' + (row.size ? std::to_string(*row.size) : "-") +
+           '\t' + terminalText(row.host) + '\t' + terminalText(row.url) + '\t' +
+           terminalText(row.localFile);
 }
 
 std::string jsonOf(const std::optional<sources::SourceDescription>& source) {
@@ -168,6 +163,7 @@ std::string jsonOf(const MovieRow& row) {
         .add("host", row.host)
         .add("url", row.url)
         .add("localFile", row.localFile)
+        .add("localFileBytes", exactBytesText(row.localFile))
         .add("suggestedName", row.suggestedName)
         .add("sniffed", row.sniffed)
         .addRaw("source", jsonOf(row.source))

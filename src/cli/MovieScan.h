@@ -39,6 +39,8 @@ public:
 
     // Calls `tick` with the number of entries seen so far, during the scan.
     std::vector<MovieRow> run(bool sniff, const std::function<void(std::size_t)>& tick);
+    // Content entries the last run left out for a line break or NUL in their URL or file name.
+    std::size_t refusedEntries() const { return m_analyzer.RefusedEntries(); }
 
 private:
     UtcLocalTime m_utc;
@@ -49,12 +51,13 @@ private:
 // Whether a file starts with a Flash movie's signature.
 bool hasSwfSignature(const std::string& file);
 
-// The text line of a row: fields separated by tabs, control characters shown as "?".
+// The text line of a row: fields separated by tabs, each made safe by terminalText.
 std::string listLine(const MovieRow& row);
 // Reads the Flash header of every row whose local file is there.
 void readSwfHeaders(std::vector<MovieRow>& rows);
 
-// The JSON object of a row.
+// The JSON object of a row. "localFile" is the name as valid UTF-8 (bad bytes become U+FFFD);
+// "localFileBytes" gives its exact bytes (see exactBytesText).
 std::string jsonOf(const MovieRow& row);
 std::string jsonOf(const std::optional<sources::SourceDescription>& source);
 // The stage fields are null when the build cannot read them; a header that cannot be read at

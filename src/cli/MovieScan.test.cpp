@@ -65,10 +65,11 @@ TEST(MovieScan, ListLinesAndJson) {
     row.url = "http://h/a\tb.swf";
     row.localFile = "/c/a[1].swf";
     row.suggestedName = "a\tb.swf";
-    EXPECT_EQ(listLine(row), "a?b.swf\t-\th\thttp://h/a?b.swf\t/c/a[1].swf");
+    EXPECT_EQ(listLine(row), "a\\tb.swf\t-\th\thttp://h/a\\tb.swf\t/c/a[1].swf");
     row.size = 12;
     EXPECT_EQ(jsonOf(row), R"({"name":"a\tb.swf","size":12,"host":"h","url":"http://h/a\tb.swf",)"
-                           R"("localFile":"/c/a[1].swf","suggestedName":"a\tb.swf",)"
+                           R"("localFile":"/c/a[1].swf","localFileBytes":"/c/a[1].swf",)"
+                           R"("suggestedName":"a\tb.swf",)"
                            R"("sniffed":false,"source":null,"swf":null})");
 
     // The movie's header, with and without the stage fields, and one that cannot be read.

@@ -18,6 +18,7 @@
 #include "cli/MovieSaver.h"
 #include "cli/MovieScan.h"
 #include "cli/Progress.h"
+#include "cli/TerminalText.h"
 #ifdef _WIN32
 #include "cache/wininet/UrlCacheChain.h"
 #include "cache/wininet/WinInetCache.h"
@@ -33,7 +34,8 @@ using sarnika::sources::SourceLocation;
 using namespace sarnika::cli;
 
 int usageFailure(const std::string& message) {
-    std::cerr << "sarnika-cli: " << message << "\nTry 'sarnika-cli --help' for more.\n";
+    std::cerr << "sarnika-cli: " << terminalText(message)
+              << "\nTry 'sarnika-cli --help' for more.\n";
     return kExitUsage;
 }
 
@@ -80,11 +82,12 @@ Result<BrowserCacheLayer::Options> layerOptionsFor(const CliOptions& options) {
             return readable.error();
         }
         Progress progress;
-        progress.show("Looking for caches under " + cache + "...");
+        progress.show("Looking for caches under " + terminalText(cache) + "...");
         const std::vector<SourceLocation> found = sarnika::sources::sourcesUnder(cache);
         progress.clear();
         if (found.empty()) {
-            std::cerr << "sarnika-cli: warning: no browser cache found under " << cache << "\n";
+            std::cerr << "sarnika-cli: warning: no browser cache found under "
+                      << terminalText(cache) << "\n";
         }
         for (const SourceLocation& source : found) {
             if (std::find(layer.sources.begin(), layer.sources.end(), source) ==
@@ -104,7 +107,11 @@ std::vector<MovieRow> scanMovies(BrowserCacheLayer& layer, MovieScan& scan, bool
     });
     progress.clear();
     for (const std::string& problem : layer.report().problems) {
-        std::cerr << "sarnika-cli: warning: " << problem << "\n";
+        std::cerr << "sarnika-cli: warning: " << terminalText(problem) << "\n";
+    }
+    if (scan.refusedEntries() > 0) {
+        std::cerr << "sarnika-cli: warning: " << scan.refusedEntries()
+                  << " entries left out for a line break or NUL in their URL or file name\n";
     }
     return rows;
 }
@@ -275,7 +282,7 @@ int main(int argc, char** argv) {
     try {
         return runArguments(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& failure) {
-        std::cerr << "sarnika-cli: " << failure.what() << "\n";
+        std::cerr << "sarnika-cli: " << terminalText(failure.what()) << "\n";
     } catch (...) {
         std::cerr << "sarnika-cli: unexpected failure\n";
     }

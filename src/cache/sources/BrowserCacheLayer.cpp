@@ -11,12 +11,24 @@
 #include "cache/sources/decode/ContentDecoding.h"
 
 namespace sarnika::sources {
-namespace fs = std::filesystem;
 namespace {
 
-// Bodies larger than this are not copied out: no Flash movie comes near it.
-constexpr std::uint64_t kMaxBodyBytes = 512ULL << 20U;
+// Stored bodies are read whole, so larger ones are not copied out: no Flash movie comes near.
+constexpr std::uint64_t kMaxBodyBytes = 128ULL << 20U;
+// Limits of decoding, which can turn a few KiB into GiBs. A Flash movie stops at the length its
+// header declares (plus room for its own compression); other bodies at 32 times what is stored
+// plus 1 MiB; none beyond 512 MiB; and one scan writes at most 1 GiB of decoded bodies.
+constexpr std::uint64_t kMaxDecodedBytes = 512ULL << 20U;
+constexpr std::uint64_t kMaxDecodeRatio = 32;
+constexpr std::uint64_t kDecodeAllowance = 1ULL << 20U;
+constexpr std::uint64_t kScanDecodeBudget = 1ULL << 30U;
 constexpr std::uint64_t kSniffBytes = 64;
+// URLs and headers that one walk holds, over all sources (each source has its own budget too).
+constexpr std::uint64_t kWalkTextBudget = 64ULL << 20U;
+
+std::uint64_t textOf(const CacheRecord& record) {
+    return record.url.size() + record.headers.size() + record.localFile.size();
+}
 
 // A WinINet cache's own file: absent (as stale entries are), or a regular file that is no link
 // in a folder that is no link either. Anything else could stand in for a private file or a
@@ -109,18 +121,94 @@ bool sourceServes(SourceLocation::Kind kind, WalkGroup group) {
     return true;
 }
 
-Result<std::string> decodedBody(const CacheRecord& record, const std::string& encoding) {
+Result<std::string> storedBody(const CacheRecord& record) {
     if (!record.body) {
         return makeError(Error::Code::NotFound, record.url + ": no body");
     }
-    auto raw = record.body(kMaxBodyBytes);
-    if (!raw) {
-        return raw.error();
+    if (record.size > kMaxBodyBytes) {
+        return makeError(Error::Code::TooLarge, record.url + ": body larger than 128 MiB");
     }
-    if (encoding.empty()) {
-        return raw;
+    return record.body(kMaxBodyBytes);
+}
+
+// The length a Flash movie's header declares, from its first 8 bytes.
+std::optional<std::uint64_t> declaredSwfLength(std::string_view head) {
+    if (head.size() < 8 || head.substr(1, 2) != "WS" ||
+        (head[0] != 'F' && head[0] != 'C' && head[0] != 'Z')) {
+        return std::nullopt;
     }
-    return decodeContent(raw.value(), encoding, kMaxBodyBytes);
+    std::uint64_t length = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        length |= std::uint64_t{static_cast<unsigned char>(head[4 + i])} << (8U * i);
+    }
+    return length;
+}
+
+// Hands decoded bytes on while they stay within the limits of one body and of the scan.
+class DecodeLimit {
+public:
+    DecodeLimit(std::uint64_t stored, std::uint64_t scanRoom)
+        : m_stored(stored), m_scanRoom(scanRoom) {}
+
+    Status pass(std::string_view piece, const extraction::ByteWriter& next) {
+        if (m_head.size() < 8) {
+            m_head.append(piece.substr(0, 8 - m_head.size()));
+            if (m_head.size() == 8) {
+                setLimit();
+            }
+        }
+        m_written += piece.size();
+        if (m_written > std::min(m_limit, m_scanRoom)) {
+            return refusal();
+        }
+        return next(piece);
+    }
+    std::uint64_t written() const { return m_written; }
+
+private:
+    void setLimit() {
+        if (const auto declared = declaredSwfLength(m_head)) {
+            m_declared = *declared;
+            m_limit = std::min(kMaxDecodedBytes, *declared + *declared / 64 + 4096);
+        } else {
+            m_limit = std::min(kMaxDecodedBytes, m_stored * kMaxDecodeRatio + kDecodeAllowance);
+        }
+    }
+
+    Error refusal() const {
+        std::string why;
+        if (m_written > m_scanRoom) {
+            why = "this scan has decoded 1 GiB already";
+        } else if (m_declared) {
+            why = "it decodes to more than the " + std::to_string(*m_declared) +
+                  " bytes its Flash header declares";
+        } else {
+            why = std::to_string(m_stored) + " stored bytes decode to more than " +
+                  std::to_string(m_limit);
+        }
+        return makeError(Error::Code::TooLarge, "refused to decode: " + why);
+    }
+
+    std::uint64_t m_stored;
+    std::uint64_t m_scanRoom;
+    std::uint64_t m_limit = kMaxDecodedBytes;
+    std::uint64_t m_written = 0;
+    std::optional<std::uint64_t> m_declared;
+    std::string m_head;
+};
+
+// The first bytes of a decoded body, for its signature; decoding stops once they are there.
+Result<std::string> decodedHead(std::string_view raw, const std::string& encoding) {
+    std::string head;
+    const Status decoded = decodeContentTo(raw, encoding, [&head](std::string_view piece) {
+        head.append(piece.substr(0, kSniffBytes - head.size()));
+        return head.size() < kSniffBytes ? Status()
+                                         : Status(makeError(Error::Code::Cancelled, "enough"));
+    });
+    if (!decoded && decoded.error().code != Error::Code::Cancelled) {
+        return decoded.error();
+    }
+    return head;
 }
 
 } // namespace
@@ -164,8 +252,10 @@ bool BrowserCacheLayer::findClose(CacheSearchHandle handle) {
 void BrowserCacheLayer::load(WalkGroup group) {
     const ExtractionStore store(m_options.extractionRoot);
     std::vector<CacheEntrySource> entries;
+    std::uint64_t textHeld = 0;
     std::set<std::string> sourceKeys;
     m_report = LayerReport{};
+    m_decoded = 0;
     if (takesContent(group)) {
         m_sourceOfFile.clear();
     }
@@ -173,12 +263,20 @@ void BrowserCacheLayer::load(WalkGroup group) {
         const SourceLocation& source = m_options.sources[sourceIndex];
         const std::string sourceKey = ExtractionStore::keyOf(source.path.string());
         m_sourceFolder = (m_options.extractionRoot / sourceKey).string() + "/";
+        m_sourceKey = sourceKey;
         sourceKeys.insert(sourceKey);
         if (!sourceServes(source.kind, group)) {
             continue;
         }
         ReadReport readReport;
-        std::vector<CacheRecord> records = m_options.reader(source, m_options.userName, readReport);
+        std::vector<CacheRecord> records;
+        try {
+            records = m_options.reader(source, m_options.userName, readReport);
+        } catch (const std::exception& failure) {
+            // One source that cannot be read never keeps the others from the list.
+            records.clear();
+            readReport.skip(std::string("cannot be read: ") + failure.what());
+        }
         ++m_report.sourcesRead;
         m_report.entriesSkipped += readReport.skipped;
         const bool failed = records.empty() && readReport.skipped > 0;
@@ -191,19 +289,52 @@ void BrowserCacheLayer::load(WalkGroup group) {
                                         readReport.firstProblem + ")");
         }
         std::vector<std::string> keptFolders;
+        std::size_t refused = 0;
+        std::size_t overBudget = 0;
+        // Extractions of entries that were not looked at must stay.
+        bool partlyRead = readReport.budgetSpent;
         for (CacheRecord& record : records) {
             if (!belongsTo(record.kind, group)) {
                 continue;
             }
-            if (record.kind == RecordKind::Content) {
-                addContent(sourceIndex, record, entries, keptFolders);
-            } else {
-                entries.push_back(entryOf(record));
+            if (textOf(record) > kWalkTextBudget - textHeld) {
+                ++overBudget;
+                continue;
             }
+            textHeld += textOf(record);
+            if (record.kind != RecordKind::Content) {
+                entries.push_back(entryOf(record));
+                continue;
+            }
+            // The movie query hands on URL and file name as lines of text.
+            if (breaksMovieQuery(record.url) || breaksMovieQuery(record.localFile)) {
+                ++refused;
+                continue;
+            }
+            try {
+                addContent(sourceIndex, record, entries, keptFolders);
+            } catch (const std::exception& failure) {
+                partlyRead = true;
+                ++m_report.entriesSkipped;
+                m_report.problems.push_back(record.url + ": " + failure.what());
+            }
+        }
+        if (overBudget > 0) {
+            partlyRead = true;
+            m_report.entriesSkipped += overBudget;
+            m_report.problems.push_back(source.path.string() + ": " + std::to_string(overBudget) +
+                                        " entries left out: the caches hold more than 64 MiB of "
+                                        "URLs and headers");
+        }
+        if (refused > 0) {
+            m_report.entriesSkipped += refused;
+            m_report.problems.push_back(source.path.string() + ": " + std::to_string(refused) +
+                                        " entries left out for a line break or NUL in their "
+                                        "URL or file name");
         }
         const bool extracts = source.kind == SourceLocation::Kind::ChromiumCache ||
                               source.kind == SourceLocation::Kind::FirefoxCache;
-        if (extracts && !failed && takesContent(group)) {
+        if (extracts && !failed && !partlyRead && takesContent(group)) {
             store.prune(sourceKey, std::set<std::string>(keptFolders.begin(), keptFolders.end()));
         }
     }
@@ -242,15 +373,16 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
     const std::string& headers = entry.HeaderInfo ? *entry.HeaderInfo : record.headers;
     LocalName name = localNameFor(record.url, headerValue(headers, "Content-Type"));
     const std::string encoding = headerValue(headers, "Content-Encoding");
-    std::optional<std::string> body;
+    std::optional<std::string> raw;
     if (name.extension.empty()) {
         // Neither the type nor the URL tells: look at the body itself.
         if (encoding.empty()) {
             auto head = record.body(kSniffBytes);
             name.extension = head ? extensionOfSignature(head.value()) : std::string();
-        } else if (auto decoded = decodedBody(record, encoding)) {
-            name.extension = extensionOfSignature(decoded.value());
-            body = std::move(decoded.value());
+        } else if (auto stored = storedBody(record)) {
+            auto head = decodedHead(stored.value(), encoding);
+            name.extension = head ? extensionOfSignature(head.value()) : std::string();
+            raw = std::move(stored.value());
         }
     }
     const std::string fileName = fileNameOf(name);
@@ -266,30 +398,46 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
         out.push_back(std::move(entry));
         return;
     }
-    std::error_code error;
-    if (fs::is_regular_file(file, error)) {
+    const ExtractionStore store(m_options.extractionRoot);
+    // Only a regular file of ours counts: a link planted in our folder names nothing.
+    std::optional<std::uint64_t> size = store.existingFile(m_sourceKey, entryKey, fileName);
+    if (size) {
         ++m_report.reused;
     } else {
-        if (!body) {
-            auto decoded = decodedBody(record, encoding);
-            if (!decoded) {
+        if (!raw) {
+            auto stored = storedBody(record);
+            if (!stored) {
                 ++m_report.entriesSkipped;
-                m_report.problems.push_back(record.url + ": " + decoded.error().message);
+                m_report.problems.push_back(record.url + ": " + stored.error().message);
                 return;
             }
-            body = std::move(decoded.value());
+            raw = std::move(stored.value());
         }
-        const ExtractionStore store(m_options.extractionRoot);
-        if (const Status written = store.write(folder, fileName, *body); !written) {
+        DecodeLimit limit(raw->size(), kScanDecodeBudget - std::min(kScanDecodeBudget, m_decoded));
+        const Status written =
+            store.write(m_sourceKey, entryKey, fileName, [&](const extraction::ByteWriter& write) {
+                if (encoding.empty()) {
+                    return write(*raw);
+                }
+                // Decoded as a stream straight into the file, within the limits.
+                return decodeContentTo(*raw, encoding, [&](std::string_view piece) {
+                    return limit.pass(piece, write);
+                });
+            });
+        if (!encoding.empty()) {
+            m_decoded += limit.written();
+        }
+        if (!written) {
             ++m_report.entriesSkipped;
-            m_report.problems.push_back(written.error().message);
+            m_report.problems.push_back(record.url + ": " + written.error().message);
             return;
         }
         ++m_report.extracted;
+        size = store.existingFile(m_sourceKey, entryKey, fileName);
     }
     keptFolders.push_back(entryKey);
     m_sourceOfFile[file] = sourceIndex;
-    entry.Size = fs::file_size(file, error);
+    entry.Size = size.value_or(0);
     out.push_back(std::move(entry));
 }
 

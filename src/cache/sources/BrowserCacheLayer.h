@@ -76,6 +76,9 @@ private:
     std::unordered_map<std::string, std::size_t> m_sourceOfFile;
     // The extraction folder of the source being read, with a trailing separator.
     std::string m_sourceFolder;
+    std::string m_sourceKey;
+    // Bytes decoded in this scan, against its budget.
+    std::uint64_t m_decoded = 0;
     std::optional<WalkGroup> m_loaded;
     // Set when a walk ends: the next walk reads its group afresh.
     bool m_stale = true;

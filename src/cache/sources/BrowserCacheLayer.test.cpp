@@ -7,6 +7,10 @@
 
 #include <zlib.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "cache/CacheAnalyzer.h"
@@ -242,6 +246,213 @@ TEST_F(BrowserCacheLayerTest, PrunesFoldersOfSourcesThatAreGone) {
     BrowserCacheLayer layer(own);
     EXPECT_EQ(movies(layer).size(), 1U);
     EXPECT_FALSE(fs::exists(oldFolder));
+}
+
+// Attacks by crafted cache entries. Records stand for what each reader hands on: bodies kept in
+// the browser's files (Firefox, Chromium) or a real file beside an index.dat.
+TEST_F(BrowserCacheLayerTest, LineBreaksInUrlsOrFileNamesNeverNameAMovie) {
+    const fs::path secret = dir.path() / "private.txt";
+    std::ofstream(secret) << "secret";
+    const std::string smuggled = "http://evil.test/x.swf\n" + secret.string() + "\nhttp://e/s.swf";
+    auto& chromium = sources.records["/caches/chromium"];
+    chromium.push_back(content(smuggled, "application/x-shockwave-flash", kMovie));
+    chromium.push_back(content("http://e/a.swf\r" + secret.string() + "\rhttp://e/t.swf",
+                               "application/x-shockwave-flash", kMovie));
+    chromium.push_back(content(std::string("http://e/n.swf\0", 15) + secret.string(),
+                               "application/x-shockwave-flash", kMovie));
+    CacheRecord indexDat = content(smuggled, "application/x-shockwave-flash", "");
+    indexDat.localFile = (dir.path() / "movie[1].swf").string();
+    chromium.push_back(indexDat);
+    CacheRecord badName = content("http://e/b.swf", "application/x-shockwave-flash", "");
+    badName.localFile = (dir.path() / "b[1].swf\n").string() + secret.string();
+    chromium.push_back(badName);
+    chromium.push_back(content("http://h/good.swf", "application/x-shockwave-flash", kMovie));
+
+    BrowserCacheLayer layer(options());
+    const auto found = movies(layer);
+    ASSERT_EQ(found.size(), 1U);
+    EXPECT_EQ(found[0].first, "http://h/good.swf");
+    EXPECT_EQ(layer.report().entriesSkipped, 5U);
+    ASSERT_EQ(layer.report().problems.size(), 1U);
+    EXPECT_NE(layer.report().problems[0].find("5 entries left out for a line break"),
+              std::string::npos);
+    // Nothing of the refused entries was copied out.
+    int files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path() / "extracted")) {
+        files += entry.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_EQ(files, 1);
+}
+
+TEST_F(BrowserCacheLayerTest, ASourceThatThrowsIsAWarningAndTheOthersAreListed) {
+    auto withOther = options();
+    withOther.sources.push_back({SourceLocation::Kind::FirefoxCache, "/caches/firefox"});
+    sources.records["/caches/firefox"].push_back(
+        content("http://h/f.swf", "application/x-shockwave-flash", kMovie));
+    withOther.reader = [inner = sources.reader()](const SourceLocation& source,
+                                                  std::string_view user, ReadReport& report) {
+        if (source.path == "/caches/chromium") {
+            throw std::bad_alloc();
+        }
+        return inner(source, user, report);
+    };
+    BrowserCacheLayer layer(withOther);
+    const auto found = movies(layer);
+    ASSERT_EQ(found.size(), 1U);
+    EXPECT_EQ(found[0].first, "http://h/f.swf");
+    EXPECT_EQ(layer.report().sourcesFailed, 1U);
+    ASSERT_EQ(layer.report().problems.size(), 1U);
+    EXPECT_NE(layer.report().problems[0].find("/caches/chromium: 1 skipped (cannot be read"),
+              std::string::npos)
+        << layer.report().problems[0];
+}
+
+// `count` zero bytes, gzip-compressed piece by piece, after `prefix`.
+std::string gzipBomb(const std::string& prefix, std::size_t count) {
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+    std::string input = prefix + std::string(1U << 20U, '\0');
+    std::string out;
+    std::string chunk(1U << 16U, '\0');
+    std::size_t left = prefix.size() + count;
+    bool first = true;
+    while (left > 0) {
+        const std::size_t piece =
+            std::min(left, first ? input.size() : input.size() - prefix.size());
+        stream.next_in = reinterpret_cast<Bytef*>(input.data() + (first ? 0 : prefix.size()));
+        stream.avail_in = static_cast<uInt>(piece);
+        left -= piece;
+        first = false;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(chunk.data());
+            stream.avail_out = static_cast<uInt>(chunk.size());
+            deflate(&stream, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+            out.append(chunk.data(), chunk.size() - stream.avail_out);
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return out;
+}
+
+std::vector<std::string> filesUnder(const fs::path& folder) {
+    std::vector<std::string> files;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        if (!it->is_directory()) {
+            files.push_back(it->path().filename().string());
+        }
+    }
+    return files;
+}
+
+// Decompression bombs: refused once past what the movie can be, never held in memory, and
+// nothing of them stays on disk.
+TEST_F(BrowserCacheLayerTest, DecompressionBombsAreRefusedWithAWarning) {
+    constexpr std::size_t kBomb = std::size_t{300} << 20U;
+    // A Flash header declaring 1000 bytes, then 600 MiB of zeros.
+    const std::string swfBomb = gzipBomb(std::string("FWS\x0A\xE8\x03\x00\x00", 8), kBomb);
+    const std::string bomb = gzipBomb("", kBomb);
+    ASSERT_LT(swfBomb.size() + bomb.size(), 2U << 20U);
+    auto& chromium = sources.records["/caches/chromium"];
+    chromium.push_back(content("http://e/a.swf", "application/x-shockwave-flash", swfBomb, "gzip"));
+    chromium.push_back(content("http://e/b.mp3", "audio/mpeg", bomb, "gzip"));
+    chromium.push_back(content("http://e/c.swf", "application/octet-stream", bomb, "gzip"));
+    chromium.push_back(
+        content("http://e/d.swf", "application/x-shockwave-flash", gzipOf(swfBomb), "gzip, gzip"));
+    chromium.push_back(
+        content("http://h/good.swf", "application/x-shockwave-flash", gzipOf(kMovie), "gzip"));
+#ifndef _WIN32
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const long before = usage.ru_maxrss;
+#endif
+    BrowserCacheLayer layer(options());
+    const auto found = movies(layer);
+#ifndef _WIN32
+    getrusage(RUSAGE_SELF, &usage);
+    EXPECT_LT(usage.ru_maxrss - before, 64 * 1024) << "KiB more at the peak";
+#endif
+    ASSERT_EQ(found.size(), 1U);
+    EXPECT_EQ(found[0].first, "http://h/good.swf");
+    EXPECT_EQ(contentOf(found[0].second), kMovie);
+    EXPECT_EQ(layer.report().entriesSkipped, 4U);
+    ASSERT_EQ(layer.report().problems.size(), 4U);
+    EXPECT_NE(layer.report().problems[0].find("http://e/a.swf: refused to decode: it decodes to "
+                                              "more than the 1000 bytes its Flash header declares"),
+              std::string::npos)
+        << layer.report().problems[0];
+    EXPECT_NE(layer.report().problems[1].find("decode to more than"), std::string::npos)
+        << layer.report().problems[1];
+    EXPECT_EQ(filesUnder(dir.path() / "extracted"), std::vector<std::string>{"good[1].swf"});
+}
+
+#ifndef _WIN32
+// Links planted in the extraction folder between two scans are never read, written through or
+// pruned through.
+TEST_F(BrowserCacheLayerTest, LinksInTheExtractionFolderAreNeverFollowed) {
+    const fs::path secret = dir.path() / "private.txt";
+    std::ofstream(secret) << "secret";
+    const fs::path elsewhere = dir.path() / "elsewhere";
+    fs::create_directories(elsewhere / "keep");
+    std::ofstream(elsewhere / "keep" / "file") << "keep";
+    auto& chromium = sources.records["/caches/chromium"];
+    chromium.push_back(content("http://h/a.swf", "application/x-shockwave-flash", kMovie));
+    chromium.push_back(content("http://h/b.swf", "application/x-shockwave-flash", kMovie + "b"));
+    BrowserCacheLayer layer(options());
+    const auto first = movies(layer);
+    ASSERT_EQ(first.size(), 2U);
+    const fs::path movieA = first[1].second;
+    const fs::path folderB = fs::path(first[0].second).parent_path();
+    const fs::path sourceFolder = folderB.parent_path();
+
+    // The movie's name becomes a link to a private file; another entry's folder a link to a
+    // folder elsewhere; stale-looking keys link to folders elsewhere.
+    fs::remove(movieA);
+    fs::create_symlink(secret, movieA);
+    fs::remove_all(folderB);
+    fs::create_directory_symlink(elsewhere, folderB);
+    fs::create_directory_symlink(elsewhere, sourceFolder / "0123456789abcdef");
+    fs::create_directory_symlink(elsewhere, dir.path() / "extracted" / "0123456789abcdef");
+    const auto again = movies(layer);
+    for (const auto& [url, file] : again) {
+        EXPECT_NE(contentOf(file), "secret") << url;
+        EXPECT_NE(fs::canonical(file).parent_path(), fs::canonical(elsewhere)) << url;
+    }
+    EXPECT_EQ(layer.report().entriesSkipped, 2U);
+    EXPECT_EQ(contentOf(secret), "secret");
+    EXPECT_EQ(contentOf(elsewhere / "keep" / "file"), "keep");
+    EXPECT_EQ(fs::directory_iterator(elsewhere)->path().filename(), "keep");
+
+    // Pruning every entry and source removes the links themselves, nothing they point to.
+    sources.records["/caches/chromium"].clear();
+    auto own = options();
+    own.pruneUnknownSources = true;
+    own.sources.pop_back();
+    BrowserCacheLayer pruning(own);
+    EXPECT_TRUE(movies(pruning).empty());
+    EXPECT_EQ(contentOf(elsewhere / "keep" / "file"), "keep");
+    EXPECT_EQ(contentOf(secret), "secret");
+}
+#endif
+
+// A kill during an extraction leaves a partial file: the next scan removes it once it is old.
+TEST_F(BrowserCacheLayerTest, StrayPartialFilesArePruned) {
+    sources.records["/caches/chromium"].push_back(
+        content("http://h/a.swf", "application/x-shockwave-flash", kMovie));
+    BrowserCacheLayer layer(options());
+    const auto first = movies(layer);
+    ASSERT_EQ(first.size(), 1U);
+    const fs::path folder = fs::path(first[0].second).parent_path();
+    EXPECT_EQ(filesUnder(folder), std::vector<std::string>{"a[1].swf"});
+    std::ofstream(folder / ".partial-123") << "cut short";
+    std::ofstream(folder / ".partial-456") << "being written";
+    fs::last_write_time(folder / ".partial-123",
+                        fs::file_time_type::clock::now() - std::chrono::hours(2));
+    movies(layer);
+    auto left = filesUnder(folder);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".partial-456", "a[1].swf"}));
 }
 
 } // namespace

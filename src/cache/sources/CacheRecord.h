@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -10,6 +11,13 @@
 namespace sarnika::sources {
 
 enum class RecordKind { Content, Cookie, History };
+
+// Longest URL or cache key a reader takes: 2 MiB, Chromium's own limit for a URL (Firefox stops
+// at 1 MiB, Internet Explorer at 2,083 characters). Anything longer is damage or an attack.
+inline constexpr std::uint64_t kMaxUrlBytes = std::uint64_t{2} << 20U;
+// URLs, keys and headers that the records of one source may hold in memory together. A cache of
+// 100,000 entries needs about a third of it; beyond it the rest of the source is left out.
+inline constexpr std::uint64_t kSourceTextBudget = std::uint64_t{64} << 20U;
 
 // Reads the stored body of a content entry: the bytes as the browser keeps them (still
 // Content-Encoded), at most `limit` of them. Never allocates more than it returns.
@@ -51,10 +59,25 @@ struct ReadReport {
     std::size_t skipped = 0; // damaged, truncated or unreadable entries left out
     std::string firstProblem;
 
+    std::uint64_t textHeld = 0; // bytes of URLs, keys and headers taken so far
+    bool budgetSpent = false;   // entries were left out for kSourceTextBudget
+
     void skip(std::string why) {
         if (skipped++ == 0) {
             firstProblem = std::move(why);
         }
+    }
+
+    // Counts the text an entry keeps in memory. False, and the entry skipped, once the source
+    // has used up kSourceTextBudget.
+    bool admit(std::uint64_t textBytes) {
+        if (textBytes > kSourceTextBudget - std::min(textHeld, kSourceTextBudget)) {
+            skip("more than 64 MiB of URLs and headers: the rest is left out");
+            budgetSpent = true;
+            return false;
+        }
+        textHeld += textBytes;
+        return true;
     }
 };
 

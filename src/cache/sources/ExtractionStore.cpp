@@ -1,33 +1,19 @@
 #include "cache/sources/ExtractionStore.h"
 
-#include <cstdio>
-#include <fstream>
-#include <random>
-#include <system_error>
-
 namespace sarnika::sources {
 namespace fs = std::filesystem;
-namespace {
 
-bool isKey(const std::string& name) {
+namespace extraction {
+
+bool isKey(std::string_view name) {
     return name.size() == 16 && name.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
-void removeUnkept(const fs::path& folder, const std::set<std::string>& kept) {
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error); !error && it != fs::directory_iterator();
-         it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        // Only folders of our own naming are ever removed.
-        if (isKey(name) && !kept.contains(name) && it->is_directory(error) &&
-            !it->is_symlink(error)) {
-            std::error_code ignored;
-            fs::remove_all(it->path(), ignored);
-        }
-    }
+bool isPartialName(std::string_view name) {
+    return name.rfind(".partial-", 0) == 0;
 }
 
-} // namespace
+} // namespace extraction
 
 std::string ExtractionStore::keyOf(std::string_view text) {
     // FNV-1a, 64 bits.
@@ -49,44 +35,39 @@ fs::path ExtractionStore::folderFor(std::string_view sourceKey, std::string_view
     return m_root / sourceKey / entryKey;
 }
 
+std::optional<std::uint64_t> ExtractionStore::existingFile(std::string_view sourceKey,
+                                                           std::string_view entryKey,
+                                                           const std::string& fileName) const {
+    return extraction::regularFileSize(m_root, sourceKey, entryKey, fileName);
+}
+
+Status ExtractionStore::write(std::string_view sourceKey, std::string_view entryKey,
+                              const std::string& fileName,
+                              const extraction::Producer& produce) const {
+    if (!extraction::isKey(sourceKey) || !extraction::isKey(entryKey) || fileName.empty() ||
+        fileName.find_first_of("/\\") != std::string::npos || fileName == "." || fileName == "..") {
+        return makeError(Error::Code::WriteFailed, fileName + ": not a name for our folder");
+    }
+    return extraction::createFile(m_root, sourceKey, entryKey, fileName, produce);
+}
+
 Status ExtractionStore::write(const fs::path& folder, const std::string& fileName,
                               std::string_view bytes) const {
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error) {
-        return makeError(Error::Code::WriteFailed, folder.string() + ": " + error.message());
+    if (folder.parent_path().parent_path() != m_root) {
+        return makeError(Error::Code::WriteFailed,
+                         folder.string() + ": outside " + m_root.string());
     }
-    const fs::path target = folder / fileName;
-    if (fs::exists(target, error)) {
-        return {};
-    }
-    std::random_device random;
-    const fs::path partial = folder / (".partial-" + std::to_string(random()));
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            fs::remove(partial, error);
-            return makeError(Error::Code::WriteFailed, target.string() + ": cannot write");
-        }
-    }
-    fs::rename(partial, target, error);
-    if (error) {
-        std::error_code ignored;
-        fs::remove(partial, ignored);
-        return makeError(Error::Code::WriteFailed, target.string() + ": " + error.message());
-    }
-    return {};
+    return write(folder.parent_path().filename().string(), folder.filename().string(), fileName,
+                 [bytes](const extraction::ByteWriter& out) { return out(bytes); });
 }
 
 void ExtractionStore::prune(std::string_view sourceKey,
                             const std::set<std::string>& keptEntryKeys) const {
-    removeUnkept(m_root / sourceKey, keptEntryKeys);
+    extraction::removeUnkept(m_root, sourceKey, keptEntryKeys);
 }
 
 void ExtractionStore::pruneSources(const std::set<std::string>& keptSourceKeys) const {
-    removeUnkept(m_root, keptSourceKeys);
+    extraction::removeUnkept(m_root, std::nullopt, keptSourceKeys);
 }
 
 } // namespace sarnika::sources

@@ -107,6 +107,23 @@ TEST_F(WinInetCacheTest, ScanFindsTheTwoMoviesLargestFirstWithTheirFiles) {
     EXPECT_LT(movie.ExpireTime, -109204.0);
 }
 
+// A URL with line breaks in it would add a pair of its own to the movie query's text.
+TEST_F(WinInetCacheTest, EntriesWithLineBreaksAreLeftOutOfTheMovies) {
+    const std::string secret = files.at("http://flash.example.com/a/Intro.SWF");
+    SeedEntry smuggler{"http://evil.test/x.swf\n" + secret + "\nhttp://evil.test/stolen.swf", "FWS",
+                       "swf"};
+    bool ok = false;
+    commitEntry(smuggler, kModified, ok);
+    if (!ok) {
+        GTEST_SKIP() << "this WinINet refuses such URLs itself";
+    }
+    TCacheAnalyzer analyzer(cache, localTime);
+    analyzer.Rescan();
+    EXPECT_EQ(analyzer.RefusedEntries(), 1U);
+    EXPECT_EQ(analyzer.GetFlashMovies().find("evil.test"), std::string::npos);
+    EXPECT_EQ(analyzer.MultimediaEntries().size(), 3U);
+}
+
 TEST_F(WinInetCacheTest, WalksKeepToPatternAndFilterAndProbesDoNotAdvance) {
     const auto walk = [&](const char* pattern, std::uint32_t filter) {
         std::vector<std::string> urls;

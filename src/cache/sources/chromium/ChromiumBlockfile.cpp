@@ -20,7 +20,7 @@ constexpr std::uint32_t kEntryKeyOffset = 96;
 constexpr std::uint32_t kRankingsSize = 36;
 constexpr std::uint32_t kChildEntry = 2;
 // Keys and response infos beyond this are damage, not data.
-constexpr std::uint64_t kMaxKeyLength = 1U << 20U;
+constexpr std::uint64_t kMaxKeyLength = kMaxUrlBytes;
 constexpr std::uint64_t kMaxStream0Length = 4U << 20U;
 
 Error malformed(std::string what) {
@@ -92,6 +92,8 @@ private:
     BlockfileFiles& m_files;
     ReadReport& m_report;
     std::map<std::uint32_t, BlockFile> m_blockFiles;
+    // Addresses of the long keys and streams of the entries taken so far.
+    std::unordered_set<std::uint32_t> m_claimed;
 };
 
 const Walker::BlockFile& Walker::blockFile(std::uint32_t number) {
@@ -202,6 +204,17 @@ Result<ChromiumBlockfileEntry> Walker::readEntry(CacheAddr addr, const std::stri
         entry.dataSizes[i] = static_cast<std::uint32_t>(sizes[i]);
     }
 
+    // No two entries share a key or a stream: one huge key named by every entry of a crafted
+    // index would otherwise be read, and held, once per entry.
+    std::vector<std::uint32_t> claims;
+    for (const CacheAddr part : {longKey, streams[0], streams[1]}) {
+        if (part.initialized()) {
+            if (m_claimed.contains(part.value)) {
+                return malformed("shares its data with another entry");
+            }
+            claims.push_back(part.value);
+        }
+    }
     const auto length = static_cast<std::uint64_t>(*keyLength);
     if (longKey.initialized()) {
         auto key = readAt(longKey, length);
@@ -236,6 +249,7 @@ Result<ChromiumBlockfileEntry> Walker::readEntry(CacheAddr addr, const std::stri
         entry.bodyOffset = body->offset;
     }
 
+    m_claimed.insert(claims.begin(), claims.end());
     // The rankings node only adds the last-use time: without it the entry still stands.
     if (auto node = readAt(rankings, kRankingsSize)) {
         ByteReader rankingsReader(*node);
@@ -311,6 +325,9 @@ void Walker::walkChain(CacheAddr addr, std::unordered_set<std::uint32_t>& seen,
         next.skip(4);
         const CacheAddr following{next.u32le().value_or(0)};
         auto entry = readEntry(addr, *raw);
+        if (entry && !m_report.admit(entry->key.size() + entry->stream0.size())) {
+            return;
+        }
         if (entry) {
             entries.push_back(std::move(*entry));
         } else if (entry.error().code != Error::Code::Unsupported) {

@@ -395,6 +395,43 @@ TEST(ChromiumBlockfile, DamagedChainsAndEntriesDoNotStopTheWalk) {
     EXPECT_EQ(none.skipped, 1U);
 }
 
+// Memory exhaustion: every entry names one huge long key; read once per entry it cost GBs.
+TEST(ChromiumBlockfile, EntriesSharingALongKeyAreReadOnce) {
+    const Unpacked madeHere("chromium-blockfile-cache.tar.gz");
+    const TempDir temp;
+    const fs::path dir = copyOf(madeHere.cache(), temp);
+    const std::string index = readWhole(dir / "index");
+    std::string data1 = readWhole(dir / "data_1");
+    constexpr std::uint32_t kKeyLength = 1U << 20U;
+    writeWhole(dir / "f_000100", "http://evil.test/" + std::string(kKeyLength - 17, 'k'));
+    std::size_t entries = 0;
+    for (std::size_t at = 368; at + 4 <= index.size(); at += 4) {
+        if (const std::uint32_t addr = u32At(index, at); addr != 0) {
+            putU32At(data1, entryOffset(addr) + 32, kKeyLength);
+            putU32At(data1, entryOffset(addr) + 36, 0x80000100U);
+            ++entries;
+        }
+    }
+    writeWhole(dir / "data_1", data1);
+    ReadReport report;
+    const auto records = readChromiumBlockfileCache(dir, report);
+    ASSERT_EQ(records.size(), 1U);
+    EXPECT_EQ(records[0].url.size(), kKeyLength);
+    EXPECT_EQ(report.skipped, entries - 1);
+    EXPECT_NE(report.firstProblem.find("shares its data"), std::string::npos);
+
+    // A key beyond 2 MiB is refused outright.
+    writeWhole(dir / "f_000100", std::string((2U << 20U) + 1, 'k'));
+    for (std::size_t at = 368; at + 4 <= index.size(); at += 4) {
+        if (const std::uint32_t addr = u32At(index, at); addr != 0) {
+            putU32At(data1, entryOffset(addr) + 32, (2U << 20U) + 1);
+        }
+    }
+    writeWhole(dir / "data_1", data1);
+    ReadReport tooLong;
+    EXPECT_TRUE(readChromiumBlockfileCache(dir, tooLong).empty());
+}
+
 TEST(ChromiumBlockfile, UseCountAndLastAccessComeFromTheEntry) {
     const Unpacked madeHere("chromium-blockfile-cache.tar.gz");
     ReadReport report;

@@ -17,6 +17,8 @@ constexpr std::uint64_t kIndexMagic = 0x656e74657220796fULL;
 constexpr std::uint32_t kEofHasCrc32 = 1;
 constexpr std::uint32_t kEofHasKeySha256 = 2;
 constexpr std::uint64_t kKeySha256Size = 32;
+// A response info (headers and certificates) beyond this is damage, as in the blockfile reader.
+constexpr std::uint64_t kMaxStream0Bytes = std::uint64_t{4} << 20U;
 
 // Most entries fit these two reads: a key of up to 2 KiB, and a response info with a
 // certificate chain in the tail.
@@ -179,9 +181,15 @@ Result<ChromiumSimpleEntry> parseChromiumSimpleEntry(std::string_view head, std:
     if (*keyLength > fileSize - fixed) {
         return malformed("key runs past the file");
     }
+    if (*keyLength > kMaxUrlBytes) {
+        return malformed("key longer than 2 MiB");
+    }
     const auto eof0 = eofAt(tail, tail.size() - record);
     if (!eof0) {
         return fail("bad stream 0 end record");
+    }
+    if (eof0->streamSize > kMaxStream0Bytes) {
+        return malformed("response info larger than 4 MiB");
     }
     const std::uint64_t shaSize = (eof0->flags & kEofHasKeySha256) != 0 ? kKeySha256Size : 0;
     if (eof0->streamSize > fileSize - fixed - *keyLength ||
@@ -305,6 +313,9 @@ std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& di
         if (!info) {
             report.skip(name + ": " + info.error().message);
             continue;
+        }
+        if (!report.admit(entry->key.size() + info->headers.size())) {
+            break;
         }
         CacheRecord record;
         record.url = urlFromChromiumKey(entry->key);

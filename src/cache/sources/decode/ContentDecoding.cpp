@@ -22,12 +22,6 @@ Error tooLarge(std::uint64_t maxOutput) {
                      "decoded body exceeds " + std::to_string(maxOutput) + " bytes");
 }
 
-// Room for the next piece of output: one byte past the cap is allowed so that an overrun shows.
-std::size_t nextChunk(const std::string& out, std::uint64_t maxOutput) {
-    const std::uint64_t room = maxOutput - std::min<std::uint64_t>(out.size(), maxOutput);
-    return static_cast<std::size_t>(std::min<std::uint64_t>(kOutputChunk, room + 1));
-}
-
 std::string lowerTrimmed(std::string_view text) {
     const auto blank = [](char c) {
         return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -44,85 +38,31 @@ std::string lowerTrimmed(std::string_view text) {
     return result;
 }
 
-struct InflateStream {
-    z_stream stream{};
-    bool ready = false;
-    ~InflateStream() {
-        if (ready) {
-            inflateEnd(&stream);
-        }
-    }
-    InflateStream() = default;
-    InflateStream(const InflateStream&) = delete;
-    InflateStream& operator=(const InflateStream&) = delete;
+// One decoding step. Input comes in pieces through push(); output goes on, in pieces of at most
+// kOutputChunk bytes, to the next step or the sink. Only the decoder's own state is held.
+class Step {
+public:
+    explicit Step(const DecodeSink& next) : m_next(next) {}
+    Step(const Step&) = delete;
+    Step& operator=(const Step&) = delete;
+    Step(Step&&) = delete;
+    Step& operator=(Step&&) = delete;
+    virtual ~Step() = default;
+    virtual Status push(std::string_view input) = 0;
+    // The input is complete.
+    virtual Status finish() = 0;
+
+protected:
+    Status emit(std::string_view piece) const { return piece.empty() ? Status() : m_next(piece); }
+    // Where the step decodes to, before handing the bytes on.
+    std::string& output() { return m_output; }
+
+private:
+    const DecodeSink& m_next;
+    std::string m_output = std::string(kOutputChunk, '\0');
 };
 
-enum class ZlibForm { Gzip, Zlib, Raw };
-
-// Inflates `input`; gzip members following a finished one are inflated too, anything else after
-// the end of the stream is ignored as browsers do.
-Result<std::string> inflateBody(std::string_view input, ZlibForm form, std::uint64_t maxOutput) {
-    InflateStream inflater;
-    const int windowBits = form == ZlibForm::Gzip   ? 16 + MAX_WBITS
-                           : form == ZlibForm::Zlib ? MAX_WBITS
-                                                    : -MAX_WBITS;
-    if (inflateInit2(&inflater.stream, windowBits) != Z_OK) {
-        return makeError(Error::Code::Unreadable, "zlib cannot start");
-    }
-    inflater.ready = true;
-    z_stream& zs = inflater.stream;
-
-    std::string out;
-    std::size_t consumed = 0;
-    bool ended = false;
-    while (true) {
-        if (zs.avail_in == 0 && consumed < input.size()) {
-            const std::size_t piece = std::min<std::size_t>(input.size() - consumed, UINT_MAX);
-            // zlib's interface is not const-correct; it never writes through next_in.
-            zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data() + consumed));
-            zs.avail_in = static_cast<uInt>(piece);
-            consumed += piece;
-        }
-        const std::size_t before = out.size();
-        const std::size_t chunk = nextChunk(out, maxOutput);
-        out.resize(before + chunk);
-        zs.next_out = reinterpret_cast<Bytef*>(out.data() + before);
-        zs.avail_out = static_cast<uInt>(chunk);
-        const int status = inflate(&zs, Z_NO_FLUSH);
-        out.resize(before + chunk - zs.avail_out);
-        if (out.size() > maxOutput) {
-            return tooLarge(maxOutput);
-        }
-        if (status == Z_STREAM_END) {
-            ended = true;
-            const std::size_t left = zs.avail_in + (input.size() - consumed);
-            const std::size_t at = input.size() - left;
-            const bool anotherMember = form == ZlibForm::Gzip && left >= 2 &&
-                                       static_cast<unsigned char>(input[at]) == 0x1F &&
-                                       static_cast<unsigned char>(input[at + 1]) == 0x8B;
-            if (!anotherMember) {
-                break;
-            }
-            ended = false;
-            if (inflateReset(&zs) != Z_OK) {
-                return makeError(Error::Code::Malformed, "gzip member cannot restart");
-            }
-            continue;
-        }
-        if (status == Z_BUF_ERROR && zs.avail_in == 0 && consumed == input.size()) {
-            break; // input exhausted before the stream's end
-        }
-        if (status != Z_OK && status != Z_BUF_ERROR) {
-            return makeError(Error::Code::Malformed,
-                             std::string("corrupt compressed data: ") +
-                                 (zs.msg != nullptr ? zs.msg : "zlib error"));
-        }
-    }
-    if (!ended) {
-        return makeError(Error::Code::Malformed, "compressed data ends early");
-    }
-    return out;
-}
+enum class ZlibForm { Gzip, Zlib, Raw, Deflate };
 
 bool looksZlibWrapped(std::string_view input) {
     if (input.size() < 2) {
@@ -133,90 +73,235 @@ bool looksZlibWrapped(std::string_view input) {
     return (cmf & 0x0FU) == 8 && (cmf >> 4U) <= 7 && ((cmf << 8U) | flg) % 31 == 0;
 }
 
-Result<std::string> inflateDeflate(std::string_view input, std::uint64_t maxOutput) {
-    // Servers disagree on what "deflate" means; browsers accept both forms, as we do.
-    if (looksZlibWrapped(input)) {
-        auto wrapped = inflateBody(input, ZlibForm::Zlib, maxOutput);
-        if (wrapped || wrapped.error().code == Error::Code::TooLarge) {
-            return wrapped;
+// gzip members following a finished one are inflated too, anything else after the end of the
+// stream is ignored as browsers do. "deflate" is zlib-wrapped or raw, told by its first bytes:
+// servers disagree on what it means and browsers accept both.
+class InflateStep final : public Step {
+public:
+    InflateStep(ZlibForm form, const DecodeSink& next) : Step(next), m_form(form) {}
+    ~InflateStep() override {
+        if (m_ready) {
+            inflateEnd(&m_stream);
         }
     }
-    return inflateBody(input, ZlibForm::Raw, maxOutput);
-}
+    InflateStep(const InflateStep&) = delete;
+    InflateStep& operator=(const InflateStep&) = delete;
+    InflateStep(InflateStep&&) = delete;
+    InflateStep& operator=(InflateStep&&) = delete;
+
+    Status push(std::string_view input) override {
+        if (input.empty() || m_done) {
+            return {};
+        }
+        m_sawInput = true;
+        if (!m_carry.empty()) {
+            // A byte or two held back until it is known what follows them.
+            m_carry.append(input);
+            std::string held = std::move(m_carry);
+            m_carry.clear();
+            return pushHeld(held);
+        }
+        return pushHeld(input);
+    }
+
+    Status finish() override {
+        if (!m_sawInput || m_done || (m_ended && m_carry.size() < 2)) {
+            return {};
+        }
+        if (!m_ready && !m_carry.empty()) {
+            const std::string held = std::move(m_carry);
+            m_carry.clear();
+            if (Status started = start(held); !started) {
+                return started;
+            }
+            if (Status pushed = inflateSome(held); !pushed) {
+                return pushed;
+            }
+            if (m_ended || m_done) {
+                return {};
+            }
+        }
+        return makeError(Error::Code::Malformed, "compressed data ends early");
+    }
+
+private:
+    Status pushHeld(std::string_view input) {
+        if (!m_ready) {
+            if (m_form == ZlibForm::Deflate && input.size() < 2) {
+                m_carry.assign(input);
+                return {};
+            }
+            if (Status started = start(input); !started) {
+                return started;
+            }
+        }
+        return inflateSome(input);
+    }
+
+    Status start(std::string_view first) {
+        if (m_form == ZlibForm::Deflate) {
+            m_form = looksZlibWrapped(first) ? ZlibForm::Zlib : ZlibForm::Raw;
+        }
+        const int windowBits = m_form == ZlibForm::Gzip   ? 16 + MAX_WBITS
+                               : m_form == ZlibForm::Zlib ? MAX_WBITS
+                                                          : -MAX_WBITS;
+        if (inflateInit2(&m_stream, windowBits) != Z_OK) {
+            return makeError(Error::Code::Unreadable, "zlib cannot start");
+        }
+        m_ready = true;
+        return {};
+    }
+
+    Status inflateSome(std::string_view input) {
+        std::size_t consumed = 0;
+        std::string& out = output();
+        while (true) {
+            if (m_ended) {
+                // What follows a finished stream: another gzip member, or nothing we read.
+                const std::string_view left = input.substr(consumed);
+                if (left.empty()) {
+                    return {};
+                }
+                if (m_form != ZlibForm::Gzip) {
+                    m_done = true;
+                    return {};
+                }
+                if (left.size() < 2) {
+                    m_carry.assign(left);
+                    return {};
+                }
+                if (static_cast<unsigned char>(left[0]) != 0x1F ||
+                    static_cast<unsigned char>(left[1]) != 0x8B) {
+                    m_done = true;
+                    return {};
+                }
+                if (inflateReset(&m_stream) != Z_OK) {
+                    return makeError(Error::Code::Malformed, "gzip member cannot restart");
+                }
+                m_ended = false;
+            }
+            if (m_stream.avail_in == 0 && consumed < input.size()) {
+                const std::size_t piece = std::min<std::size_t>(input.size() - consumed, UINT_MAX);
+                // zlib's interface is not const-correct; it never writes through next_in.
+                m_stream.next_in =
+                    reinterpret_cast<Bytef*>(const_cast<char*>(input.data() + consumed));
+                m_stream.avail_in = static_cast<uInt>(piece);
+                consumed += piece;
+            }
+            m_stream.next_out = reinterpret_cast<Bytef*>(out.data());
+            m_stream.avail_out = static_cast<uInt>(out.size());
+            const int status = inflate(&m_stream, Z_NO_FLUSH);
+            const std::size_t produced = out.size() - m_stream.avail_out;
+            if (Status sent = emit(std::string_view(out.data(), produced)); !sent) {
+                return sent;
+            }
+            if (status == Z_STREAM_END) {
+                m_ended = true;
+                consumed -= m_stream.avail_in;
+                m_stream.avail_in = 0;
+                continue;
+            }
+            if (status == Z_BUF_ERROR && m_stream.avail_in == 0 && consumed == input.size()) {
+                return {}; // wants more input
+            }
+            if (status != Z_OK && status != Z_BUF_ERROR) {
+                return makeError(Error::Code::Malformed,
+                                 std::string("corrupt compressed data: ") +
+                                     (m_stream.msg != nullptr ? m_stream.msg : "zlib error"));
+            }
+            if (m_stream.avail_in == 0 && consumed == input.size() && produced < out.size()) {
+                return {};
+            }
+        }
+    }
+
+    ZlibForm m_form;
+    z_stream m_stream{};
+    bool m_ready = false;
+    bool m_sawInput = false;
+    bool m_ended = false; // the current member or stream is complete
+    bool m_done = false;  // nothing more is read
+    std::string m_carry;
+};
 
 #ifdef SARNIKA_WITH_BROTLI
-Result<std::string> decodeBrotli(std::string_view input, std::uint64_t maxOutput) {
-    const std::unique_ptr<BrotliDecoderState, void (*)(BrotliDecoderState*)> decoder(
-        BrotliDecoderCreateInstance(nullptr, nullptr, nullptr), BrotliDecoderDestroyInstance);
-    if (!decoder) {
-        return makeError(Error::Code::Unreadable, "brotli cannot start");
-    }
-    std::string out;
-    auto availableIn = input.size();
-    const auto* nextIn = reinterpret_cast<const std::uint8_t*>(input.data());
-    while (true) {
-        const std::size_t before = out.size();
-        const std::size_t chunk = nextChunk(out, maxOutput);
-        out.resize(before + chunk);
-        std::size_t availableOut = chunk;
-        auto* nextOut = reinterpret_cast<std::uint8_t*>(out.data() + before);
-        const BrotliDecoderResult result = BrotliDecoderDecompressStream(
-            decoder.get(), &availableIn, &nextIn, &availableOut, &nextOut, nullptr);
-        out.resize(before + chunk - availableOut);
-        if (out.size() > maxOutput) {
-            return tooLarge(maxOutput);
+class BrotliStep final : public Step {
+public:
+    explicit BrotliStep(const DecodeSink& next)
+        : Step(next), m_decoder(BrotliDecoderCreateInstance(nullptr, nullptr, nullptr),
+                                BrotliDecoderDestroyInstance) {}
+
+    Status push(std::string_view input) override {
+        if (!m_decoder) {
+            return makeError(Error::Code::Unreadable, "brotli cannot start");
         }
-        switch (result) {
-        case BROTLI_DECODER_RESULT_SUCCESS:
-            return out;
-        case BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT:
-            continue;
-        case BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT:
-            return makeError(Error::Code::Malformed, "brotli data ends early");
-        case BROTLI_DECODER_RESULT_ERROR:
-        default:
-            return makeError(
-                Error::Code::Malformed,
-                std::string("corrupt brotli data: ") +
-                    BrotliDecoderErrorString(BrotliDecoderGetErrorCode(decoder.get())));
+        if (input.empty() || m_done) {
+            return {};
+        }
+        m_sawInput = true;
+        std::string& out = output();
+        std::size_t availableIn = input.size();
+        const auto* nextIn = reinterpret_cast<const std::uint8_t*>(input.data());
+        while (true) {
+            std::size_t availableOut = out.size();
+            auto* nextOut = reinterpret_cast<std::uint8_t*>(out.data());
+            const BrotliDecoderResult result = BrotliDecoderDecompressStream(
+                m_decoder.get(), &availableIn, &nextIn, &availableOut, &nextOut, nullptr);
+            if (Status sent = emit(std::string_view(out.data(), out.size() - availableOut));
+                !sent) {
+                return sent;
+            }
+            switch (result) {
+            case BROTLI_DECODER_RESULT_SUCCESS:
+                m_done = true;
+                return {};
+            case BROTLI_DECODER_RESULT_NEEDS_MORE_OUTPUT:
+                continue;
+            case BROTLI_DECODER_RESULT_NEEDS_MORE_INPUT:
+                return {};
+            case BROTLI_DECODER_RESULT_ERROR:
+            default:
+                return makeError(
+                    Error::Code::Malformed,
+                    std::string("corrupt brotli data: ") +
+                        BrotliDecoderErrorString(BrotliDecoderGetErrorCode(m_decoder.get())));
+            }
         }
     }
-}
-#else
-// The Windows cross-build has no brotli library: such bodies stay undecoded and are skipped.
-Result<std::string> decodeBrotli(std::string_view /*input*/, std::uint64_t /*maxOutput*/) {
-    return makeError(Error::Code::Unsupported, "brotli decoding is not part of this build");
-}
+
+    Status finish() override {
+        if (!m_sawInput || m_done) {
+            return {};
+        }
+        return makeError(Error::Code::Malformed, "brotli data ends early");
+    }
+
+private:
+    std::unique_ptr<BrotliDecoderState, void (*)(BrotliDecoderState*)> m_decoder;
+    bool m_sawInput = false;
+    bool m_done = false;
+};
 #endif
 
-Result<std::string> decodeOne(std::string_view input, const std::string& coding,
-                              std::uint64_t maxOutput) {
-    if (coding.empty() || coding == "identity") {
-        if (input.size() > maxOutput) {
-            return tooLarge(maxOutput);
-        }
-        return std::string(input);
-    }
-    if (input.empty()) {
-        // Bodies of 204/304 replies carry the header with nothing to decode.
-        return std::string();
-    }
+Result<std::unique_ptr<Step>> stepFor(const std::string& coding, const DecodeSink& next) {
     if (coding == "gzip" || coding == "x-gzip") {
-        return inflateBody(input, ZlibForm::Gzip, maxOutput);
+        return std::unique_ptr<Step>(std::make_unique<InflateStep>(ZlibForm::Gzip, next));
     }
     if (coding == "deflate") {
-        return inflateDeflate(input, maxOutput);
+        return std::unique_ptr<Step>(std::make_unique<InflateStep>(ZlibForm::Deflate, next));
     }
     if (coding == "br") {
-        return decodeBrotli(input, maxOutput);
+#ifdef SARNIKA_WITH_BROTLI
+        return std::unique_ptr<Step>(std::make_unique<BrotliStep>(next));
+#else
+        // The Windows cross-build has no brotli library: such bodies stay undecoded.
+        return makeError(Error::Code::Unsupported, "brotli decoding is not part of this build");
+#endif
     }
     return makeError(Error::Code::Unsupported, "unsupported Content-Encoding \"" + coding + "\"");
 }
 
-} // namespace
-
-Result<std::string> decodeContent(std::string_view body, std::string_view contentEncoding,
-                                  std::uint64_t maxOutput) {
+std::vector<std::string> codingsOf(std::string_view contentEncoding) {
     std::vector<std::string> codings;
     while (!contentEncoding.empty()) {
         const std::size_t comma = contentEncoding.find(',');
@@ -229,22 +314,70 @@ Result<std::string> decodeContent(std::string_view body, std::string_view conten
         }
         contentEncoding.remove_prefix(comma + 1);
     }
-    if (codings.empty()) {
-        return decodeOne(body, {}, maxOutput);
-    }
     // The last coding applied is the first to undo.
     std::reverse(codings.begin(), codings.end());
-    std::string current;
-    bool first = true;
-    for (const std::string& coding : codings) {
-        auto decoded = decodeOne(first ? body : std::string_view(current), coding, maxOutput);
-        if (!decoded) {
-            return decoded.error();
-        }
-        current = std::move(decoded).value();
-        first = false;
+    return codings;
+}
+
+// Servers apply one coding, rarely two; a longer chain is not a real body.
+constexpr std::size_t kMaxCodings = 4;
+
+} // namespace
+
+Status decodeContentTo(std::string_view body, std::string_view contentEncoding,
+                       const DecodeSink& sink) {
+    const std::vector<std::string> codings = codingsOf(contentEncoding);
+    if (codings.size() > kMaxCodings) {
+        return makeError(Error::Code::Unsupported, "more than 4 content codings");
     }
-    return current;
+    if (codings.empty()) {
+        for (std::size_t at = 0; at < body.size(); at += kOutputChunk) {
+            if (Status sent = sink(body.substr(at, kOutputChunk)); !sent) {
+                return sent;
+            }
+        }
+        return {};
+    }
+    // Built from the last step back: each step hands its output to the one after it.
+    std::vector<std::unique_ptr<Step>> steps(codings.size());
+    std::vector<DecodeSink> inputs(codings.size());
+    for (std::size_t i = codings.size(); i-- > 0;) {
+        const DecodeSink& next = i + 1 == codings.size() ? sink : inputs[i + 1];
+        auto step = stepFor(codings[i], next);
+        if (!step) {
+            return step.error();
+        }
+        steps[i] = std::move(step.value());
+        inputs[i] = [raw = steps[i].get()](std::string_view piece) {
+            return raw->push(piece);
+        };
+    }
+    if (Status pushed = steps.front()->push(body); !pushed) {
+        return pushed;
+    }
+    for (const auto& step : steps) {
+        if (Status finished = step->finish(); !finished) {
+            return finished;
+        }
+    }
+    return {};
+}
+
+Result<std::string> decodeContent(std::string_view body, std::string_view contentEncoding,
+                                  std::uint64_t maxOutput) {
+    std::string out;
+    const Status decoded =
+        decodeContentTo(body, contentEncoding, [&out, maxOutput](std::string_view piece) {
+            if (piece.size() > maxOutput - out.size()) {
+                return Status(tooLarge(maxOutput));
+            }
+            out.append(piece);
+            return Status();
+        });
+    if (!decoded) {
+        return decoded.error();
+    }
+    return out;
 }
 
 std::string headerValue(std::string_view headers, std::string_view name) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,15 @@ namespace sarnika::sources {
 // corrupt or truncated data Error::Code::Malformed.
 Result<std::string> decodeContent(std::string_view body, std::string_view contentEncoding,
                                   std::uint64_t maxOutput);
+
+// Receives decoded bytes in pieces of at most 64 KiB; an error stops the decoding and is
+// returned by it (a sink enforces its own limits this way).
+using DecodeSink = std::function<Status(std::string_view piece)>;
+
+// Decodes as decodeContent does, but hands the output on as it comes instead of holding it:
+// memory stays at the decoders' own windows whatever the body expands to.
+Status decodeContentTo(std::string_view body, std::string_view contentEncoding,
+                       const DecodeSink& sink);
 
 // The value of the first header of that name (compared without case) in CR LF header text,
 // with surrounding blanks removed; empty when absent.

@@ -1,6 +1,7 @@
 #include "cache/sources/decode/ContentDecoding.h"
 
 #include <brotli/encode.h>
+#include <sys/resource.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
@@ -110,6 +111,80 @@ TEST(ContentDecoding, RejectsUnknownCorruptAndTruncatedData) {
         EXPECT_EQ(garbage.error().code, Error::Code::Malformed) << encoding;
     }
     EXPECT_FALSE(decodeContent(badCrc, "gzip", kNoCap));
+}
+
+// `count` zero bytes, gzip-compressed piece by piece: a bomb of a few KiB or MiB.
+std::string gzipOfZeros(std::size_t count) {
+    z_stream zs{};
+    EXPECT_EQ(deflateInit2(&zs, 9, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY), Z_OK);
+    const std::string zeros(1U << 20U, '\0');
+    std::string out;
+    std::string chunk(1U << 16U, '\0');
+    for (std::size_t done = 0; done <= count;) {
+        const std::size_t piece = std::min(zeros.size(), count - done);
+        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
+        zs.avail_in = static_cast<uInt>(piece);
+        done += piece;
+        const int flush = done == count ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            zs.next_out = reinterpret_cast<Bytef*>(chunk.data());
+            zs.avail_out = static_cast<uInt>(chunk.size());
+            deflate(&zs, flush);
+            out.append(chunk.data(), chunk.size() - zs.avail_out);
+        } while (zs.avail_out == 0);
+        if (flush == Z_FINISH) {
+            break;
+        }
+    }
+    deflateEnd(&zs);
+    return out;
+}
+
+long peakKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// Decompression bombs: the decoder hands its output on in pieces and holds none of it.
+TEST(ContentDecoding, StreamsBombsWithoutHoldingTheirOutput) {
+    constexpr std::size_t kDecoded = std::size_t{256} << 20U;
+    const std::string bomb = gzipOfZeros(kDecoded);
+    const std::string nested = deflated(bomb);
+    ASSERT_LT(nested.size(), 64U << 10U);
+    const long before = peakKiB();
+    for (const auto& [body, encoding] :
+         {std::pair<std::string_view, std::string_view>(bomb, "gzip"),
+          std::pair<std::string_view, std::string_view>(nested, "gzip, gzip")}) {
+        std::size_t total = 0;
+        std::size_t largest = 0;
+        ASSERT_TRUE(decodeContentTo(body, encoding, [&](std::string_view piece) {
+            total += piece.size();
+            largest = std::max(largest, piece.size());
+            return Status();
+        }));
+        EXPECT_EQ(total, kDecoded);
+        EXPECT_LE(largest, 64U << 10U);
+    }
+    EXPECT_LT(peakKiB() - before, 32 * 1024) << "decoding held its output";
+    // A sink that stops ends the decoding with its error at once.
+    std::size_t seen = 0;
+    const Status stopped = decodeContentTo(nested, "gzip, gzip", [&seen](std::string_view piece) {
+        seen += piece.size();
+        return seen > 100000 ? Status(makeError(Error::Code::TooLarge, "enough")) : Status();
+    });
+    ASSERT_FALSE(stopped);
+    EXPECT_EQ(stopped.error().message, "enough");
+    EXPECT_LE(seen, 100000U + (64U << 10U));
+    // A chain of many codings, each step with its own buffers, is no real body.
+    std::string chain = "gzip";
+    for (int i = 0; i < 1000; ++i) {
+        chain += ", gzip";
+    }
+    const Status tooMany =
+        decodeContentTo(nested, chain, [](std::string_view) { return Status(); });
+    ASSERT_FALSE(tooMany);
+    EXPECT_EQ(tooMany.error().code, Error::Code::Unsupported);
 }
 
 TEST(ContentDecoding, HeaderValues) {

@@ -100,6 +100,9 @@ Result<FirefoxEntryInfo> parseMetadata(std::string_view tail, std::uint64_t tail
     if (*terminator != 0) {
         return malformed("key is not NUL-terminated");
     }
+    if (key->size() > kMaxUrlBytes) {
+        return malformed("key longer than 2 MiB");
+    }
     info.key = std::string(*key);
     info.url = urlFromFirefoxKey(info.key);
     // Elements are name/value pairs of C strings; a damaged pair ends them, the earlier stay.
@@ -309,6 +312,9 @@ std::vector<CacheRecord> readFirefoxCache2(const std::filesystem::path& cache2Di
         if (!info) {
             report.skip(name + ": " + info.error().message);
             continue;
+        }
+        if (!report.admit(info->key.size() + info->headers.size())) {
+            break;
         }
         CacheRecord record;
         record.kind = RecordKind::Content;

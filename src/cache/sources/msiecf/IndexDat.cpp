@@ -159,6 +159,9 @@ Result<IndexDatUrl> parseUrlRecord(std::string_view bytes, std::uint32_t offset)
     if (!location || location->empty()) {
         return damaged("no location inside the record");
     }
+    if (location->size() > kMaxUrlBytes) {
+        return damaged("location longer than 2 MiB");
+    }
     url.location = std::move(*location);
     auto fileName = recordString(record, u32At(record, 60));
     if (!fileName) {
@@ -293,7 +296,15 @@ Result<IndexDat> parseIndexDat(std::string_view bytes, ReadReport& report) {
     if (!offsets) {
         return offsets.error();
     }
+    // Records never share blocks: one that starts inside the previous one is refused, or a
+    // single huge string could be counted once per record pointing into it.
+    std::uint64_t previousEnd = 0;
     for (const std::uint32_t offset : *offsets) {
+        if (offset < previousEnd) {
+            report.skip("index.dat record at " + std::to_string(offset) +
+                        " overlaps the one before it");
+            continue;
+        }
         if (offset % kBlockSize != 0 || offset >= bytes.size() ||
             bytes.size() - offset < kUrlFixedSize) {
             report.skip("index.dat hash entry points to " + std::to_string(offset) +
@@ -313,6 +324,10 @@ Result<IndexDat> parseIndexDat(std::string_view bytes, ReadReport& report) {
         if (!url) {
             report.skip(url.error().message);
             continue;
+        }
+        previousEnd = offset + std::uint64_t{u32At(bytes, offset + 4)} * kBlockSize;
+        if (!report.admit(url->location.size() + url->data.size())) {
+            break;
         }
         index.urls.push_back(std::move(*url));
     }
@@ -371,12 +386,14 @@ std::vector<CacheRecord> readIndexDat(const std::filesystem::path& indexDat, Rea
         report.skip(indexDat.string() + " is too large for an index.dat");
         return {};
     }
-    auto bytes = file->readAll(file->size());
-    if (!bytes) {
-        report.skip(bytes.error().message);
-        return {};
-    }
-    auto index = parseIndexDat(*bytes, report);
+    auto index = [&file, &report]() -> Result<IndexDat> {
+        // The file's bytes go as soon as the records are parsed.
+        auto bytes = file->readAll(file->size());
+        if (!bytes) {
+            return bytes.error();
+        }
+        return parseIndexDat(*bytes, report);
+    }();
     if (!index) {
         report.skip(indexDat.string() + ": " + index.error().message);
         return {};

@@ -12,8 +12,9 @@
 
 namespace sarnika::sources {
 
-// index.dat files are memory-mapped by WinINet and stay small; anything larger is not one.
-inline constexpr std::uint64_t kIndexDatMaxBytes = 256ULL << 20U;
+// index.dat files are memory-mapped by WinINet and stay small (a few MiB for a cache of tens of
+// thousands of entries); anything larger is not one. It is read whole, so this bounds memory.
+inline constexpr std::uint64_t kIndexDatMaxBytes = 128ULL << 20U;
 
 // One "URL " record as stored. Times are file times; the FAT ones hold the writer's local time,
 // converted as if it were UTC because the file does not say which zone that was.

@@ -578,6 +578,46 @@ TEST(IndexDat, SkipsDamagedRecordsAndKeepsTheRest) {
     EXPECT_NE(report.firstProblem.find(std::to_string(badLocation)), std::string::npos);
 }
 
+// Memory exhaustion: hundreds of record headers in a row, each spanning one shared huge
+// location string after them. Each was read as a record of its own.
+TEST(IndexDat, OverlappingRecordsAndHugeLocationsAreRefused) {
+    IndexDatBuilder builder(kIe5);
+    std::string bytes = builder.bytes();
+    constexpr std::uint32_t kRecords = 300;
+    constexpr std::uint32_t kLocation = 1U << 20U;
+    const auto first = static_cast<std::uint32_t>(bytes.size());
+    const std::uint32_t stringAt = first + kRecords * 128;
+    bytes.resize(stringAt + kLocation + 128, '\0');
+    bytes.replace(stringAt, 17, "http://evil.test/");
+    std::fill_n(bytes.begin() + stringAt + 17, kLocation - 17, 'u');
+    for (std::uint32_t i = 0; i < kRecords; ++i) {
+        const std::uint32_t at = first + i * 128;
+        bytes.replace(at, 4, "URL ");
+        putU32(bytes, at + 4, static_cast<std::uint32_t>((bytes.size() - at) / 128));
+        putU32(bytes, at + 52, stringAt - at);
+        putU32(bytes, 0x4010 + 8 * i, 0x100 + 0x40 * i);
+        putU32(bytes, 0x4010 + 8 * i + 4, at);
+    }
+    putU32(bytes, 28, static_cast<std::uint32_t>(bytes.size()));
+    ReadReport report;
+    const auto index = parseIndexDat(bytes, report);
+    ASSERT_TRUE(index);
+    ASSERT_EQ(index->urls.size(), 1U);
+    EXPECT_EQ(report.skipped, kRecords - 1);
+    EXPECT_NE(report.firstProblem.find("overlaps"), std::string::npos) << report.firstProblem;
+
+    // One record of its own whose location is longer than any browser's URL.
+    IndexDatBuilder huge(kIe5);
+    NewUrl url;
+    url.location = "http://evil.test/" + std::string(2U << 20U, 'u');
+    huge.addUrl(url);
+    ReadReport hugeReport;
+    const auto hugeIndex = parseIndexDat(huge.bytes(), hugeReport);
+    ASSERT_TRUE(hugeIndex);
+    EXPECT_TRUE(hugeIndex->urls.empty());
+    EXPECT_EQ(hugeReport.skipped, 1U);
+}
+
 TEST(IndexDat, GuardsTheHashTableChain) {
     IndexDatBuilder builder(kIe5);
     NewUrl url;
