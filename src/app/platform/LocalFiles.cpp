@@ -95,14 +95,37 @@ extern "C" void onInterrupt(int signal, siginfo_t* info, void* context) {
     static_cast<void>(::raise(signal));
 }
 
-// Registers a temporary file for removal on SIGINT and SIGTERM for as long as it lives.
+// SIGINT and SIGTERM wait while it lives: a temporary file is made and registered under it, so
+// that a signal between the two cannot leave the file behind.
+class InterruptsHeld {
+public:
+    InterruptsHeld() {
+        sigset_t held{};
+        sigemptyset(&held);
+        for (const int interrupt : kInterrupts) {
+            sigaddset(&held, interrupt);
+        }
+        ::pthread_sigmask(SIG_BLOCK, &held, &m_previous);
+    }
+    InterruptsHeld(const InterruptsHeld&) = delete;
+    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+    ~InterruptsHeld() { ::pthread_sigmask(SIG_SETMASK, &m_previous, nullptr); }
+
+private:
+    sigset_t m_previous{};
+};
+
+void registerTemporary(int folder, const std::string& name) {
+    static_cast<void>(
+        std::snprintf(g_temporaryName.data(), g_temporaryName.size(), "%s", name.c_str()));
+    g_temporaryFolder = folder;
+}
+
+// Keeps the temporary file that createTemporary() registered for removal on SIGINT and SIGTERM
+// for as long as it lives.
 class TemporaryName {
 public:
-    TemporaryName(int folder, const std::string& name) {
-        static_cast<void>(
-            std::snprintf(g_temporaryName.data(), g_temporaryName.size(), "%s", name.c_str()));
-        g_temporaryFolder = folder;
-    }
+    TemporaryName() = default;
     TemporaryName(const TemporaryName&) = delete;
     TemporaryName& operator=(const TemporaryName&) = delete;
     ~TemporaryName() { g_temporaryFolder = -1; }
@@ -188,9 +211,11 @@ Result<std::pair<Fd, std::string>> createTemporary(int folder, const std::string
     int error = EEXIST;
     for (int attempt = 0; attempt < kMaxTemporaryNames && error == EEXIST; ++attempt) {
         std::string name = temporaryName();
+        const InterruptsHeld held;
         Fd fd(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                        0666));
         if (fd.valid()) {
+            registerTemporary(folder, name);
             return std::pair<Fd, std::string>(std::move(fd), std::move(name));
         }
         error = errno;
@@ -371,7 +396,7 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
         return temporary.error();
     }
     auto& [out, temporaryFile] = temporary.value();
-    const TemporaryName registered(dir->get(), temporaryFile);
+    const TemporaryName registered;
     Status done = copyContent(in.value(), out.get(), source, target);
     if (done) {
         if (const int error = out.close(); error != 0) {
@@ -423,7 +448,7 @@ Status copyReplacing(const std::string& source, const std::string& target) {
         return temporary.error();
     }
     auto& [out, temporaryFile] = temporary.value();
-    const TemporaryName registered(dir.get(), temporaryFile);
+    const TemporaryName registered;
     Status done = copyContent(in.value(), out.get(), source, target);
     if (done && exists) {
         // The owner can only be kept by a privileged user; the permissions always.

@@ -1,5 +1,6 @@
 #include "cache/sources/BrowserCacheLayer.h"
 
+#include <filesystem>
 #include <set>
 #include <string_view>
 
@@ -11,6 +12,7 @@
 #include "cache/sources/decode/ContentDecoding.h"
 
 namespace sarnika::sources {
+namespace fs = std::filesystem;
 namespace {
 
 // Stored bodies are read whole, so larger ones are not copied out: no Flash movie comes near.
