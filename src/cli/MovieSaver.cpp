@@ -11,6 +11,7 @@
 
 #include "cli/Manifest.h"
 #include "cli/Sha256.h"
+#include "cli/TerminalText.h"
 
 namespace sarnika::cli {
 namespace fs = std::filesystem;
@@ -127,22 +128,23 @@ SaveSummary saveMovies(const std::vector<MovieRow>& rows, const fs::path& folder
         if (!saved) {
             ++summary.failed;
             progress.clear();
-            err << "sarnika-cli: cannot save " << row.url << ": " << saved.error().message << "\n";
+            err << "sarnika-cli: cannot save " << terminalText(row.url) << ": "
+                << terminalText(saved.error().message) << "\n";
             continue;
         }
         ++summary.saved;
         progress.clear();
-        out << saved->string() << '\t' << row.url << "\n";
+        out << terminalText(saved->string()) << '\t' << terminalText(row.url) << "\n";
         if (manifest != nullptr) {
             auto file = savedFileOf(saved.value(), row.url);
             if (!file) {
-                err << "sarnika-cli: manifest: " << file.error().message << "\n";
+                err << "sarnika-cli: manifest: " << terminalText(file.error().message) << "\n";
                 ++summary.failed;
                 continue;
             }
             if (const Status written = manifest->appendLine(manifestLine(row, file.value()));
                 !written) {
-                err << "sarnika-cli: manifest: " << written.error().message << "\n";
+                err << "sarnika-cli: manifest: " << terminalText(written.error().message) << "\n";
                 ++summary.failed;
             }
         }

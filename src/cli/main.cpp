@@ -143,7 +143,7 @@ void sayNothingFound(const BrowserCacheLayer::Options& layer, const CliOptions& 
     std::cerr << "sarnika-cli: no Flash movie found in the " << read.size()
               << " browser cache(s) read:\n";
     for (const std::string& cache : read) {
-        std::cerr << "  " << cache << "\n";
+        std::cerr << "  " << terminalText(cache) << "\n";
     }
 }
 
@@ -168,7 +168,7 @@ int saveAll(const CliOptions& options, const std::vector<MovieRow>& rows,
     Progress progress;
     const SaveSummary summary = saveMovies(rows, options.folder, options.keepPaths, copier,
                                            progress, std::cout, std::cerr, manifest);
-    std::cout << summary.saved << " movie(s) saved in " << options.folder << "\n";
+    std::cout << summary.saved << " movie(s) saved in " << terminalText(options.folder) << "\n";
     if (summary.failed > 0) {
         std::cerr << "sarnika-cli: " << summary.failed << " movie(s) could not be saved\n";
         return kExitCopyFailed;
