@@ -30,10 +30,21 @@ void load(OptionsStore& store, const char* name, std::int32_t& field) {
     }
 }
 
+// The store reports its failures as exceptions; the record reports them as a Status.
+template<typename Steps>
+Status guarded(Error::Code code, const Steps& steps) {
+    try {
+        steps();
+    } catch (const std::exception& error) {
+        return makeError(code, error.what());
+    }
+    return {};
+}
+
 } // namespace
 
-bool TOptions::Load(OptionsStore& store) {
-    try {
+Status TOptions::Load(OptionsStore& store) {
+    return guarded(Error::Code::Unreadable, [&] {
         load(store, "HistoryRemoveSecLevel", HistoryRemoveSecLevel);
         load(store, "SecLevel", SecLevel);
         load(store, "IEDetectPeriod", IEDetectPeriod);
@@ -45,27 +56,26 @@ bool TOptions::Load(OptionsStore& store) {
         load(store, "ClearOnStartUp", ClearOnStartUp);
         load(store, "RemoveHistory", RemoveHistory);
         load(store, "UnloadShell", UnloadShell);
-    } catch (const std::exception&) {
-        return false;
-    }
-    return true;
+    });
 }
 
-void TOptions::Save(OptionsStore& store) const {
+Status TOptions::Save(OptionsStore& store) const {
     const auto flag = [](bool value) -> std::uint32_t {
         return value ? 1 : 0;
     };
-    store.writeNumber("HistoryRemoveSecLevel", HistoryRemoveSecLevel);
-    store.writeNumber("SecLevel", SecLevel);
-    store.writeNumber("IEDetectPeriod", static_cast<std::uint32_t>(IEDetectPeriod));
-    store.writeNumber("IEAutoDetection", flag(IEAutoDetection));
-    store.writeNumber("ShowConfirms", flag(ShowConfirms));
-    store.writeNumber("AutoStart", flag(AutoStart));
-    store.writeNumber("ClearOnStartUp", flag(ClearOnStartUp));
-    store.writeNumber("RemoveAll", flag(RemoveAll));
-    store.writeNumber("AutoCleanOnProgStartUp", flag(AutoCleanOnProgStartUp));
-    store.writeNumber("RemoveHistory", flag(RemoveHistory));
-    store.writeNumber("UnloadShell", flag(UnloadShell));
+    return guarded(Error::Code::WriteFailed, [&] {
+        store.writeNumber("HistoryRemoveSecLevel", HistoryRemoveSecLevel);
+        store.writeNumber("SecLevel", SecLevel);
+        store.writeNumber("IEDetectPeriod", static_cast<std::uint32_t>(IEDetectPeriod));
+        store.writeNumber("IEAutoDetection", flag(IEAutoDetection));
+        store.writeNumber("ShowConfirms", flag(ShowConfirms));
+        store.writeNumber("AutoStart", flag(AutoStart));
+        store.writeNumber("ClearOnStartUp", flag(ClearOnStartUp));
+        store.writeNumber("RemoveAll", flag(RemoveAll));
+        store.writeNumber("AutoCleanOnProgStartUp", flag(AutoCleanOnProgStartUp));
+        store.writeNumber("RemoveHistory", flag(RemoveHistory));
+        store.writeNumber("UnloadShell", flag(UnloadShell));
+    });
 }
 
 } // namespace sarnika

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "cache/Result.h"
+
 namespace sarnika {
 
 // The per-user key of the options the company's programs share ("Software\Quillmoor\Tessaly")
@@ -36,11 +38,13 @@ public:
     bool RemoveHistory = true;
     bool UnloadShell = false;
 
-    // Reads every value that exists and writes the current one where none does. False when a
-    // step failed: the values read so far stay, the rest keep their defaults.
-    bool Load(OptionsStore& store);
-    // Writes all eleven values; a failure is thrown.
-    void Save(OptionsStore& store) const;
+    // Reads every value that exists and writes the current one where none does. On a failed
+    // step (Unreadable, with the store's message) the values read so far stay, the rest keep
+    // their defaults.
+    Status Load(OptionsStore& store);
+    // Writes all eleven values; stops at the first that fails (WriteFailed, with the store's
+    // message).
+    Status Save(OptionsStore& store) const;
 };
 
 } // namespace sarnika

@@ -70,7 +70,7 @@ TEST(Options, FirstRunWritesTheDefaultsWhileLoadingAndAgainAtExit) {
     EXPECT_EQ(store.values, defaults);
 
     store.writes.clear();
-    options.Save(store);
+    EXPECT_TRUE(options.Save(store));
     EXPECT_EQ(store.writtenNames(),
               (std::vector<std::string>{"HistoryRemoveSecLevel", "SecLevel", "IEDetectPeriod",
                                         "IEAutoDetection", "ShowConfirms", "AutoStart",
@@ -96,7 +96,7 @@ TEST(Options, StoredValuesAreNarrowedOnTheWayIn) {
     // Only the absent values were written while loading.
     EXPECT_EQ(store.writes.size(), 6U);
 
-    options.Save(store);
+    EXPECT_TRUE(options.Save(store));
     EXPECT_EQ(store.values["RemoveAll"], 1U);
     EXPECT_EQ(store.values["SecLevel"], 2U);
     EXPECT_EQ(store.values["IEDetectPeriod"], 0xFFFFFFFFU);
@@ -114,13 +114,15 @@ TEST(Options, FailedLoadKeepsWhatWasReadAndDefaultsForTheRest) {
     EXPECT_TRUE(options.AutoStart);
     EXPECT_TRUE(store.writes.empty());
 
-    // A key that cannot be written: the first default fails the load, and the save throws.
+    // A key that cannot be written: the first default fails the load, and the save fails.
     FakeOptionsStore locked;
     locked.failWrites = true;
     TOptions fresh;
     EXPECT_FALSE(fresh.Load(locked));
     EXPECT_EQ(fresh.SecLevel, 2);
-    EXPECT_THROW(fresh.Save(locked), SettingsError);
+    const Status saved = fresh.Save(locked);
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(saved.error().message, "Failed to set data for 'HistoryRemoveSecLevel'");
 }
 
 } // namespace

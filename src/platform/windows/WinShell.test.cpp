@@ -1,4 +1,4 @@
-#include "shell/WinShell.h"
+#include "platform/windows/WinShell.h"
 
 #include <filesystem>
 
