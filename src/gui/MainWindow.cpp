@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMenu>
@@ -37,6 +39,16 @@ QString fromLocal(const std::string& path) {
 
 std::string toLocal(const QString& path) {
     return QFile::encodeName(path).toStdString();
+}
+
+// The first of the folders that exists; the home folder when none does.
+QString firstExistingFolder(const QStringList& candidates) {
+    for (const QString& folder : candidates) {
+        if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+            return folder;
+        }
+    }
+    return QDir::homePath();
 }
 
 // A menu entry of its own for an action: it shows the action's caption and shortcut and runs
@@ -332,7 +344,7 @@ void TfrmMain::actSaveExecute() {
     if (cacheFile.empty()) {
         return;
     }
-    m_dlgSave->setDirectory(GetPersonalFolder());
+    m_dlgSave->setDirectory(firstExistingFolder({GetPersonalFolder()}));
     m_dlgSave->selectFile(fromLocal(m_frameSites->SuggestedFileName()));
     if (m_dlgSave->exec() != QDialog::Accepted || m_dlgSave->selectedFiles().isEmpty()) {
         return;
@@ -344,7 +356,14 @@ void TfrmMain::actSaveExecute() {
 }
 
 void TfrmMain::actSaveAllExecute() {
-    if (m_frameSites->listBox().count() == 0 || !m_dlgBrowseDir->Execute()) {
+    if (m_frameSites->listBox().count() == 0) {
+        return;
+    }
+    // The dialog opens on a folder that is there, never on none: with nothing preselected its
+    // tree offers the root, and Enter would save every movie into it.
+    m_dlgBrowseDir->setSelection(firstExistingFolder(
+        {m_dlgBrowseDir->Selection(), m_saveAllFolder, GetPersonalFolder()}));
+    if (!m_dlgBrowseDir->Execute()) {
         return;
     }
     m_saveAllFolder = fromLocal(WithTrailingSeparator(toLocal(m_dlgBrowseDir->Selection())));

@@ -15,8 +15,11 @@
 #include <QDir>
 #include <QEvent>
 #include <QHash>
+#include <QPair>
 #include <QProcess>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace sarnika::testing {
 
@@ -142,6 +145,82 @@ bool XServer::prepareRealDisplay() {
     }
     qputenv("QT_QPA_PLATFORM", "xcb");
     return true;
+}
+
+Desktop::Desktop() {
+    const QList<QPair<QString, QStringList>> helpers = {
+        {QStringLiteral("openbox"), {}},
+        {QStringLiteral("trayer"),
+         {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
+          QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+          QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
+          QStringLiteral("28"), QStringLiteral("--transparent"), QStringLiteral("false")}}};
+    for (const auto& [program, arguments] : helpers) {
+        qint64 pid = 0;
+        if (!QProcess::startDetached(program, arguments, QString(), &pid)) {
+            qFatal("cannot start %s (is it installed? see scripts/gui-deps.sh)",
+                   qPrintable(program));
+        }
+        m_pids.append(pid);
+    }
+}
+
+Desktop::~Desktop() {
+    for (const qint64 pid : m_pids) {
+        kill(static_cast<pid_t>(pid), SIGTERM);
+    }
+}
+
+bool Desktop::ready() const {
+    constexpr int kLimitMs = 60000;
+    const auto windowManagerRuns = [] {
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"),
+                    {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+        xprop.waitForFinished();
+        return xprop.readAllStandardOutput().contains("window id");
+    };
+    return QTest::qWaitFor(windowManagerRuns, kLimitMs) &&
+           QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, kLimitMs);
+}
+
+bool xdotool(const QStringList& arguments) {
+    return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
+}
+
+bool clickAt(const QPoint& global, int button, const QString& held) {
+    QStringList arguments = {QStringLiteral("mousemove"), QString::number(global.x()),
+                             QString::number(global.y())};
+    if (!held.isEmpty()) {
+        arguments << QStringLiteral("keydown") << held;
+    }
+    arguments << QStringLiteral("click") << QString::number(button);
+    if (!held.isEmpty()) {
+        arguments << QStringLiteral("keyup") << held;
+    }
+    return xdotool(arguments);
+}
+
+QString shownCaption(const QWidget* window) {
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"),
+                {QStringLiteral("-id"), QString::number(window->window()->winId()),
+                 QStringLiteral("_NET_WM_NAME")});
+    xprop.waitForFinished();
+    // _NET_WM_NAME(UTF8_STRING) = "About"
+    const QString line = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+    const qsizetype open = line.indexOf(QLatin1Char('"'));
+    return open < 0 ? line : line.mid(open + 1, line.lastIndexOf(QLatin1Char('"')) - open - 1);
+}
+
+void screenshot(const QString& name) {
+    const QString folder = qEnvironmentVariable("SARNIKA_SCREENSHOTS");
+    if (folder.isEmpty()) {
+        return;
+    }
+    QDir().mkpath(folder);
+    QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                 folder + QLatin1Char('/') + name});
 }
 
 void UrlRecorder::install() {

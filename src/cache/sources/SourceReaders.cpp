@@ -74,6 +74,7 @@ BrowserCacheLayer::Options BrowserCacheLayer::currentUserOptions() {
     options.userName = environment.userName;
     options.pruneUnknownSources = true;
     options.reader = readSource;
+    options.discover = [environment] { return discoverSources(environment); };
     return options;
 }
 

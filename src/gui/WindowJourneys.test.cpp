@@ -1,0 +1,299 @@
+#include "gui/WindowJourneys.test.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+#include <QToolTip>
+#include <QWindow>
+
+#include "gui/Program.h"
+#include "gui/ServicesTestRig.h"
+#include "gui/TrayIcon.h"
+#include "gui/WindowTestSupport.h"
+
+using namespace sarnika;
+using namespace sarnika::testing;
+
+namespace {
+
+// ctest reports this exit code as a skipped test.
+constexpr int kSkipped = 77;
+// Every wait is for a condition; a busy machine may take long to meet it.
+constexpr int kLimitMs = 60000;
+
+bool shownAndActive(QWidget* window) {
+    return QTest::qWaitFor(
+        [window] {
+            const QWindow* handle = window->windowHandle();
+            return handle != nullptr && handle->isExposed() && window->isActiveWindow();
+        },
+        kLimitMs);
+}
+
+// Shows the window of the rig and waits until it has the keyboard.
+void showActive(const ServicesRig& rig) {
+    rig.showSettled();
+    rig.window->activateWindow();
+    QVERIFY(shownAndActive(rig.window.get()));
+}
+
+// The icon's window is in the notification area and can take a click.
+bool trayIconShown() {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::any_of(windows.begin(), windows.end(), [](const QWidget* window) {
+        const QWindow* handle = window->windowHandle();
+        return QByteArray(window->metaObject()->className()).contains("TrayIcon") &&
+               handle != nullptr && handle->isExposed();
+    });
+}
+
+bool noModalOpen() {
+    return QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; },
+                           kLimitMs);
+}
+
+// What the user sees of a dialog once it is up: its caption and the folder it offers.
+struct Offer {
+    QString caption;
+    QString folder;
+};
+
+// Looks at a folder or save dialog once it has the keyboard, then cancels it.
+ModalDriver::Answer lookAndCancel(QList<Offer>& offers) {
+    return [&offers](QWidget* modal) {
+        shownAndActive(modal);
+        Offer offer{shownCaption(modal), {}};
+        if (const auto* files = qobject_cast<QFileDialog*>(modal)) {
+            offer.folder = files->directory().absolutePath();
+        } else if (const auto* edit = modal->findChild<QLineEdit*>(QStringLiteral("edtFolder"))) {
+            offer.folder = edit->text();
+        }
+        offers.append(offer);
+        ModalDriver::reject()(modal);
+    };
+}
+
+} // namespace
+
+void TestWindowJourneys::init() {
+    QFile::remove(sarnikaConf());
+}
+
+void TestWindowJourneys::restoreFromTheTrayMenu() {
+    auto area = std::make_shared<QtNotificationArea>();
+    ServicesRig rig(area);
+    rig.window->FormCreate();
+    showActive(rig);
+    QMenu* menu = rig.window->popTray();
+    auto* restore = menu->findChild<QAction*>(QStringLiteral("Restore1"));
+    QVERIFY(restore != nullptr);
+
+    const auto menuClosed = qScopeGuard([menu] { menu->close(); });
+    // Twice: the session goes on after the first return.
+    for (int round = 0; round < 2; ++round) {
+        rig.window->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.window->hiddenToTray(), kLimitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(area->iconVisible() && trayIconShown(), kLimitMs);
+        // The menu runs its own event loop: "Restore" is chosen from inside it.
+        bool chosen = false;
+        QTimer whileMenuIsUp;
+        whileMenuIsUp.setInterval(50);
+        QObject::connect(&whileMenuIsUp, &QTimer::timeout, [&] {
+            const QWindow* shown = menu->windowHandle();
+            if (chosen || shown == nullptr || !shown->isExposed()) {
+                return;
+            }
+            chosen = true;
+            screenshot(QStringLiteral("journey-tray-menu.png"));
+            clickAt(menu->mapToGlobal(menu->actionGeometry(restore).center()));
+        });
+        whileMenuIsUp.start();
+        QVERIFY(clickAt(area->iconGeometry().center(), 3));
+        QTRY_VERIFY_WITH_TIMEOUT(chosen, kLimitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.window->isVisible() && !rig.window->isMinimized(), kLimitMs);
+        QVERIFY(!rig.window->hiddenToTray());
+        QTRY_VERIFY_WITH_TIMEOUT(!area->iconVisible(), kLimitMs);
+        QVERIFY(shownAndActive(rig.window.get()));
+    }
+    rig.window->close();
+}
+
+void TestWindowJourneys::startUpErrorInTheMiddleOfTheScreen() {
+    // A setting of the wrong kind fails the start-up before the window is shown.
+    QSettings(sarnikaConf(), QSettings::IniFormat)
+        .setValue(QStringLiteral("SaveAsFolder"), QSize(4, 2));
+    ModalDriver driver;
+    QRect box;
+    QString caption;
+    driver.expect([&](QWidget* modal) {
+        if (QTest::qWaitFor([modal] { return modal->windowHandle()->isExposed(); }, kLimitMs)) {
+            box = modal->frameGeometry();
+        }
+        caption = shownCaption(modal);
+        ModalDriver::click(QMessageBox::Ok)(modal);
+    });
+    ServicesRig rig;
+    rig.window->FormCreate();
+    QCOMPARE(driver.seen.size(), 1);
+    QCOMPARE(caption, QStringLiteral("Sarnika"));
+    const QPoint middle = rig.window->screen()->availableGeometry().center();
+    // The window manager's frame may shift it a little.
+    QVERIFY2((box.center() - middle).manhattanLength() < 60,
+             qPrintable(QStringLiteral("the box sits at %1,%2")
+                            .arg(box.center().x())
+                            .arg(box.center().y())));
+}
+
+void TestWindowJourneys::savingNeverOffersTheRoot() {
+    const QString home = QDir::homePath();
+    const QString documents = home + QStringLiteral("/Documents");
+    QVERIFY(QDir(documents).removeRecursively());
+    const auto documentsBack = qScopeGuard([documents] { QDir().mkpath(documents); });
+    ModalDriver driver;
+    QList<Offer> offers;
+    ServicesRig rig;
+    rig.window->FormCreate();
+    showActive(rig);
+    const auto offered = [&](const QString& keys) {
+        driver.expect(lookAndCancel(offers));
+        const qsizetype before = offers.size();
+        return xdotool({QStringLiteral("key"), keys}) &&
+               QTest::qWaitFor([&] { return offers.size() > before; }, kLimitMs) &&
+               noModalOpen() && shownAndActive(rig.window.get());
+    };
+
+    // Without a documents folder "Save all..." offers the home folder, again after a cancel;
+    // "Save as..." starts there too.
+    QVERIFY(offered(QStringLiteral("ctrl+s")));
+    QVERIFY(offered(QStringLiteral("ctrl+s")));
+    QVERIFY(offered(QStringLiteral("s")));
+    // Once the documents folder is there, it is offered.
+    QVERIFY(QDir().mkpath(documents));
+    QVERIFY(offered(QStringLiteral("ctrl+s")));
+    QVERIFY(offered(QStringLiteral("s")));
+
+    QStringList folders;
+    QStringList captions;
+    for (const Offer& offer : offers) {
+        folders.append(offer.folder);
+        captions.append(offer.caption);
+    }
+    QCOMPARE(folders, QStringList({home, home, home, documents, documents}));
+    const QString saveAll = QStringLiteral("Select directory to save movies...");
+    const QString saveAs = QStringLiteral("Save Flash movie as...");
+    QCOMPARE(captions, QStringList({saveAll, saveAll, saveAs, saveAll, saveAs}));
+    QVERIFY2(driver.unexpected.isEmpty(), qPrintable(driver.unexpected.join(QLatin1Char('\n'))));
+}
+
+void TestWindowJourneys::ctrlClickKeepsTheSelection() {
+    ModalDriver driver;
+    ServicesRig rig;
+    rig.window->FormCreate();
+    showActive(rig);
+    QListWidget* list = rig.window->frameSites()->lbxFlash();
+    QVERIFY(list->count() > 1);
+    QCOMPARE(list->currentRow(), 0);
+    const QString status = rig.window->frameSites()->statusText();
+    const auto lineAt = [list](int row) {
+        return list->viewport()->mapToGlobal(list->visualItemRect(list->item(row)).center());
+    };
+
+    // Ctrl+click on the selected line; "Save as..." still has its movie and offers it.
+    QVERIFY(clickAt(lineAt(0), 1, QStringLiteral("ctrl")));
+    QList<Offer> offers;
+    driver.expect(lookAndCancel(offers));
+    QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("s")}));
+    QTRY_COMPARE_WITH_TIMEOUT(offers.size(), 1, kLimitMs);
+    QCOMPARE(list->selectedItems().size(), 1);
+    QCOMPARE(list->currentRow(), 0);
+    QCOMPARE(rig.window->frameSites()->statusText(), status);
+
+    // Hovering a line tells whose cache its movie is in.
+    QVERIFY(noModalOpen() && shownAndActive(rig.window.get()));
+    QVERIFY(xdotool({QStringLiteral("mousemove"), QString::number(lineAt(1).x()),
+                     QString::number(lineAt(1).y())}));
+    QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), kLimitMs);
+    screenshot(QStringLiteral("journey-tooltip.png"));
+    QVERIFY2(QToolTip::text().startsWith(QStringLiteral("From the cache of Chromium (Default)\n")),
+             qPrintable(QToolTip::text()));
+    QVERIFY(driver.unexpected.isEmpty());
+}
+
+void TestWindowJourneys::refreshFindsACacheMadeAfterTheStart() {
+    const QString cache = QDir::homePath() + QStringLiteral("/.cache/chromium");
+    const QString later = QDir::homePath() + QStringLiteral("/chromium-later");
+    QVERIFY(QDir().rename(cache, later));
+    const auto cacheBack = qScopeGuard([&] { QDir().rename(later, cache); });
+    ModalDriver driver;
+    QString caption;
+    driver.expect([&caption](QWidget* modal) {
+        shownAndActive(modal);
+        caption = shownCaption(modal);
+        ModalDriver::click(QMessageBox::Ok)(modal);
+    });
+    ServicesRig rig;
+    rig.window->FormCreate();
+    showActive(rig);
+    QListWidget* list = rig.window->frameSites()->lbxFlash();
+    QTRY_COMPARE_WITH_TIMEOUT(caption, QStringLiteral("Sorry"), kLimitMs);
+    QVERIFY(noModalOpen() && shownAndActive(rig.window.get()));
+    QCOMPARE(list->count(), 0);
+
+    // The browser makes its cache; Ctrl+R finds it.
+    QVERIFY(QDir().rename(later, cache));
+    QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+r")}));
+    QTRY_VERIFY_WITH_TIMEOUT(list->count() > 0, kLimitMs);
+    QCOMPARE(list->currentRow(), 0);
+    QVERIFY(driver.unexpected.isEmpty());
+}
+
+namespace {
+
+int runTests(int argc, char** argv) {
+    XServer xserver("1024x768x24");
+    try {
+        xserver.start();
+    } catch (const std::exception&) {
+        std::puts(
+            "SKIP: Xvfb is not installed (Debian package xvfb); these tests need an X server.");
+        return kSkipped;
+    }
+    prepareTestHome({QStringLiteral("chromium-cache.tar.gz")});
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    const Desktop desktop;
+    QApplication app(argc, argv);
+    // Named as the program names itself.
+    prepareApplication();
+    if (!desktop.ready()) {
+        qCritical("openbox or trayer did not come up");
+        return 1;
+    }
+    TestWindowJourneys test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return runTests(argc, argv);
+    } catch (const std::exception& error) {
+        qCritical("%s", error.what());
+    }
+    return 1;
+}
