@@ -1,10 +1,12 @@
 #include "gui/WindowTestSupport.h"
 
 #include <csignal>
+#include <memory>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
 
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,6 +114,7 @@ void XServer::start() {
     }
     const pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", m_screen.c_str(),
@@ -156,18 +159,29 @@ Desktop::Desktop() {
           QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
           QStringLiteral("28"), QStringLiteral("--transparent"), QStringLiteral("false")}}};
     for (const auto& [program, arguments] : helpers) {
-        qint64 pid = 0;
-        if (!QProcess::startDetached(program, arguments, QString(), &pid)) {
+        auto helper = std::make_unique<QProcess>();
+        helper->setProgram(program);
+        helper->setArguments(arguments);
+        helper->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        helper->setStandardOutputFile(QProcess::nullDevice());
+        // A test that crashes takes its helpers along; they would hold ctest's output open.
+        helper->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        helper->start();
+        if (!helper->waitForStarted()) {
             qFatal("cannot start %s (is it installed? see scripts/gui-deps.sh)",
                    qPrintable(program));
         }
-        m_pids.append(pid);
+        m_helpers.push_back(std::move(helper));
     }
 }
 
 Desktop::~Desktop() {
-    for (const qint64 pid : m_pids) {
-        kill(static_cast<pid_t>(pid), SIGTERM);
+    for (const auto& helper : m_helpers) {
+        helper->terminate();
+        if (!helper->waitForFinished(3000)) {
+            helper->kill();
+            helper->waitForFinished();
+        }
     }
 }
 

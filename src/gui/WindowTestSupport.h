@@ -1,7 +1,9 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 #include <utility>
 
 #include <QColor>
@@ -10,6 +12,7 @@
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -63,7 +66,7 @@ public:
     bool ready() const;
 
 private:
-    QList<qint64> m_pids;
+    std::vector<std::unique_ptr<QProcess>> m_helpers;
 };
 
 // Runs xdotool with the arguments ("key", "ctrl+s"); false when it failed.
