@@ -119,7 +119,7 @@ void TestWindowJourneys::restoreFromTheTrayMenu() {
                 return;
             }
             chosen = true;
-            screenshot(QStringLiteral("journey-tray-menu.png"));
+            takeScreenshot(QStringLiteral("journey-tray-menu.png"));
             clickAt(menu->mapToGlobal(menu->actionGeometry(restore).center()));
         });
         whileMenuIsUp.start();
@@ -172,7 +172,7 @@ void TestWindowJourneys::savingNeverOffersTheRoot() {
     const auto offered = [&](const QString& keys) {
         driver.expect(lookAndCancel(offers));
         const qsizetype before = offers.size();
-        return xdotool({QStringLiteral("key"), keys}) &&
+        return runXdotool({QStringLiteral("key"), keys}) &&
                QTest::qWaitFor([&] { return offers.size() > before; }, kLimitMs) &&
                noModalOpen() && shownAndActive(rig.window.get());
     };
@@ -217,7 +217,7 @@ void TestWindowJourneys::ctrlClickKeepsTheSelection() {
     QVERIFY(clickAt(lineAt(0), 1, QStringLiteral("ctrl")));
     QList<Offer> offers;
     driver.expect(lookAndCancel(offers));
-    QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("s")}));
+    QVERIFY(runXdotool({QStringLiteral("key"), QStringLiteral("s")}));
     QTRY_COMPARE_WITH_TIMEOUT(offers.size(), 1, kLimitMs);
     QCOMPARE(list->selectedItems().size(), 1);
     QCOMPARE(list->currentRow(), 0);
@@ -225,10 +225,10 @@ void TestWindowJourneys::ctrlClickKeepsTheSelection() {
 
     // Hovering a line tells whose cache its movie is in.
     QVERIFY(noModalOpen() && shownAndActive(rig.window.get()));
-    QVERIFY(xdotool({QStringLiteral("mousemove"), QString::number(lineAt(1).x()),
+    QVERIFY(runXdotool({QStringLiteral("mousemove"), QString::number(lineAt(1).x()),
                      QString::number(lineAt(1).y())}));
     QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), kLimitMs);
-    screenshot(QStringLiteral("journey-tooltip.png"));
+    takeScreenshot(QStringLiteral("journey-tooltip.png"));
     QVERIFY2(QToolTip::text().startsWith(QStringLiteral("From the cache of Chromium (Default)\n")),
              qPrintable(QToolTip::text()));
     QVERIFY(driver.unexpected.isEmpty());
@@ -256,7 +256,7 @@ void TestWindowJourneys::refreshFindsACacheMadeAfterTheStart() {
 
     // The browser makes its cache; Ctrl+R finds it.
     QVERIFY(QDir().rename(later, cache));
-    QVERIFY(xdotool({QStringLiteral("key"), QStringLiteral("ctrl+r")}));
+    QVERIFY(runXdotool({QStringLiteral("key"), QStringLiteral("ctrl+r")}));
     QTRY_VERIFY_WITH_TIMEOUT(list->count() > 0, kLimitMs);
     QCOMPARE(list->currentRow(), 0);
     QVERIFY(driver.unexpected.isEmpty());

@@ -198,7 +198,7 @@ bool Desktop::ready() const {
            QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, kLimitMs);
 }
 
-bool xdotool(const QStringList& arguments) {
+bool runXdotool(const QStringList& arguments) {
     return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
 }
 
@@ -212,7 +212,7 @@ bool clickAt(const QPoint& global, int button, const QString& held) {
     if (!held.isEmpty()) {
         arguments << QStringLiteral("keyup") << held;
     }
-    return xdotool(arguments);
+    return runXdotool(arguments);
 }
 
 QString shownCaption(const QWidget* window) {
@@ -227,7 +227,7 @@ QString shownCaption(const QWidget* window) {
     return open < 0 ? line : line.mid(open + 1, line.lastIndexOf(QLatin1Char('"')) - open - 1);
 }
 
-void screenshot(const QString& name) {
+void takeScreenshot(const QString& name) {
     const QString folder = qEnvironmentVariable("SARNIKA_SCREENSHOTS");
     if (folder.isEmpty()) {
         return;

@@ -70,13 +70,13 @@ private:
 };
 
 // Runs xdotool with the arguments ("key", "ctrl+s"); false when it failed.
-bool xdotool(const QStringList& arguments);
+bool runXdotool(const QStringList& arguments);
 // A click of the button at a point of the screen, with the keys held ("ctrl") while clicking.
 bool clickAt(const QPoint& global, int button = 1, const QString& held = {});
 // The caption the window system shows for a window (its _NET_WM_NAME).
 QString shownCaption(const QWidget* window);
 // Saves the whole screen into the folder SARNIKA_SCREENSHOTS names, if any.
-void screenshot(const QString& name);
+void takeScreenshot(const QString& name);
 
 // Records the addresses handed to the desktop (QDesktopServices::setUrlHandler).
 class UrlRecorder : public QObject {

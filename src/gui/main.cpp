@@ -11,6 +11,7 @@
 #include "gui/ErrorGuard.h"
 #include "gui/MainWindow.h"
 #include "gui/Program.h"
+#include "gui/Settings.h"
 #include "gui/WebEngineSetup.h"
 
 namespace {
