@@ -70,8 +70,8 @@ protected:
                                                          const QEvent* event) const override {
         const QItemSelectionModel::SelectionFlags command =
             QListWidget::selectionCommand(index, event);
-        const bool takesAway = command.testAnyFlags(QItemSelectionModel::Deselect |
-                                                    QItemSelectionModel::Toggle);
+        const bool takesAway =
+            command.testAnyFlags(QItemSelectionModel::Deselect | QItemSelectionModel::Toggle);
         if (takesAway && (!index.isValid() || selectionModel()->isSelected(index))) {
             return QItemSelectionModel::NoUpdate;
         }
@@ -120,10 +120,10 @@ void ListWidgetBox::select(int index) {
 TframeCachedFlash::TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& localTime,
                                      const ErrorGuard& guard, const PreviewFactory& makePreview,
                                      QWidget* parent)
-    : QWidget(parent), m_cache(cache), m_localTime(localTime), m_lbxFlash(new MovieListWidget(this)),
-      m_splitter1(new QSplitter(Qt::Horizontal, this)), m_pnl2(new QWidget(this)),
-      m_pnlNav(new QStatusBar(this)), m_listBox(*m_lbxFlash), m_guard(guard),
-      m_showShellMenu(ShowShellContextMenu) {
+    : QWidget(parent), m_cache(cache), m_localTime(localTime),
+      m_lbxFlash(new MovieListWidget(this)), m_splitter1(new QSplitter(Qt::Horizontal, this)),
+      m_pnl2(new QWidget(this)), m_pnlNav(new QStatusBar(this)), m_listBox(*m_lbxFlash),
+      m_guard(guard), m_showShellMenu(ShowShellContextMenu) {
     resize(632, 338);
 
     m_lbxFlash->setObjectName(QStringLiteral("lbxFlash"));
@@ -201,7 +201,8 @@ void TframeCachedFlash::showSources() {
     const int lines = std::min(m_lbxFlash->count(), static_cast<int>(m_movies->MovieCount()));
     for (int line = 0; line < lines; ++line) {
         const auto movie = static_cast<std::size_t>(line);
-        const sources::SourceLocation* source = layer->sourceOfLocalFile(m_movies->CacheFile(movie));
+        const sources::SourceLocation* source =
+            layer->sourceOfLocalFile(m_movies->CacheFile(movie));
         if (source == nullptr) {
             continue;
         }

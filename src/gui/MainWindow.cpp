@@ -6,8 +6,8 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -361,8 +361,8 @@ void TfrmMain::actSaveAllExecute() {
     }
     // The dialog opens on a folder that is there, never on none: with nothing preselected its
     // tree offers the root, and Enter would save every movie into it.
-    m_dlgBrowseDir->setSelection(firstExistingFolder(
-        {m_dlgBrowseDir->Selection(), m_saveAllFolder, GetPersonalFolder()}));
+    m_dlgBrowseDir->setSelection(
+        firstExistingFolder({m_dlgBrowseDir->Selection(), m_saveAllFolder, GetPersonalFolder()}));
     if (!m_dlgBrowseDir->Execute()) {
         return;
     }

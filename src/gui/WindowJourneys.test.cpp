@@ -63,8 +63,7 @@ bool trayIconShown() {
 }
 
 bool noModalOpen() {
-    return QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; },
-                           kLimitMs);
+    return QTest::qWaitFor([] { return QApplication::activeModalWidget() == nullptr; }, kLimitMs);
 }
 
 // What the user sees of a dialog once it is up: its caption and the folder it offers.
@@ -78,6 +77,7 @@ ModalDriver::Answer lookAndCancel(QList<Offer>& offers) {
     return [&offers](QWidget* modal) {
         shownAndActive(modal);
         Offer offer{shownCaption(modal), {}};
+        takeScreenshot(QStringLiteral("journey-%1.png").arg(modal->objectName()));
         if (const auto* files = qobject_cast<QFileDialog*>(modal)) {
             offer.folder = files->directory().absolutePath();
         } else if (const auto* edit = modal->findChild<QLineEdit*>(QStringLiteral("edtFolder"))) {
@@ -153,10 +153,10 @@ void TestWindowJourneys::startUpErrorInTheMiddleOfTheScreen() {
     QCOMPARE(caption, QStringLiteral("Sarnika"));
     const QPoint middle = rig.window->screen()->availableGeometry().center();
     // The window manager's frame may shift it a little.
-    QVERIFY2((box.center() - middle).manhattanLength() < 60,
-             qPrintable(QStringLiteral("the box sits at %1,%2")
-                            .arg(box.center().x())
-                            .arg(box.center().y())));
+    QVERIFY2(
+        (box.center() - middle).manhattanLength() < 60,
+        qPrintable(
+            QStringLiteral("the box sits at %1,%2").arg(box.center().x()).arg(box.center().y())));
 }
 
 void TestWindowJourneys::savingNeverOffersTheRoot() {
@@ -173,8 +173,8 @@ void TestWindowJourneys::savingNeverOffersTheRoot() {
         driver.expect(lookAndCancel(offers));
         const qsizetype before = offers.size();
         return runXdotool({QStringLiteral("key"), keys}) &&
-               QTest::qWaitFor([&] { return offers.size() > before; }, kLimitMs) &&
-               noModalOpen() && shownAndActive(rig.window.get());
+               QTest::qWaitFor([&] { return offers.size() > before; }, kLimitMs) && noModalOpen() &&
+               shownAndActive(rig.window.get());
     };
 
     // Without a documents folder "Save all..." offers the home folder, again after a cancel;
@@ -226,7 +226,7 @@ void TestWindowJourneys::ctrlClickKeepsTheSelection() {
     // Hovering a line tells whose cache its movie is in.
     QVERIFY(noModalOpen() && shownAndActive(rig.window.get()));
     QVERIFY(runXdotool({QStringLiteral("mousemove"), QString::number(lineAt(1).x()),
-                     QString::number(lineAt(1).y())}));
+                        QString::number(lineAt(1).y())}));
     QTRY_VERIFY_WITH_TIMEOUT(QToolTip::isVisible(), kLimitMs);
     takeScreenshot(QStringLiteral("journey-tooltip.png"));
     QVERIFY2(QToolTip::text().startsWith(QStringLiteral("From the cache of Chromium (Default)\n")),

@@ -1,8 +1,8 @@
 #include "gui/WindowTestSupport.h"
 
 #include <csignal>
-#include <memory>
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 #include <string>
 

@@ -3,8 +3,8 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 #include <utility>
+#include <vector>
 
 #include <QColor>
 #include <QList>
