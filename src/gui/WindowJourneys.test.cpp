@@ -88,10 +88,43 @@ ModalDriver::Answer lookAndCancel(QList<Offer>& offers) {
     };
 }
 
+// The size a window has when it first appears on the screen.
+class FirstExpose : public QObject {
+public:
+    explicit FirstExpose(QWidget* window) : m_window(window) {
+        QApplication::instance()->installEventFilter(this);
+    }
+    QSize size;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Expose && size.isEmpty() &&
+            watched == m_window->windowHandle() && m_window->windowHandle()->isExposed()) {
+            size = m_window->size();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QWidget* m_window;
+};
+
 } // namespace
 
 void TestWindowJourneys::init() {
     QFile::remove(sarnikaConf());
+}
+
+void TestWindowJourneys::comesUpAtItsSize() {
+    ServicesRig rig;
+    rig.window->FormCreate();
+    const FirstExpose first(rig.window.get());
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get(), kLimitMs));
+    // Framed, the window has its declared outer size; it had it from the start.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.window->frameGeometry() != rig.window->geometry(), kLimitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.window->frameGeometry().size(), QSize(550, 437), kLimitMs);
+    QCOMPARE(first.size, rig.window->size());
 }
 
 void TestWindowJourneys::restoreFromTheTrayMenu() {

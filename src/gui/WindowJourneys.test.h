@@ -10,6 +10,7 @@ class TestWindowJourneys : public QObject {
 private slots:
     void init();
 
+    void comesUpAtItsSize();
     void restoreFromTheTrayMenu();
     void startUpErrorInTheMiddleOfTheScreen();
     void savingNeverOffersTheRoot();
