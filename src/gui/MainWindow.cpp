@@ -8,12 +8,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QTimer>
+#include <QTreeView>
 #include <QUrl>
 
 #include "app/SaveMovies.h"
@@ -92,6 +94,14 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     m_dlgSave->setNameFilter(QStringLiteral("Flash movies (*.swf)"));
     m_dlgSave->setDefaultSuffix(QStringLiteral("swf"));
     m_dlgSave->setSizeGripEnabled(true);
+    // Wide enough that sizes, types and dates show whole; the name takes the rest.
+    m_dlgSave->resize(760, 440);
+    if (auto* files = m_dlgSave->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* columns = files->header();
+        columns->setStretchLastSection(false);
+        columns->setSectionResizeMode(QHeaderView::ResizeToContents);
+        columns->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
 
     m_frameSites = new TframeCachedFlash(
         cache, localTime, m_guard, ports.makePreview ? ports.makePreview : makeWebPreview, this);
