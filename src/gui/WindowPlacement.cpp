@@ -58,7 +58,7 @@ std::vector<std::uint32_t> cardinals(xcb_connection_t* connection, xcb_window_t 
 // The frame an X11 window manager will put around the window, asked for before the window is
 // mapped (_NET_REQUEST_FRAME_EXTENTS), so that it comes up at its size rather than being
 // resized once framed. Empty elsewhere, without such a window manager, or when it does not
-// answer within a moment.
+// answer within a second.
 QMargins expectedFrame(QWidget* window) {
 #ifdef SARNIKA_WITH_XCB
     const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
@@ -85,7 +85,7 @@ QMargins expectedFrame(QWidget* window) {
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char*>(&message)); // NOLINT: xcb takes the raw event
     xcb_flush(connection);
-    constexpr qint64 kAnswerMs = 250;
+    constexpr qint64 kAnswerMs = 1000;
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < kAnswerMs) {
