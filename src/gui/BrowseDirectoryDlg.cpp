@@ -111,6 +111,8 @@ public:
     void enableOk(bool enable) { m_buttons->button(QDialogButtonBox::Ok)->setEnabled(enable); }
     const std::optional<std::string>& confirmed() const { return m_confirmed; }
 
+    // A tree without a current folder stays so: setting none explicitly keeps the view from
+    // making its first folder, the root, current when it gets the focus.
     void preselect(const Preselection& shown) {
         if (!shown.show) {
             m_tree->clearSelection();
@@ -120,8 +122,8 @@ public:
         }
         const QString path = QString::fromStdString(shown.path);
         const QModelIndex index = m_model->index(QDir::fromNativeSeparators(path));
+        m_tree->setCurrentIndex(index);
         if (index.isValid()) {
-            m_tree->setCurrentIndex(index);
             m_following.start();
             revealCurrent();
         }
@@ -225,6 +227,8 @@ bool TdfsBrowseDirectoryDlg::Execute() {
     m_dialog = &dialog;
     if (!m_selection.selection().empty() || m_selection.resolvedFolder()) {
         applySelection();
+    } else {
+        dialog.preselect({});
     }
     if (!m_caption.isEmpty()) {
         dialog.setCaption(m_caption);

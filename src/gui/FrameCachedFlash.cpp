@@ -1,5 +1,7 @@
 #include "gui/FrameCachedFlash.h"
 
+#include <algorithm>
+
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QListWidget>
@@ -9,6 +11,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "cache/sources/BrowserCacheLayer.h"
 #include "gui/EmbeddedWB.h"
 #include "gui/ErrorGuard.h"
 #include "gui/ShellContextMenu.h"
@@ -55,6 +58,27 @@ bool hasOwnPopupMenu(const QWidget& list) {
     return false;
 }
 
+// The movie list: one line is always selected while there are lines. Qt's single selection
+// lets Ctrl+click or Ctrl+Space take the selection away, which leaves the commands nothing to
+// act on while the preview and the status line still show the old movie.
+class MovieListWidget final : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override {
+        const QItemSelectionModel::SelectionFlags command =
+            QListWidget::selectionCommand(index, event);
+        const bool takesAway =
+            command.testAnyFlags(QItemSelectionModel::Deselect | QItemSelectionModel::Toggle);
+        if (takesAway && (!index.isValid() || selectionModel()->isSelected(index))) {
+            return QItemSelectionModel::NoUpdate;
+        }
+        return command;
+    }
+};
+
 } // namespace
 
 std::unique_ptr<PreviewPort> makeWebPreview(QWidget* parent) {
@@ -96,10 +120,10 @@ void ListWidgetBox::select(int index) {
 TframeCachedFlash::TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& localTime,
                                      const ErrorGuard& guard, const PreviewFactory& makePreview,
                                      QWidget* parent)
-    : QWidget(parent), m_cache(cache), m_localTime(localTime), m_lbxFlash(new QListWidget(this)),
-      m_splitter1(new QSplitter(Qt::Horizontal, this)), m_pnl2(new QWidget(this)),
-      m_pnlNav(new QStatusBar(this)), m_listBox(*m_lbxFlash), m_guard(guard),
-      m_showShellMenu(ShowShellContextMenu) {
+    : QWidget(parent), m_cache(cache), m_localTime(localTime),
+      m_lbxFlash(new MovieListWidget(this)), m_splitter1(new QSplitter(Qt::Horizontal, this)),
+      m_pnl2(new QWidget(this)), m_pnlNav(new QStatusBar(this)), m_listBox(*m_lbxFlash),
+      m_guard(guard), m_showShellMenu(ShowShellContextMenu) {
     resize(632, 338);
 
     m_lbxFlash->setObjectName(QStringLiteral("lbxFlash"));
@@ -165,6 +189,32 @@ void TframeCachedFlash::RefreshList() {
     m_analyzer->SortMultimediaBySize();
     m_movies->LoadFromText(m_analyzer->GetFlashMovies());
     FillListBox(*m_movies, m_listBox);
+    showSources();
+}
+
+void TframeCachedFlash::showSources() {
+    // Two browsers may hold the same movie: each line tells, on hovering, whose cache it is in.
+    const auto* layer = dynamic_cast<const sources::BrowserCacheLayer*>(&m_cache);
+    if (layer == nullptr) {
+        return;
+    }
+    const int lines = std::min(m_lbxFlash->count(), static_cast<int>(m_movies->MovieCount()));
+    for (int line = 0; line < lines; ++line) {
+        const auto movie = static_cast<std::size_t>(line);
+        const sources::SourceLocation* source =
+            layer->sourceOfLocalFile(m_movies->CacheFile(movie));
+        if (source == nullptr) {
+            continue;
+        }
+        const sources::SourceDescription about = sources::describeSource(*source);
+        QString browser = QString::fromStdString(about.family);
+        if (!about.profile.empty()) {
+            browser += QStringLiteral(" (%1)").arg(QString::fromStdString(about.profile));
+        }
+        m_lbxFlash->item(line)->setToolTip(
+            QStringLiteral("From the cache of %1\n%2")
+                .arg(browser, QString::fromStdString(m_movies->Url(movie))));
+    }
 }
 
 void TframeCachedFlash::lbxFlashClick() {

@@ -103,6 +103,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Gives each line the browser cache its movie came from as its tooltip.
+    void showSources();
+
     UrlCachePort& m_cache;
     const LocalTimePort& m_localTime;
     QListWidget* m_lbxFlash = nullptr;

@@ -4,14 +4,18 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QTimer>
+#include <QTreeView>
 #include <QUrl>
 
 #include "app/SaveMovies.h"
@@ -38,6 +42,16 @@ QString fromLocal(const std::string& path) {
 
 std::string toLocal(const QString& path) {
     return QFile::encodeName(path).toStdString();
+}
+
+// The first of the folders that exists; the home folder when none does.
+QString firstExistingFolder(const QStringList& candidates) {
+    for (const QString& folder : candidates) {
+        if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
+            return folder;
+        }
+    }
+    return QDir::homePath();
 }
 
 // A menu entry of its own for an action: it shows the action's caption and shortcut and runs
@@ -81,6 +95,14 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     m_dlgSave->setNameFilter(QStringLiteral("Flash movies (*.swf)"));
     m_dlgSave->setDefaultSuffix(QStringLiteral("swf"));
     m_dlgSave->setSizeGripEnabled(true);
+    // Wide enough that sizes, types and dates show whole; the name takes the rest.
+    m_dlgSave->resize(760, 440);
+    if (auto* files = m_dlgSave->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* columns = files->header();
+        columns->setStretchLastSection(false);
+        columns->setSectionResizeMode(QHeaderView::ResizeToContents);
+        columns->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
 
     m_frameSites = new TframeCachedFlash(
         cache, localTime, m_guard, ports.makePreview ? ports.makePreview : makeWebPreview, this);
@@ -333,7 +355,7 @@ void TfrmMain::actSaveExecute() {
     if (cacheFile.empty()) {
         return;
     }
-    m_dlgSave->setDirectory(GetPersonalFolder());
+    m_dlgSave->setDirectory(firstExistingFolder({GetPersonalFolder()}));
     m_dlgSave->selectFile(fromLocal(m_frameSites->SuggestedFileName()));
     if (m_dlgSave->exec() != QDialog::Accepted || m_dlgSave->selectedFiles().isEmpty()) {
         return;
@@ -345,7 +367,14 @@ void TfrmMain::actSaveExecute() {
 }
 
 void TfrmMain::actSaveAllExecute() {
-    if (m_frameSites->listBox().count() == 0 || !m_dlgBrowseDir->Execute()) {
+    if (m_frameSites->listBox().count() == 0) {
+        return;
+    }
+    // The dialog opens on a folder that is there, never on none: with nothing preselected its
+    // tree offers the root, and Enter would save every movie into it.
+    m_dlgBrowseDir->setSelection(
+        firstExistingFolder({m_dlgBrowseDir->Selection(), m_saveAllFolder, GetPersonalFolder()}));
+    if (!m_dlgBrowseDir->Execute()) {
         return;
     }
     m_saveAllFolder = fromLocal(WithTrailingSeparator(toLocal(m_dlgBrowseDir->Selection())));

@@ -4,8 +4,16 @@
 
 #include "app/Options.h"
 #include "gui/MainWindow.h"
+#include "gui/Settings.h"
+#include "gui/SplashWindow.h"
 
 namespace sarnika {
+
+void prepareApplication() {
+    QApplication::setOrganizationName(kSettingsOrganisation);
+    QApplication::setApplicationName(kSettingsApplication);
+    QApplication::setWindowIcon(applicationIcon());
+}
 
 int runProgram(const std::function<std::unique_ptr<TfrmMain>()>& makeWindow,
                OptionsStore& optionsStore, const std::function<void(TfrmMain& window)>& started) {

@@ -106,6 +106,9 @@ void TestSettings::personalFolderIsTheDocumentsFolder() {
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("XDG_DOCUMENTS_DIR=\"$HOME/Papers/\"\n");
     file.close();
+    // Named but not made: there is no documents folder.
+    QCOMPARE(GetPersonalFolder(), QString());
+    QVERIFY(QDir::home().mkdir(QStringLiteral("Papers")));
     QCOMPARE(GetPersonalFolder(), QDir::homePath() + QStringLiteral("/Papers"));
     QFile::remove(dirs);
 }

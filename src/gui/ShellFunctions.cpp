@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QUrl>
 #include <QWidget>
 
@@ -54,7 +55,9 @@ void BringWindowToFront(QWidget* window, bool restore) {
 
 QString GetSpecialFolderPath(QStandardPaths::StandardLocation folder) {
     const QString path = QStandardPaths::writableLocation(folder);
-    if (path.isEmpty()) {
+    // The desktop names the folder even where it was never made (or was removed): a folder that
+    // is not there is no folder to offer.
+    if (path.isEmpty() || !QFileInfo(path).isDir()) {
         return {};
     }
     // cleanPath drops a trailing separator (but keeps a root's).

@@ -15,9 +15,11 @@ bool ShellOpen(const QString& text);
 // window is restored (a maximised one stays maximised) and gets the keyboard focus.
 void BringWindowToFront(QWidget* window, bool restore);
 
-// The path of a standard folder, without a trailing separator; empty when there is none.
+// The path of a standard folder, without a trailing separator; empty when there is none or it
+// does not exist.
 QString GetSpecialFolderPath(QStandardPaths::StandardLocation folder);
-// The user's documents folder (XDG's on Linux, the personal folder on Windows).
+// The user's documents folder (XDG's on Linux, the personal folder on Windows); empty when it
+// does not exist.
 QString GetPersonalFolder();
 
 } // namespace sarnika

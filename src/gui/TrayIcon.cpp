@@ -9,7 +9,11 @@
 namespace sarnika {
 
 QtNotificationArea::QtNotificationArea() {
-    connect(&m_icon, &QSystemTrayIcon::activated, this, &QtNotificationArea::activated);
+    // Queued: the icon's menu runs its own event loop, and a "Restore" chosen there hides the
+    // icon, which destroys the icon's window. Handled directly, the click would return into the
+    // mouse handler of that destroyed window.
+    connect(&m_icon, &QSystemTrayIcon::activated, this, &QtNotificationArea::activated,
+            Qt::QueuedConnection);
     m_poll.setInterval(1000);
     connect(&m_poll, &QTimer::timeout, this, &QtNotificationArea::pollArea);
 }

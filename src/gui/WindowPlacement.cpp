@@ -1,10 +1,22 @@
 #include "gui/WindowPlacement.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QThread>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+
+#ifdef SARNIKA_WITH_XCB
+#include <xcb/xcb.h>
+#endif
 
 namespace sarnika {
 namespace {
@@ -15,6 +27,81 @@ PlacementRect toPlacement(const QRect& rect) {
 
 QRect fromPlacement(const PlacementRect& rect) {
     return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+}
+
+#ifdef SARNIKA_WITH_XCB
+xcb_atom_t atomNamed(xcb_connection_t* connection, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection,
+        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+        nullptr);
+    const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply); // NOLINT(cppcoreguidelines-no-malloc): xcb's replies are malloc'ed
+    return atom;
+}
+
+// The 32-bit values of a window's property; empty when it is not set.
+std::vector<std::uint32_t> cardinals(xcb_connection_t* connection, xcb_window_t window,
+                                     xcb_atom_t property, xcb_atom_t type, std::uint32_t count) {
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, property, type, 0, count), nullptr);
+    std::vector<std::uint32_t> values;
+    if (reply != nullptr && reply->format == 32) {
+        const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+        values.assign(data, data + xcb_get_property_value_length(reply) / 4);
+    }
+    std::free(reply); // NOLINT(cppcoreguidelines-no-malloc): xcb's replies are malloc'ed
+    return values;
+}
+#endif
+
+// The frame an X11 window manager will put around the window, asked for before the window is
+// mapped (_NET_REQUEST_FRAME_EXTENTS), so that it comes up at its size rather than being
+// resized once framed. Empty elsewhere, without such a window manager, or when it does not
+// answer within a second.
+QMargins expectedFrame(QWidget* window) {
+#ifdef SARNIKA_WITH_XCB
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || x11->connection() == nullptr) {
+        return {};
+    }
+    xcb_connection_t* connection = x11->connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const xcb_atom_t request = atomNamed(connection, "_NET_REQUEST_FRAME_EXTENTS");
+    const xcb_atom_t extents = atomNamed(connection, "_NET_FRAME_EXTENTS");
+    const std::vector<std::uint32_t> supported =
+        cardinals(connection, root, atomNamed(connection, "_NET_SUPPORTED"), XCB_ATOM_ATOM, 1024);
+    if (request == XCB_ATOM_NONE ||
+        std::find(supported.begin(), supported.end(), request) == supported.end()) {
+        return {};
+    }
+    const auto id = static_cast<xcb_window_t>(window->winId());
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = id;
+    message.type = request;
+    xcb_send_event(connection, 0, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message)); // NOLINT: xcb takes the raw event
+    xcb_flush(connection);
+    constexpr qint64 kAnswerMs = 1000;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < kAnswerMs) {
+        const std::vector<std::uint32_t> frame =
+            cardinals(connection, id, extents, XCB_ATOM_CARDINAL, 4);
+        if (frame.size() == 4) {
+            // left, right, top, bottom
+            return {static_cast<int>(frame[0]), static_cast<int>(frame[2]),
+                    static_cast<int>(frame[1]), static_cast<int>(frame[3])};
+        }
+        QThread::msleep(5);
+    }
+#else
+    static_cast<void>(window);
+#endif
+    return {};
 }
 
 QScreen* screenOf(const QWidget* window) {
@@ -167,6 +254,10 @@ QRect QtPlacementWindow::outerTarget() const {
 
 void QtPlacementWindow::fitOuterGeometry() {
     noteFrame();
+    if (m_frame.isNull() && !m_frameAsked && hasHandle()) {
+        m_frameAsked = true;
+        m_frame = expectedFrame(m_window);
+    }
     const QRect outer = outerTarget();
     const QSize client = outer.size().shrunkBy(m_frame);
     if (m_window->isMaximized()) {

@@ -60,6 +60,7 @@ private:
     FormPosition m_position = FormPosition::DesktopCenter;
     std::optional<QRect> m_target;
     QMargins m_frame;
+    bool m_frameAsked = false;
     PlacementPoint m_maxPosition{-1, -1};
 };
 

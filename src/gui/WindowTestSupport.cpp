@@ -2,9 +2,11 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +17,11 @@
 #include <QDir>
 #include <QEvent>
 #include <QHash>
+#include <QPair>
 #include <QProcess>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QTest>
 
 namespace sarnika::testing {
 
@@ -109,6 +114,7 @@ void XServer::start() {
     }
     const pid_t pid = fork();
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
         execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", m_screen.c_str(),
@@ -142,6 +148,93 @@ bool XServer::prepareRealDisplay() {
     }
     qputenv("QT_QPA_PLATFORM", "xcb");
     return true;
+}
+
+Desktop::Desktop() {
+    const QList<QPair<QString, QStringList>> helpers = {
+        {QStringLiteral("openbox"), {}},
+        {QStringLiteral("trayer"),
+         {QStringLiteral("--edge"), QStringLiteral("bottom"), QStringLiteral("--align"),
+          QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+          QStringLiteral("--width"), QStringLiteral("120"), QStringLiteral("--height"),
+          QStringLiteral("28"), QStringLiteral("--transparent"), QStringLiteral("false")}}};
+    for (const auto& [program, arguments] : helpers) {
+        auto helper = std::make_unique<QProcess>();
+        helper->setProgram(program);
+        helper->setArguments(arguments);
+        helper->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        helper->setStandardOutputFile(QProcess::nullDevice());
+        // A test that crashes takes its helpers along; they would hold ctest's output open.
+        helper->setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        helper->start();
+        if (!helper->waitForStarted()) {
+            qFatal("cannot start %s (is it installed? see scripts/gui-deps.sh)",
+                   qPrintable(program));
+        }
+        m_helpers.push_back(std::move(helper));
+    }
+}
+
+Desktop::~Desktop() {
+    for (const auto& helper : m_helpers) {
+        helper->terminate();
+        if (!helper->waitForFinished(3000)) {
+            helper->kill();
+            helper->waitForFinished();
+        }
+    }
+}
+
+bool Desktop::ready() const {
+    constexpr int kLimitMs = 60000;
+    const auto windowManagerRuns = [] {
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"),
+                    {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+        xprop.waitForFinished();
+        return xprop.readAllStandardOutput().contains("window id");
+    };
+    return QTest::qWaitFor(windowManagerRuns, kLimitMs) &&
+           QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, kLimitMs);
+}
+
+bool runXdotool(const QStringList& arguments) {
+    return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
+}
+
+bool clickAt(const QPoint& global, int button, const QString& held) {
+    QStringList arguments = {QStringLiteral("mousemove"), QString::number(global.x()),
+                             QString::number(global.y())};
+    if (!held.isEmpty()) {
+        arguments << QStringLiteral("keydown") << held;
+    }
+    arguments << QStringLiteral("click") << QString::number(button);
+    if (!held.isEmpty()) {
+        arguments << QStringLiteral("keyup") << held;
+    }
+    return runXdotool(arguments);
+}
+
+QString shownCaption(const QWidget* window) {
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"),
+                {QStringLiteral("-id"), QString::number(window->window()->winId()),
+                 QStringLiteral("_NET_WM_NAME")});
+    xprop.waitForFinished();
+    // _NET_WM_NAME(UTF8_STRING) = "About"
+    const QString line = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+    const qsizetype open = line.indexOf(QLatin1Char('"'));
+    return open < 0 ? line : line.mid(open + 1, line.lastIndexOf(QLatin1Char('"')) - open - 1);
+}
+
+void takeScreenshot(const QString& name) {
+    const QString folder = qEnvironmentVariable("SARNIKA_SCREENSHOTS");
+    if (folder.isEmpty()) {
+        return;
+    }
+    QDir().mkpath(folder);
+    QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
+                                                 folder + QLatin1Char('/') + name});
 }
 
 void UrlRecorder::install() {

@@ -1,14 +1,18 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <QColor>
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -48,6 +52,31 @@ private:
     std::string m_screen;
     qint64 m_pid = -1;
 };
+
+// A desktop on the X server of DISPLAY for journeys through the real window: the window manager
+// (openbox) and a notification area (trayer, at the bottom right), stopped with the object.
+class Desktop {
+public:
+    Desktop();
+    Desktop(const Desktop&) = delete;
+    Desktop& operator=(const Desktop&) = delete;
+    ~Desktop();
+
+    // Waits (up to 60 s) until the window manager and the notification area are up.
+    bool ready() const;
+
+private:
+    std::vector<std::unique_ptr<QProcess>> m_helpers;
+};
+
+// Runs xdotool with the arguments ("key", "ctrl+s"); false when it failed.
+bool runXdotool(const QStringList& arguments);
+// A click of the button at a point of the screen, with the keys held ("ctrl") while clicking.
+bool clickAt(const QPoint& global, int button = 1, const QString& held = {});
+// The caption the window system shows for a window (its _NET_WM_NAME).
+QString shownCaption(const QWidget* window);
+// Saves the whole screen into the folder SARNIKA_SCREENSHOTS names, if any.
+void takeScreenshot(const QString& name);
 
 // Records the addresses handed to the desktop (QDesktopServices::setUrlHandler).
 class UrlRecorder : public QObject {

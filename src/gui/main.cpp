@@ -4,16 +4,15 @@
 #include <exception>
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include "cache/IECache.h"
 #include "cache/sources/BrowserCacheLayer.h"
 #include "cache/sources/SystemLocalTime.h"
 #include "cache/sources/TemporaryCleanup.h"
+#include "gui/ErrorGuard.h"
 #include "gui/MainWindow.h"
 #include "gui/Program.h"
 #include "gui/Settings.h"
-#include "gui/SplashWindow.h"
 #include "gui/WebEngineSetup.h"
 
 namespace {
@@ -37,15 +36,11 @@ int main(int argc, char** argv) {
     static_cast<void>(std::setlocale(LC_ALL, "")); // NOLINT(concurrency-mt-unsafe)
     sarnika::prepareWebEngine();
     QApplication app(argc, argv);
-    QApplication::setOrganizationName(sarnika::kSettingsOrganisation);
-    QApplication::setApplicationName(sarnika::kSettingsApplication);
-    QApplication::setApplicationDisplayName(QStringLiteral("Sarnika"));
-    QApplication::setWindowIcon(sarnika::applicationIcon());
+    sarnika::prepareApplication();
     try {
         return run();
     } catch (const std::exception& failure) {
-        QMessageBox::critical(nullptr, QApplication::applicationDisplayName(),
-                              QString::fromUtf8(failure.what()));
+        sarnika::ErrorGuard().report(QString::fromUtf8(failure.what()));
     }
     return 1;
 }

@@ -258,8 +258,12 @@ void BrowserCacheLayer::load(WalkGroup group) {
     std::set<std::string> sourceKeys;
     m_report = LayerReport{};
     m_decoded = 0;
+    if (m_options.discover) {
+        m_options.sources = m_options.discover();
+    }
     if (takesContent(group)) {
         m_sourceOfFile.clear();
+        m_contentSources = m_options.sources;
     }
     for (std::size_t sourceIndex = 0; sourceIndex < m_options.sources.size(); ++sourceIndex) {
         const SourceLocation& source = m_options.sources[sourceIndex];
@@ -349,7 +353,7 @@ void BrowserCacheLayer::load(WalkGroup group) {
 
 const SourceLocation* BrowserCacheLayer::sourceOfLocalFile(const std::string& localFile) const {
     const auto found = m_sourceOfFile.find(localFile);
-    return found == m_sourceOfFile.end() ? nullptr : &m_options.sources[found->second];
+    return found == m_sourceOfFile.end() ? nullptr : &m_contentSources[found->second];
 }
 
 void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,

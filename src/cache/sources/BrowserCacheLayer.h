@@ -47,6 +47,9 @@ public:
         // current user's own sources, so that reading other folders keeps theirs).
         bool pruneUnknownSources = false;
         SourceReader reader;
+        // When set, every walk finds the sources afresh, so that a cache a browser made after
+        // the start is read too; `sources` then holds those of the last walk.
+        std::function<std::vector<SourceLocation>()> discover;
     };
 
     explicit BrowserCacheLayer(Options options);
@@ -74,6 +77,8 @@ private:
     Options m_options;
     LayerReport m_report;
     std::unordered_map<std::string, std::size_t> m_sourceOfFile;
+    // The sources of the last content walk, which m_sourceOfFile indexes.
+    std::vector<SourceLocation> m_contentSources;
     // The extraction folder of the source being read, with a trailing separator.
     std::string m_sourceFolder;
     std::string m_sourceKey;

@@ -74,6 +74,9 @@ BrowserCacheLayer::Options BrowserCacheLayer::currentUserOptions() {
     options.userName = environment.userName;
     options.pruneUnknownSources = true;
     options.reader = readSource;
+    options.discover = [environment] {
+        return discoverSources(environment);
+    };
     return options;
 }
 
