@@ -114,16 +114,22 @@ QStringList entryNames(const QMenu* menu) {
     return out;
 }
 
-// One window with its cache layer; the layer reads nothing while `empty` is set.
+// One window with its cache layer; the layer reads nothing while `empty` is set, and its scan
+// fails while `broken` is (a failing reader alone is only a warning: the others go on).
 struct Rig {
     explicit Rig(BrowserCacheLayer::Options options = BrowserCacheLayer::currentUserOptions()) {
         const auto read = options.reader;
         options.reader = [this, read](const sources::SourceLocation& source, std::string_view user,
                                       sources::ReadReport& report) {
+            return empty ? std::vector<sources::CacheRecord>() : read(source, user, report);
+        };
+        const auto discover = options.discover;
+        const auto sources = options.sources;
+        options.discover = [this, discover, sources] {
             if (broken) {
                 throw std::runtime_error("The cache reader broke");
             }
-            return empty ? std::vector<sources::CacheRecord>() : read(source, user, report);
+            return discover ? discover() : sources;
         };
         layer = std::make_unique<BrowserCacheLayer>(std::move(options));
         TIECache::CheckLibrary(*layer);
