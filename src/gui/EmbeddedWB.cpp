@@ -221,23 +221,44 @@ window.RufflePlayer.config = %1;
 "use strict";
 const sarnika = (() => {
     const create = () => document.body.appendChild(window.RufflePlayer.newest().createPlayer());
+    const loaded = 2; // the player's readyState once the movie is in
     let player = create();
     let resumeOnShow = false;
+    // The player's load() replaces its instance only after awaits of its own: two loads under
+    // way at once leave two instances drawing into the pane, the older one on top and never
+    // freed. One load at a time, and only the latest of those asked for meanwhile.
+    let loading = false;
+    let next = null;
+    const loadNext = () => {
+        const job = next;
+        next = null;
+        // A player that met a broken movie keeps its error panel: the next movie gets a fresh
+        // player.
+        if (player.shadowRoot && player.shadowRoot.getElementById("panic")) {
+            player.remove();
+            player = create();
+        }
+        loading = true;
+        player.ruffle().load(job).catch(() => {}).finally(() => {
+            loading = false;
+            if (next) {
+                loadNext();
+            }
+        });
+    };
     return {
         get player() { return player; },
         load(url, options) {
-            // A player that met a broken movie keeps its error panel: the next movie gets a
-            // fresh player.
-            if (player.shadowRoot && player.shadowRoot.getElementById("panic")) {
-                player.remove();
-                player = create();
-            }
             resumeOnShow = false;
-            player.ruffle().load(Object.assign({ url }, options)).catch(() => {});
+            next = Object.assign({ url }, options);
+            if (!loading) {
+                loadNext();
+            }
         },
         pause() {
             const api = player.ruffle();
-            resumeOnShow = resumeOnShow || api.isPlaying;
+            // A movie still on its way starts by itself once in: it counts as playing.
+            resumeOnShow = resumeOnShow || api.isPlaying || loading || api.readyState !== loaded;
             api.suspend();
             return resumeOnShow;
         },
