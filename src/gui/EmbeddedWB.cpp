@@ -169,6 +169,7 @@ void TEmbeddedWB::Navigate(const QString& localPath) {
     switch (m_pageState) {
     case PageState::None:
         m_pageMovie = m_movie;
+        m_pageOptions = loadOptionsJson();
         m_pageState = PageState::Loading;
         m_page->setHtml(pageHtml(m_movie),
                         QUrl::fromLocalFile(player.absolutePath() + QLatin1Char('/')));
@@ -193,7 +194,8 @@ void TEmbeddedWB::onLoadFinished(bool ok) {
         return;
     }
     m_pageState = PageState::Ready;
-    if (m_movie != m_pageMovie) {
+    // Options changed while the page loaded apply to its movie as to any later one.
+    if (m_movie != m_pageMovie || loadOptionsJson() != m_pageOptions) {
         m_page->runJavaScript(
             QStringLiteral("sarnika.load(%1, %2)").arg(jsString(m_movie), loadOptionsJson()));
     }

@@ -80,6 +80,8 @@ private:
     QUrl m_movie;
     // The movie the current page was generated with.
     QUrl m_pageMovie;
+    // The player options the current page was generated with.
+    QString m_pageOptions;
     PageState m_pageState = PageState::None;
     TDownloadControlOptions m_downloadOptions = defaultDownloadOptions();
     TUserInterfaceOptions m_userInterfaceOptions;
