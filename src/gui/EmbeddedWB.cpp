@@ -1,5 +1,8 @@
 #include "gui/EmbeddedWB.h"
 
+#include <algorithm>
+
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -7,6 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
+#include <QKeySequence>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -329,6 +334,40 @@ bool TEmbeddedWB::keyGoesToMovieFirst(int key, Qt::KeyboardModifiers modifiers) 
     }
 }
 
+bool TEmbeddedWB::runWindowShortcut(const QKeySequence& pressed) {
+    QWidget* top = window();
+    for (QAction* action : top->findChildren<QAction*>()) {
+        if (!action->isEnabled() || !action->shortcuts().contains(pressed) ||
+            action->shortcutContext() == Qt::WidgetShortcut) {
+            continue;
+        }
+        const QObjectList owners = action->associatedObjects();
+        const bool shown = std::any_of(owners.begin(), owners.end(), [top](QObject* owner) {
+            auto* widget = qobject_cast<QWidget*>(owner);
+            return widget != nullptr && widget->window() == top && widget->isVisible();
+        });
+        if (shown) {
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
+}
+
+void TEmbeddedWB::leavePreview(bool forward) {
+    // The next widget of the window's tab order outside the preview, either way round.
+    QWidget* candidate = forward ? nextInFocusChain() : previousInFocusChain();
+    while (candidate != nullptr && candidate != this) {
+        if (!isAncestorOf(candidate) && candidate->window() == window() &&
+            (candidate->focusPolicy() & Qt::TabFocus) != 0 && candidate->isVisible() &&
+            candidate->isEnabled()) {
+            candidate->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return;
+        }
+        candidate = forward ? candidate->nextInFocusChain() : candidate->previousInFocusChain();
+    }
+}
+
 bool TEmbeddedWB::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_view && event->type() == QEvent::ChildAdded) {
         // The view renders into a child widget that it replaces when its renderer restarts.
@@ -336,15 +375,40 @@ bool TEmbeddedWB::eventFilter(QObject* watched, QEvent* event) {
         if (child->isWidgetType()) {
             child->installEventFilter(this);
         }
-    } else if (event->type() == QEvent::ShortcutOverride && watched != m_view) {
-        // Accepting the override delivers the key to the page instead of the window's shortcuts.
+    } else if ((event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
+               watched != m_view) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (keyGoesToMovieFirst(key->key(), key->modifiers())) {
+        // Tab and Shift+Tab always take the focus out of the movie, back to the window.
+        if (isTabAway(key->key(), key->modifiers())) {
+            if (event->type() == QEvent::KeyPress) {
+                leavePreview(key->key() == Qt::Key_Tab);
+                return true;
+            }
+            return false;
+        }
+        if (!keyGoesToMovieFirst(key->key(), key->modifiers())) {
+            return QWidget::eventFilter(watched, event);
+        }
+        // Accepting the override delivers the key to the page before the window's shortcuts.
+        // The player claims every key while the movie has its focus, whether the movie listens
+        // for it or not, so a key that is one of the window's commands goes on to the window
+        // once the page has had it.
+        if (event->type() == QEvent::ShortcutOverride) {
             event->accept();
             return true;
         }
+        if (!key->isAutoRepeat()) {
+            const QKeySequence pressed(key->keyCombination());
+            QTimer::singleShot(0, this, [this, pressed] { runWindowShortcut(pressed); });
+        }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool TEmbeddedWB::isTabAway(int key, Qt::KeyboardModifiers modifiers) {
+    const Qt::KeyboardModifiers others =
+        modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    return (key == Qt::Key_Tab || key == Qt::Key_Backtab) && others == Qt::NoModifier;
 }
 
 } // namespace sarnika

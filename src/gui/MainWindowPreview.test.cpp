@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
@@ -12,9 +13,8 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
-#include <QWebEngineView>
 #include <QWebEnginePage>
-#include <QDebug>
+#include <QWebEngineView>
 
 #include "cache/IECache.h"
 #include "cache/sources/BrowserCacheLayer.h"
@@ -88,8 +88,7 @@ bool xdotool(const QStringList& arguments) {
 
 bool clickAt(QPoint where, int button = 1) {
     return xdotool({QStringLiteral("mousemove"), QString::number(where.x()),
-                    QString::number(where.y()), QStringLiteral("click"),
-                    QString::number(button)});
+                    QString::number(where.y()), QStringLiteral("click"), QString::number(button)});
 }
 
 bool pressKeys(const QString& keys) {
@@ -100,9 +99,9 @@ bool pressKeys(const QString& keys) {
 void screenshot(const QString& name) {
     const QString folder = qEnvironmentVariable("SARNIKA_SCREENSHOTS");
     if (!folder.isEmpty()) {
-        QProcess::execute(QStringLiteral("import"),
-                          {QStringLiteral("-window"), QStringLiteral("root"),
-                           folder + QLatin1Char('/') + name});
+        QProcess::execute(
+            QStringLiteral("import"),
+            {QStringLiteral("-window"), QStringLiteral("root"), folder + QLatin1Char('/') + name});
     }
 }
 
@@ -242,7 +241,9 @@ void TestMainWindowPreview::keysLeaveTheMovie() {
     const auto focusInMovie = [&] {
         return session.preview->isAncestorOf(QApplication::focusWidget());
     };
-    const auto listFocused = [&] { return QApplication::focusWidget() == session.list; };
+    const auto listFocused = [&] {
+        return QApplication::focusWidget() == session.list;
+    };
 
     // Tab and Shift+Tab take the focus from the movie back to the list.
     for (const QString& keys : {QStringLiteral("Tab"), QStringLiteral("shift+Tab")}) {
@@ -255,8 +256,8 @@ void TestMainWindowPreview::keysLeaveTheMovie() {
     // Keys the movie leaves alone reach the window's commands.
     int refreshes = 0;
     int saves = 0;
-    connect(session.window->findChild<QAction*>(QStringLiteral("actRefresh")),
-            &QAction::triggered, this, [&] { ++refreshes; });
+    connect(session.window->findChild<QAction*>(QStringLiteral("actRefresh")), &QAction::triggered,
+            this, [&] { ++refreshes; });
     connect(session.window->findChild<QAction*>(QStringLiteral("actSave")), &QAction::triggered,
             this, [&] { ++saves; });
     modals.expect(testing::ModalDriver::reject()); // the save dialog
