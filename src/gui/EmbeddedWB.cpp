@@ -23,6 +23,8 @@ namespace sarnika {
 namespace {
 
 constexpr auto kPlayerScript = "ruffle.js";
+// How many movies one page shows before the next one gets a fresh page.
+constexpr int kMoviesPerPage = 10;
 
 // The player's settings for every movie: start at once, no splash or unmute overlay, keep the
 // movie's aspect ratio, and no warnings about content it cannot emulate.
@@ -171,10 +173,16 @@ void TEmbeddedWB::Navigate(const QString& localPath) {
     }
 
     m_movie = QUrl::fromLocalFile(movie.absoluteFilePath());
+    // Each movie leaves some of the player's memory behind in its page, never given back while
+    // the page lives: after a number of movies the next one gets a page of its own.
+    if (m_pageState == PageState::Ready && ++m_moviesOnPage >= kMoviesPerPage) {
+        m_pageState = PageState::None;
+    }
     switch (m_pageState) {
     case PageState::None:
         m_pageMovie = m_movie;
         m_pageOptions = loadOptionsJson();
+        m_moviesOnPage = 0;
         m_pageState = PageState::Loading;
         m_page->setHtml(pageHtml(m_movie),
                         QUrl::fromLocalFile(player.absolutePath() + QLatin1Char('/')));

@@ -87,6 +87,7 @@ private:
     QUrl m_pageMovie;
     // The player options the current page was generated with.
     QString m_pageOptions;
+    int m_moviesOnPage = 0;
     PageState m_pageState = PageState::None;
     TDownloadControlOptions m_downloadOptions = defaultDownloadOptions();
     TUserInterfaceOptions m_userInterfaceOptions;

@@ -309,6 +309,34 @@ void TestEmbeddedWB::keysReachTheMovieFirst() {
         QStringLiteral("a, ,ArrowLeft"), kPatience);
 }
 
+void TestEmbeddedWB::memoryStaysFlatWhileSwitching() {
+    TEmbeddedWB preview;
+    preview.resize(400, 300);
+    preview.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&preview, kPatience));
+    const QList<QPair<QString, QColor>> movies = {{m_green, QColor(0x20, 0xc0, 0x40)},
+                                                  {m_blue, QColor(0x20, 0x40, 0xe0)},
+                                                  {m_orange, QColor(0xf0, 0x80, 0x20)}};
+    const auto walk = [&](int switches) {
+        for (int i = 0; i < switches; ++i) {
+            const auto& [movie, colour] = movies.at(i % movies.size());
+            preview.Navigate(movie);
+            if (!QTest::qWaitFor([&] { return near(centreColour(preview), colour); }, kPatience)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    // The engine's caches and the player's first allocations settle in the first switches.
+    QVERIFY(walk(30));
+    const double before = processTreeMiB(QCoreApplication::applicationPid());
+    QVERIFY(walk(150));
+    const double after = processTreeMiB(QCoreApplication::applicationPid());
+    qInfo("Process tree %.1f MiB before and %.1f MiB after 150 switches (PSS)", before, after);
+    QVERIFY2(after - before <= 15,
+             qPrintable(QStringLiteral("grew by %1 MiB").arg(after - before)));
+}
+
 int main(int argc, char** argv) {
     XServer xserver;
     if (!xserver.prepareRealDisplay()) {
