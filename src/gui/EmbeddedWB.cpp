@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QPalette>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
@@ -75,6 +76,16 @@ TEmbeddedWB::TEmbeddedWB(QWidget* parent)
     // A right click shows the player's own menu, never the browser's.
     m_view->setContextMenuPolicy(Qt::NoContextMenu);
     m_view->setPage(m_page);
+    // Dark, as the page is, while a page or a movie has not drawn yet: no white flash between
+    // movies.
+    m_page->setBackgroundColor(Qt::black);
+    for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_view)}) {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::Window, Qt::black);
+        palette.setColor(QPalette::Base, Qt::black);
+        widget->setPalette(palette);
+        widget->setAutoFillBackground(true);
+    }
     m_view->installEventFilter(this);
 
     QWebEngineSettings* settings = m_page->settings();

@@ -28,6 +28,8 @@ namespace {
 
 // Every wait of these tests: long enough for a loaded machine, reached only by a real fault.
 constexpr int kPatience = 60000;
+// What 150 changes of movie may add to the process tree (each leaked about 0.8 MiB before).
+constexpr double kMaxGrowthMiB = 30;
 
 // Proportional memory of this process and its children (the web engine's helpers), in MiB.
 double processTreeMiB(qint64 pid) {
@@ -298,7 +300,8 @@ void TestEmbeddedWB::keysReachTheMovieFirst() {
           std::pair{Qt::Key_Left, Qt::KeyboardModifiers(Qt::KeypadModifier)}}) {
         const int before = triggered;
         QVERIFY(!fires(key, modifiers));
-        QTRY_COMPARE_WITH_TIMEOUT(triggered, before + 1, kPatience);
+        QTRY_VERIFY2_WITH_TIMEOUT(triggered == before + 1, qPrintable(QKeySequence(key).toString()),
+                                  kPatience);
     }
     QVERIFY(fires(Qt::Key_Return, Qt::NoModifier));
     QVERIFY(fires(Qt::Key_Backspace, Qt::NoModifier));
@@ -310,6 +313,10 @@ void TestEmbeddedWB::keysReachTheMovieFirst() {
 }
 
 void TestEmbeddedWB::memoryStaysFlatWhileSwitching() {
+    // Memory left over by the other tests would blur the measure: ctest runs this one alone.
+    if (!QCoreApplication::arguments().contains(QStringLiteral("memoryStaysFlatWhileSwitching"))) {
+        QSKIP("measured in a run of its own (ctest -R EmbeddedWBMemory)");
+    }
     TEmbeddedWB preview;
     preview.resize(400, 300);
     preview.show();
@@ -317,11 +324,14 @@ void TestEmbeddedWB::memoryStaysFlatWhileSwitching() {
     const QList<QPair<QString, QColor>> movies = {{m_green, QColor(0x20, 0xc0, 0x40)},
                                                   {m_blue, QColor(0x20, 0x40, 0xe0)},
                                                   {m_orange, QColor(0xf0, 0x80, 0x20)}};
+    const auto shows = [&](QColor colour) {
+        return near(centreColour(preview), colour);
+    };
     const auto walk = [&](int switches) {
         for (int i = 0; i < switches; ++i) {
             const auto& [movie, colour] = movies.at(i % movies.size());
             preview.Navigate(movie);
-            if (!QTest::qWaitFor([&] { return near(centreColour(preview), colour); }, kPatience)) {
+            if (!QTest::qWaitFor([&] { return shows(colour); }, kPatience)) {
                 return false;
             }
         }
@@ -333,7 +343,7 @@ void TestEmbeddedWB::memoryStaysFlatWhileSwitching() {
     QVERIFY(walk(150));
     const double after = processTreeMiB(QCoreApplication::applicationPid());
     qInfo("Process tree %.1f MiB before and %.1f MiB after 150 switches (PSS)", before, after);
-    QVERIFY2(after - before <= 15,
+    QVERIFY2(after - before <= kMaxGrowthMiB,
              qPrintable(QStringLiteral("grew by %1 MiB").arg(after - before)));
 }
 
