@@ -416,9 +416,15 @@ bool TEmbeddedWB::eventFilter(QObject* watched, QEvent* event) {
             event->accept();
             return true;
         }
-        if (!key->isAutoRepeat()) {
+        // A key press the page has not taken yet goes up through the view's widgets: it passes
+        // on once.
+        if (!key->isAutoRepeat() && !m_keyPassing) {
+            m_keyPassing = true;
             const QKeySequence pressed(key->keyCombination());
-            QTimer::singleShot(0, this, [this, pressed] { runWindowShortcut(pressed); });
+            QTimer::singleShot(0, this, [this, pressed] {
+                m_keyPassing = false;
+                runWindowShortcut(pressed);
+            });
         }
     }
     return QWidget::eventFilter(watched, event);

@@ -88,6 +88,8 @@ private:
     // The player options the current page was generated with.
     QString m_pageOptions;
     int m_moviesOnPage = 0;
+    // A key that is a window command is on its way to the window.
+    bool m_keyPassing = false;
     PageState m_pageState = PageState::None;
     TDownloadControlOptions m_downloadOptions = defaultDownloadOptions();
     TUserInterfaceOptions m_userInterfaceOptions;

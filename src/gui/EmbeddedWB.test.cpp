@@ -300,8 +300,10 @@ void TestEmbeddedWB::keysReachTheMovieFirst() {
           std::pair{Qt::Key_Left, Qt::KeyboardModifiers(Qt::KeypadModifier)}}) {
         const int before = triggered;
         QVERIFY(!fires(key, modifiers));
-        QTRY_VERIFY2_WITH_TIMEOUT(triggered == before + 1, qPrintable(QKeySequence(key).toString()),
-                                  kPatience);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            triggered == before + 1,
+            qPrintable(QKeySequence(key).toString() + QString::number(triggered - before)),
+            kPatience);
     }
     QVERIFY(fires(Qt::Key_Return, Qt::NoModifier));
     QVERIFY(fires(Qt::Key_Backspace, Qt::NoModifier));
