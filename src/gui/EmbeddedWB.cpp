@@ -1,5 +1,8 @@
 #include "gui/EmbeddedWB.h"
 
+#include <algorithm>
+
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -7,6 +10,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QKeyEvent>
+#include <QKeySequence>
+#include <QPalette>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -18,6 +24,8 @@ namespace sarnika {
 namespace {
 
 constexpr auto kPlayerScript = "ruffle.js";
+// How many movies one page shows before the next one gets a fresh page.
+constexpr int kMoviesPerPage = 10;
 
 // The player's settings for every movie: start at once, no splash or unmute overlay, keep the
 // movie's aspect ratio, and no warnings about content it cannot emulate.
@@ -68,6 +76,16 @@ TEmbeddedWB::TEmbeddedWB(QWidget* parent)
     // A right click shows the player's own menu, never the browser's.
     m_view->setContextMenuPolicy(Qt::NoContextMenu);
     m_view->setPage(m_page);
+    // Dark, as the page is, while a page or a movie has not drawn yet: no white flash between
+    // movies.
+    m_page->setBackgroundColor(Qt::black);
+    for (QWidget* widget : {static_cast<QWidget*>(this), static_cast<QWidget*>(m_view)}) {
+        QPalette palette = widget->palette();
+        palette.setColor(QPalette::Window, Qt::black);
+        palette.setColor(QPalette::Base, Qt::black);
+        widget->setPalette(palette);
+        widget->setAutoFillBackground(true);
+    }
     m_view->installEventFilter(this);
 
     QWebEngineSettings* settings = m_page->settings();
@@ -166,9 +184,16 @@ void TEmbeddedWB::Navigate(const QString& localPath) {
     }
 
     m_movie = QUrl::fromLocalFile(movie.absoluteFilePath());
+    // Each movie leaves some of the player's memory behind in its page, never given back while
+    // the page lives: after a number of movies the next one gets a page of its own.
+    if (m_pageState == PageState::Ready && ++m_moviesOnPage >= kMoviesPerPage) {
+        m_pageState = PageState::None;
+    }
     switch (m_pageState) {
     case PageState::None:
         m_pageMovie = m_movie;
+        m_pageOptions = loadOptionsJson();
+        m_moviesOnPage = 0;
         m_pageState = PageState::Loading;
         m_page->setHtml(pageHtml(m_movie),
                         QUrl::fromLocalFile(player.absolutePath() + QLatin1Char('/')));
@@ -193,7 +218,8 @@ void TEmbeddedWB::onLoadFinished(bool ok) {
         return;
     }
     m_pageState = PageState::Ready;
-    if (m_movie != m_pageMovie) {
+    // Options changed while the page loaded apply to its movie as to any later one.
+    if (m_movie != m_pageMovie || loadOptionsJson() != m_pageOptions) {
         m_page->runJavaScript(
             QStringLiteral("sarnika.load(%1, %2)").arg(jsString(m_movie), loadOptionsJson()));
     }
@@ -221,23 +247,44 @@ window.RufflePlayer.config = %1;
 "use strict";
 const sarnika = (() => {
     const create = () => document.body.appendChild(window.RufflePlayer.newest().createPlayer());
+    const loaded = 2; // the player's readyState once the movie is in
     let player = create();
     let resumeOnShow = false;
+    // The player's load() replaces its instance only after awaits of its own: two loads under
+    // way at once leave two instances drawing into the pane, the older one on top and never
+    // freed. One load at a time, and only the latest of those asked for meanwhile.
+    let loading = false;
+    let next = null;
+    const loadNext = () => {
+        const job = next;
+        next = null;
+        // A player that met a broken movie keeps its error panel: the next movie gets a fresh
+        // player.
+        if (player.shadowRoot && player.shadowRoot.getElementById("panic")) {
+            player.remove();
+            player = create();
+        }
+        loading = true;
+        player.ruffle().load(job).catch(() => {}).finally(() => {
+            loading = false;
+            if (next) {
+                loadNext();
+            }
+        });
+    };
     return {
         get player() { return player; },
         load(url, options) {
-            // A player that met a broken movie keeps its error panel: the next movie gets a
-            // fresh player.
-            if (player.shadowRoot && player.shadowRoot.getElementById("panic")) {
-                player.remove();
-                player = create();
-            }
             resumeOnShow = false;
-            player.ruffle().load(Object.assign({ url }, options)).catch(() => {});
+            next = Object.assign({ url }, options);
+            if (!loading) {
+                loadNext();
+            }
         },
         pause() {
             const api = player.ruffle();
-            resumeOnShow = resumeOnShow || api.isPlaying;
+            // A movie still on its way starts by itself once in: it counts as playing.
+            resumeOnShow = resumeOnShow || api.isPlaying || loading || api.readyState !== loaded;
             api.suspend();
             return resumeOnShow;
         },
@@ -306,6 +353,40 @@ bool TEmbeddedWB::keyGoesToMovieFirst(int key, Qt::KeyboardModifiers modifiers) 
     }
 }
 
+bool TEmbeddedWB::runWindowShortcut(const QKeySequence& pressed) {
+    QWidget* top = window();
+    for (QAction* action : top->findChildren<QAction*>()) {
+        if (!action->isEnabled() || !action->shortcuts().contains(pressed) ||
+            action->shortcutContext() == Qt::WidgetShortcut) {
+            continue;
+        }
+        const QObjectList owners = action->associatedObjects();
+        const bool shown = std::any_of(owners.begin(), owners.end(), [top](QObject* owner) {
+            auto* widget = qobject_cast<QWidget*>(owner);
+            return widget != nullptr && widget->window() == top && widget->isVisible();
+        });
+        if (shown) {
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
+}
+
+void TEmbeddedWB::leavePreview(bool forward) {
+    // The next widget of the window's tab order outside the preview, either way round.
+    QWidget* candidate = forward ? nextInFocusChain() : previousInFocusChain();
+    while (candidate != nullptr && candidate != this) {
+        if (!isAncestorOf(candidate) && candidate->window() == window() &&
+            (candidate->focusPolicy() & Qt::TabFocus) != 0 && candidate->isVisible() &&
+            candidate->isEnabled()) {
+            candidate->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return;
+        }
+        candidate = forward ? candidate->nextInFocusChain() : candidate->previousInFocusChain();
+    }
+}
+
 bool TEmbeddedWB::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_view && event->type() == QEvent::ChildAdded) {
         // The view renders into a child widget that it replaces when its renderer restarts.
@@ -313,15 +394,46 @@ bool TEmbeddedWB::eventFilter(QObject* watched, QEvent* event) {
         if (child->isWidgetType()) {
             child->installEventFilter(this);
         }
-    } else if (event->type() == QEvent::ShortcutOverride && watched != m_view) {
-        // Accepting the override delivers the key to the page instead of the window's shortcuts.
+    } else if ((event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
+               watched != m_view) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (keyGoesToMovieFirst(key->key(), key->modifiers())) {
+        // Tab and Shift+Tab always take the focus out of the movie, back to the window.
+        if (isTabAway(key->key(), key->modifiers())) {
+            if (event->type() == QEvent::KeyPress) {
+                leavePreview(key->key() == Qt::Key_Tab);
+                return true;
+            }
+            return false;
+        }
+        if (!keyGoesToMovieFirst(key->key(), key->modifiers())) {
+            return QWidget::eventFilter(watched, event);
+        }
+        // Accepting the override delivers the key to the page before the window's shortcuts.
+        // The player claims every key while the movie has its focus, whether the movie listens
+        // for it or not, so a key that is one of the window's commands goes on to the window
+        // once the page has had it.
+        if (event->type() == QEvent::ShortcutOverride) {
             event->accept();
             return true;
         }
+        // A key press the page has not taken yet goes up through the view's widgets: it passes
+        // on once.
+        if (!key->isAutoRepeat() && !m_keyPassing) {
+            m_keyPassing = true;
+            const QKeySequence pressed(key->keyCombination());
+            QTimer::singleShot(0, this, [this, pressed] {
+                m_keyPassing = false;
+                runWindowShortcut(pressed);
+            });
+        }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool TEmbeddedWB::isTabAway(int key, Qt::KeyboardModifiers modifiers) {
+    const Qt::KeyboardModifiers others =
+        modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    return (key == Qt::Key_Tab || key == Qt::Key_Backtab) && others == Qt::NoModifier;
 }
 
 } // namespace sarnika

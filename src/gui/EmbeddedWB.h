@@ -8,7 +8,7 @@
 
 #include "gui/HostOptions.h"
 
-class QKeyEvent;
+class QKeySequence;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -57,6 +57,8 @@ public:
     // window's shortcuts: every key except backspace, enter, the left and right arrows of the
     // cursor block and Alt combinations, which take the ordinary way.
     static bool keyGoesToMovieFirst(int key, Qt::KeyboardModifiers modifiers);
+    // Tab and Shift+Tab without Ctrl, Alt or Meta: they move the focus out of the preview.
+    static bool isTabAway(int key, Qt::KeyboardModifiers modifiers);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -71,6 +73,9 @@ private:
     QString loadOptionsJson() const;
     void onLoadFinished(bool ok);
     void pausePlayer();
+    // Runs the window's action whose shortcut the key is; false when there is none.
+    bool runWindowShortcut(const QKeySequence& pressed);
+    void leavePreview(bool forward);
     void resumePlayer();
 
     QWebEngineProfile* m_profile = nullptr;
@@ -80,6 +85,11 @@ private:
     QUrl m_movie;
     // The movie the current page was generated with.
     QUrl m_pageMovie;
+    // The player options the current page was generated with.
+    QString m_pageOptions;
+    int m_moviesOnPage = 0;
+    // A key that is a window command is on its way to the window.
+    bool m_keyPassing = false;
     PageState m_pageState = PageState::None;
     TDownloadControlOptions m_downloadOptions = defaultDownloadOptions();
     TUserInterfaceOptions m_userInterfaceOptions;

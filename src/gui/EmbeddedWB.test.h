@@ -16,6 +16,7 @@ private slots:
     void optionsReachViewAndPlayer();
     void pausesWhileHidden();
     void keysReachTheMovieFirst();
+    void memoryStaysFlatWhileSwitching();
 
     // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
 private:

@@ -86,7 +86,7 @@ QColor demoBackground(const QString& movieName) {
                                      "for name, movie in m.demo_movies().items(): "
                                      "print(name, bytes(m.background_of(movie)).hex())"),
                       demoTool(QString())});
-        if (python.waitForFinished(30000) && python.exitCode() == 0) {
+        if (python.waitForFinished(60000) && python.exitCode() == 0) {
             for (const QByteArray& line : python.readAllStandardOutput().split('\n')) {
                 const QList<QByteArray> words = line.trimmed().split(' ');
                 if (words.size() == 2) {
