@@ -416,15 +416,17 @@ bool TEmbeddedWB::eventFilter(QObject* watched, QEvent* event) {
             event->accept();
             return true;
         }
-        // A key press the page has not taken yet goes up through the view's widgets: it passes
-        // on once.
-        if (!key->isAutoRepeat() && !m_keyPassing) {
-            m_keyPassing = true;
+        // A key press the page has not taken yet goes up through the view's widgets: the same
+        // press (same time, same key) passes on once. A modifier alone is no command.
+        const bool modifierAlone = key->key() == Qt::Key_Shift || key->key() == Qt::Key_Control ||
+                                   key->key() == Qt::Key_Alt || key->key() == Qt::Key_Meta ||
+                                   key->key() == Qt::Key_AltGr;
+        if (!key->isAutoRepeat() && !modifierAlone &&
+            (key->timestamp() != m_passedTime || key->keyCombination() != m_passedKey)) {
+            m_passedTime = key->timestamp();
+            m_passedKey = key->keyCombination();
             const QKeySequence pressed(key->keyCombination());
-            QTimer::singleShot(0, this, [this, pressed] {
-                m_keyPassing = false;
-                runWindowShortcut(pressed);
-            });
+            QTimer::singleShot(0, this, [this, pressed] { runWindowShortcut(pressed); });
         }
     }
     return QWidget::eventFilter(watched, event);

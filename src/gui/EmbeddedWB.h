@@ -88,8 +88,9 @@ private:
     // The player options the current page was generated with.
     QString m_pageOptions;
     int m_moviesOnPage = 0;
-    // A key that is a window command is on its way to the window.
-    bool m_keyPassing = false;
+    // The last key press passed on to the window's commands.
+    quint64 m_passedTime = 0;
+    QKeyCombination m_passedKey;
     PageState m_pageState = PageState::None;
     TDownloadControlOptions m_downloadOptions = defaultDownloadOptions();
     TUserInterfaceOptions m_userInterfaceOptions;
