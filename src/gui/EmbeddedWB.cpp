@@ -353,7 +353,7 @@ bool TEmbeddedWB::keyGoesToMovieFirst(int key, Qt::KeyboardModifiers modifiers) 
     }
 }
 
-bool TEmbeddedWB::runWindowShortcut(const QKeySequence& pressed) {
+bool TEmbeddedWB::isWindowCommand(const QKeySequence& pressed) const {
     QWidget* top = window();
     for (QAction* action : top->findChildren<QAction*>()) {
         if (!action->isEnabled() || !action->shortcuts().contains(pressed) ||
@@ -366,7 +366,6 @@ bool TEmbeddedWB::runWindowShortcut(const QKeySequence& pressed) {
             return widget != nullptr && widget->window() == top && widget->isVisible();
         });
         if (shown) {
-            action->trigger();
             return true;
         }
     }
@@ -408,25 +407,14 @@ bool TEmbeddedWB::eventFilter(QObject* watched, QEvent* event) {
         if (!keyGoesToMovieFirst(key->key(), key->modifiers())) {
             return QWidget::eventFilter(watched, event);
         }
-        // Accepting the override delivers the key to the page before the window's shortcuts.
+        // Accepting the override delivers the key to the page instead of the window's shortcuts.
         // The player claims every key while the movie has its focus, whether the movie listens
-        // for it or not, so a key that is one of the window's commands goes on to the window
-        // once the page has had it.
-        if (event->type() == QEvent::ShortcutOverride) {
+        // for it or not, so a key that is one of the window's commands stays the window's: it
+        // runs once, and a keyboard user is never stuck in the movie.
+        if (event->type() == QEvent::ShortcutOverride &&
+            !isWindowCommand(QKeySequence(key->keyCombination()))) {
             event->accept();
             return true;
-        }
-        // A key press the page has not taken yet goes up through the view's widgets: the same
-        // press (same time, same key) passes on once. A modifier alone is no command.
-        const bool modifierAlone = key->key() == Qt::Key_Shift || key->key() == Qt::Key_Control ||
-                                   key->key() == Qt::Key_Alt || key->key() == Qt::Key_Meta ||
-                                   key->key() == Qt::Key_AltGr;
-        if (!key->isAutoRepeat() && !modifierAlone &&
-            (key->timestamp() != m_passedTime || key->keyCombination() != m_passedKey)) {
-            m_passedTime = key->timestamp();
-            m_passedKey = key->keyCombination();
-            const QKeySequence pressed(key->keyCombination());
-            QTimer::singleShot(0, this, [this, pressed] { runWindowShortcut(pressed); });
         }
     }
     return QWidget::eventFilter(watched, event);

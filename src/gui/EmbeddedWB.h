@@ -73,8 +73,8 @@ private:
     QString loadOptionsJson() const;
     void onLoadFinished(bool ok);
     void pausePlayer();
-    // Runs the window's action whose shortcut the key is; false when there is none.
-    bool runWindowShortcut(const QKeySequence& pressed);
+    // Whether the key is the shortcut of one of the window's enabled, shown actions.
+    bool isWindowCommand(const QKeySequence& pressed) const;
     void leavePreview(bool forward);
     void resumePlayer();
 
@@ -88,9 +88,6 @@ private:
     // The player options the current page was generated with.
     QString m_pageOptions;
     int m_moviesOnPage = 0;
-    // The last key press passed on to the window's commands.
-    quint64 m_passedTime = 0;
-    QKeyCombination m_passedKey;
     PageState m_pageState = PageState::None;
     TDownloadControlOptions m_downloadOptions = defaultDownloadOptions();
     TUserInterfaceOptions m_userInterfaceOptions;

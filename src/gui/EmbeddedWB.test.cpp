@@ -293,25 +293,24 @@ void TestEmbeddedWB::keysReachTheMovieFirst() {
         QTest::keyClick(target, key, modifiers);
         return triggered > before;
     };
-    // The movie's keys reach the page first; the window's command follows after.
+    // A key that is one of the window's commands runs it, once; the others go to the movie.
     for (const auto& [key, modifiers] :
          {std::pair{Qt::Key_A, Qt::KeyboardModifiers()},
           std::pair{Qt::Key_Space, Qt::KeyboardModifiers()},
-          std::pair{Qt::Key_Left, Qt::KeyboardModifiers(Qt::KeypadModifier)}}) {
+          std::pair{Qt::Key_Left, Qt::KeyboardModifiers(Qt::KeypadModifier)},
+          std::pair{Qt::Key_Return, Qt::KeyboardModifiers()},
+          std::pair{Qt::Key_Backspace, Qt::KeyboardModifiers()},
+          std::pair{Qt::Key_Left, Qt::KeyboardModifiers()},
+          std::pair{Qt::Key_S, Qt::KeyboardModifiers(Qt::AltModifier)}}) {
         const int before = triggered;
-        QVERIFY(!fires(key, modifiers));
-        QTRY_VERIFY2_WITH_TIMEOUT(
-            triggered == before + 1,
-            qPrintable(QKeySequence(key).toString() + QString::number(triggered - before)),
-            kPatience);
+        QVERIFY2(fires(key, modifiers), qPrintable(QKeySequence(key).toString()));
+        QCOMPARE(triggered, before + 1);
     }
-    QVERIFY(fires(Qt::Key_Return, Qt::NoModifier));
-    QVERIFY(fires(Qt::Key_Backspace, Qt::NoModifier));
-    QVERIFY(fires(Qt::Key_Left, Qt::NoModifier));
-    QVERIFY(fires(Qt::Key_S, Qt::AltModifier));
+    QVERIFY(!fires(Qt::Key_B, Qt::NoModifier));
+    QVERIFY(!fires(Qt::Key_Up, Qt::NoModifier));
     QTRY_COMPARE_WITH_TIMEOUT(
-        evaluate(page, QStringLiteral("window.keysSeen.slice(0, 3).join()")).toString(),
-        QStringLiteral("a, ,ArrowLeft"), kPatience);
+        evaluate(page, QStringLiteral("window.keysSeen.slice(-2).join()")).toString(),
+        QStringLiteral("b,ArrowUp"), kPatience);
 }
 
 void TestEmbeddedWB::memoryStaysFlatWhileSwitching() {
