@@ -126,7 +126,6 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     // An X11 window manager frames the window after it is mapped, and Qt sends no event when
     // the frame's extents arrive; the outer geometry is fitted again once they are known.
     m_frameWatch = new QTimer(this);
-    m_frameWatch->setInterval(50);
     connect(m_frameWatch, &QTimer::timeout, this, [this] { watchForFrame(); });
 
     resize(550, 437);
@@ -297,8 +296,7 @@ void TfrmMain::showEvent(QShowEvent* event) {
     });
     m_inShowEvent = false;
     m_placementWindow->fitOuterGeometry();
-    m_frameChecks = 0;
-    m_frameWatch->start();
+    startFrameWatch();
     m_afterFirstShow->start();
 }
 

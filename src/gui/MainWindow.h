@@ -61,6 +61,8 @@ public:
     QMenu* popTray() const { return m_popTray; }
     // Minimised with the window hidden: the tray icon is the way back.
     bool hiddenToTray() const { return m_hiddenToTray; }
+    // Placed at its size and position, with the window manager's frame if one answered in time.
+    bool placementSettled() const;
 
 signals:
     // The window was closed (its close was not refused): the program ends.
@@ -84,6 +86,7 @@ private:
     void FormShow();
     void afterFirstShow();
     void FormDestroy();
+    void startFrameWatch();
     void watchForFrame();
     void dispatchAppEvents();
     void AppEventsMinimize();

@@ -9,6 +9,10 @@
 
 namespace sarnika {
 
+namespace {
+constexpr int kFrameWatchMs = 50;
+} // namespace
+
 // An error box cannot open while the window is half shown; it follows once the window is up.
 void TfrmMain::reportLater(const std::string& message) {
     const QString text = QString::fromStdString(message);
@@ -20,16 +24,40 @@ void TfrmMain::reportLater(const std::string& message) {
     m_reportLater->start();
 }
 
+bool TfrmMain::placementSettled() const {
+    return m_placementWindow->settled();
+}
+
+void TfrmMain::startFrameWatch() {
+    m_frameChecks = 0;
+    m_frameWatch->setInterval(kFrameWatchMs);
+    m_frameWatch->start();
+}
+
 void TfrmMain::watchForFrame() {
-    // Without a window manager there is no frame, and the watch ends after a second. A window
-    // restored maximised or minimised is fitted once it comes back to the normal state.
+    // Without a window manager there is no frame, and the window settles after a second. A
+    // window restored maximised or minimised is fitted once it comes back to the normal state.
     if (isMaximized() || isMinimized()) {
         m_frameWatch->stop();
         return;
     }
-    if (m_placementWindow->noteFrame() || ++m_frameChecks >= 20) {
+    constexpr int kFirstChecks = 1000 / kFrameWatchMs; // a second: a window manager that is there
+    constexpr int kLateChecks = 240; // every 250 ms for a minute: one that answers late
+    constexpr int kLateIntervalMs = 250;
+    if (m_placementWindow->awaitingLateFrame()) {
+        if (m_placementWindow->fitLateFrame() || ++m_frameChecks >= kLateChecks) {
+            m_frameWatch->stop();
+        }
+        return;
+    }
+    if (m_placementWindow->noteFrame() || ++m_frameChecks >= kFirstChecks) {
         m_frameWatch->stop();
         m_placementWindow->settle();
+        if (m_placementWindow->awaitingLateFrame()) {
+            m_frameChecks = 0;
+            m_frameWatch->setInterval(kLateIntervalMs);
+            m_frameWatch->start();
+        }
     }
 }
 
@@ -39,8 +67,7 @@ void TfrmMain::changeEvent(QEvent* event) {
         return;
     }
     if (!isMinimized() && !isMaximized() && isVisible() && !m_frameWatch->isActive()) {
-        m_frameChecks = 0;
-        m_frameWatch->start();
+        startFrameWatch();
     }
     const bool minimized = isMinimized();
     if (minimized == m_minimized) {

@@ -67,8 +67,7 @@ ServicesRig::ServicesRig(std::shared_ptr<NotificationArea> area) {
 void ServicesRig::showSettled() const {
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    // The frame watch polls every 50 ms for at most a second.
-    QTest::qWait(1200);
+    QTRY_VERIFY_WITH_TIMEOUT(window->placementSettled(), 60000);
 }
 
 QString sarnikaConf() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include <QElapsedTimer>
@@ -53,6 +54,18 @@ std::vector<std::uint32_t> cardinals(xcb_connection_t* connection, xcb_window_t 
     std::free(reply); // NOLINT(cppcoreguidelines-no-malloc): xcb's replies are malloc'ed
     return values;
 }
+
+std::optional<QMargins> frameExtents(xcb_connection_t* connection, xcb_window_t window,
+                                     xcb_atom_t extents) {
+    const std::vector<std::uint32_t> frame =
+        cardinals(connection, window, extents, XCB_ATOM_CARDINAL, 4);
+    if (frame.size() != 4) {
+        return std::nullopt;
+    }
+    // left, right, top, bottom
+    return QMargins(static_cast<int>(frame[0]), static_cast<int>(frame[2]),
+                    static_cast<int>(frame[1]), static_cast<int>(frame[3]));
+}
 #endif
 
 // The frame an X11 window manager will put around the window, asked for before the window is
@@ -89,14 +102,28 @@ QMargins expectedFrame(QWidget* window) {
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < kAnswerMs) {
-        const std::vector<std::uint32_t> frame =
-            cardinals(connection, id, extents, XCB_ATOM_CARDINAL, 4);
-        if (frame.size() == 4) {
-            // left, right, top, bottom
-            return {static_cast<int>(frame[0]), static_cast<int>(frame[2]),
-                    static_cast<int>(frame[1]), static_cast<int>(frame[3])};
+        if (const std::optional<QMargins> frame = frameExtents(connection, id, extents)) {
+            return *frame;
         }
         QThread::msleep(5);
+    }
+#else
+    static_cast<void>(window);
+#endif
+    return {};
+}
+
+// The frame the window manager has put around the window (_NET_FRAME_EXTENTS), read when it
+// comes too late for the window's first placement: Qt notices a frame only when the window is
+// configured again. Empty without one.
+QMargins frameNow(QWidget* window) {
+#ifdef SARNIKA_WITH_XCB
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 != nullptr && x11->connection() != nullptr) {
+        xcb_connection_t* connection = x11->connection();
+        return frameExtents(connection, static_cast<xcb_window_t>(window->winId()),
+                            atomNamed(connection, "_NET_FRAME_EXTENTS"))
+            .value_or(QMargins());
     }
 #else
     static_cast<void>(window);
@@ -287,11 +314,39 @@ bool QtPlacementWindow::noteFrame() {
 
 void QtPlacementWindow::settle() {
     fitOuterGeometry();
+    m_unframedClient.reset();
+    if (m_frame.isNull() && !m_window->isMaximized()) {
+        m_unframedOuter = outerTarget();
+        m_unframedClient = m_window->geometry();
+    }
+    m_settled = true;
     m_target.reset();
     if (m_position == FormPosition::DesktopCenter || m_position == FormPosition::ScreenCenter) {
         // Centred once; from now on the window stays where the user puts it.
         m_position = FormPosition::Designed;
     }
+}
+
+bool QtPlacementWindow::fitLateFrame() {
+    if (!m_unframedClient) {
+        return false;
+    }
+    if (!noteFrame()) {
+        const QMargins frame = frameNow(m_window);
+        if (frame.isNull()) {
+            return false;
+        }
+        m_frame = frame;
+    }
+    const QRect placed = *m_unframedClient;
+    m_unframedClient.reset();
+    if (m_window->geometry().size() != placed.size()) {
+        return true; // resized since: the window's size is no longer ours to fix
+    }
+    m_target = m_unframedOuter;
+    fitOuterGeometry();
+    m_target.reset();
+    return true;
 }
 
 } // namespace sarnika

@@ -46,8 +46,16 @@ public:
     void fitOuterGeometry();
     // True once the window manager's frame around the window is known.
     bool noteFrame();
-    // The frame is known or will never come: later fits follow the window itself.
+    // The frame is known or has not come in time: later fits follow the window itself.
     void settle();
+    // True while the window was settled without a frame and has not been fitted to one since.
+    bool awaitingLateFrame() const { return m_unframedClient.has_value(); }
+    // A window manager that answers late (a busy machine, one started after the window) frames
+    // a window that was settled without one: once the frame is known, the window gets the outer
+    // geometry it was settled at, unless it was resized meanwhile. True when the wait is over.
+    bool fitLateFrame();
+    // Placed once, framed or not.
+    bool settled() const { return m_settled; }
 
 private:
     QRect outerTarget() const;
@@ -61,6 +69,10 @@ private:
     std::optional<QRect> m_target;
     QMargins m_frame;
     bool m_frameAsked = false;
+    bool m_settled = false;
+    // Where an unframed window was settled: its client rectangle and the outer one it stands for.
+    std::optional<QRect> m_unframedClient;
+    QRect m_unframedOuter;
     PlacementPoint m_maxPosition{-1, -1};
 };
 

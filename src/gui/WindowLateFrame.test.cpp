@@ -1,0 +1,77 @@
+// The window on a desktop whose window manager frames it late: on a busy machine the frame may
+// come seconds after the window is shown, or a window manager may start after the program.
+#include <cstdio>
+#include <stdexcept>
+
+#include <QApplication>
+#include <QTest>
+
+#include "gui/Program.h"
+#include "gui/ServicesTestRig.h"
+#include "gui/WindowTestSupport.h"
+
+using namespace sarnika;
+using namespace sarnika::testing;
+
+namespace {
+
+constexpr int kSkipped = 77;
+constexpr int kLimitMs = 60000;
+
+} // namespace
+
+class TestWindowLateFrame : public QObject {
+    Q_OBJECT
+
+private slots:
+    void frameThatComesLateIsFitted();
+};
+
+void TestWindowLateFrame::frameThatComesLateIsFitted() {
+    ServicesRig rig;
+    rig.window->FormCreate();
+    rig.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.window.get(), kLimitMs));
+    // No window manager yet: the window settles unframed at its declared size.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.window->placementSettled(), kLimitMs);
+    QCOMPARE(rig.window->frameGeometry().size(), QSize(550, 437));
+
+    const Desktop desktop;
+    QVERIFY(desktop.ready());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.window->frameGeometry() != rig.window->geometry(), kLimitMs);
+    // Framed, it keeps its outer size: the frame is taken from the client area, not added.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.window->frameGeometry().size(), QSize(550, 437), kLimitMs);
+    takeScreenshot(QStringLiteral("late-frame.png"));
+}
+
+namespace {
+
+int runTests(int argc, char** argv) {
+    XServer xserver("1024x768x24");
+    try {
+        xserver.start();
+    } catch (const std::exception&) {
+        std::puts(
+            "SKIP: Xvfb is not installed (Debian package xvfb); this test needs an X server.");
+        return kSkipped;
+    }
+    prepareTestHome({QStringLiteral("chromium-cache.tar.gz")});
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    prepareApplication();
+    TestWindowLateFrame test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return runTests(argc, argv);
+    } catch (const std::exception& error) {
+        qCritical("%s", error.what());
+    }
+    return 1;
+}
+
+#include "WindowLateFrame.test.moc"
