@@ -255,6 +255,23 @@ const sarnika = (() => {
     // freed. One load at a time, and only the latest of those asked for meanwhile.
     let loading = false;
     let next = null;
+    // A movie draws on white until its first frame has set its own background: the pane stays
+    // dark (the player transparent) until the new movie is in and has drawn a few frames.
+    const reveal = () => {
+        let frames = 0;
+        const step = () => {
+            if (loading) {
+                return; // the next load reveals
+            }
+            const broken = player.shadowRoot && player.shadowRoot.getElementById("panic");
+            if (broken || (player.ruffle().readyState === loaded && ++frames > 2)) {
+                player.style.opacity = "";
+                return;
+            }
+            requestAnimationFrame(step);
+        };
+        requestAnimationFrame(step);
+    };
     const loadNext = () => {
         const job = next;
         next = null;
@@ -265,10 +282,13 @@ const sarnika = (() => {
             player = create();
         }
         loading = true;
+        player.style.opacity = "0";
         player.ruffle().load(job).catch(() => {}).finally(() => {
             loading = false;
             if (next) {
                 loadNext();
+            } else {
+                reveal();
             }
         });
     };

@@ -7,8 +7,10 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
@@ -124,6 +126,49 @@ void TestEmbeddedWB::showsMoviesAndSwitchesWithLoad() {
     QTRY_VERIFY_WITH_TIMEOUT(near(centreColour(preview), QColor(0xf0, 0x80, 0x20)), kPatience);
     qInfo("Process tree with a movie playing: %.0f MiB (PSS)",
           processTreeMiB(QCoreApplication::applicationPid()));
+}
+
+void TestEmbeddedWB::switchesWithoutAWhiteFlash() {
+    TEmbeddedWB preview;
+    preview.resize(400, 300);
+    preview.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&preview, kPatience));
+    // What the screen shows in the middle of the pane, as often as the event loop allows.
+    const QPoint centre = preview.mapToGlobal(preview.rect().center());
+    const auto shown = [&] {
+        const QImage image =
+            QGuiApplication::primaryScreen()->grabWindow(0, centre.x(), centre.y(), 1, 1).toImage();
+        return image.isNull() ? QColor() : image.pixelColor(0, 0);
+    };
+    int whiteSamples = 0;
+    int samples = 0;
+    const auto watchUntil = [&](QColor colour) {
+        return QTest::qWaitFor(
+            [&] {
+                const QColor now = shown();
+                ++samples;
+                if (now.lightness() > 200) {
+                    ++whiteSamples;
+                }
+                return near(now, colour);
+            },
+            kPatience);
+    };
+    const QColor green(0x20, 0xc0, 0x40);
+    const QColor blue(0x20, 0x40, 0xe0);
+    // Once the pane has painted, it is dark or a movie: while the page and the player start,
+    // and at every change of movie.
+    QVERIFY(QTest::qWaitFor([&] { return shown().lightness() < 40; }, kPatience));
+    preview.Navigate(m_green);
+    QVERIFY(watchUntil(green));
+    for (int round = 0; round < 3; ++round) {
+        preview.Navigate(m_blue);
+        QVERIFY(watchUntil(blue));
+        preview.Navigate(m_green);
+        QVERIFY(watchUntil(green));
+    }
+    qInfo("%d samples of the pane, %d of them white", samples, whiteSamples);
+    QCOMPARE(whiteSamples, 0);
 }
 
 void TestEmbeddedWB::survivesBrokenMovies() {

@@ -11,6 +11,7 @@ class TestEmbeddedWB : public QObject {
 private slots:
     void initTestCase();
     void showsMoviesAndSwitchesWithLoad();
+    void switchesWithoutAWhiteFlash();
     void survivesBrokenMovies();
     void refusesWhatItCannotShow();
     void optionsReachViewAndPlayer();
