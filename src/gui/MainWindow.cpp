@@ -284,8 +284,7 @@ void TfrmMain::showEvent(QShowEvent* event) {
     m_frameWatch->start();
     // The box of an empty list belongs on top of the window: it opens once the window is up.
     if (firstShowing && m_frameSites->listBox().count() == 0) {
-        QMetaObject::invokeMethod(this, m_guard.wrap([this] { sayNoMovies(); }),
-                                  Qt::QueuedConnection);
+        runLater("sayNoMovies");
     }
     // Minimised before it was shown: to the tray now, as from any other minimising.
     if (isMinimized()) {
@@ -305,7 +304,7 @@ void TfrmMain::sayNoMovies() {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Sorry"), kNoMoviesText, QMessageBox::Ok,
                     this);
     box.setObjectName(QStringLiteral("sorryMessage"));
-    box.exec();
+    m_guard.run([&box] { box.exec(); });
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {

@@ -91,14 +91,17 @@ private:
 
     void createTrayIcon();
     void reportLater(const std::string& message);
+    void runLater(const char* method);
+    // Run later, from the event loop (runLater).
+    Q_INVOKABLE void reportPending();
+    Q_INVOKABLE void sayNoMovies();
+    Q_INVOKABLE void dispatchAppEvents();
     void runDestroy();
 
     void FormShow();
-    void sayNoMovies();
     void FormDestroy();
     void watchForFrame();
     void queueAppEvents();
-    void dispatchAppEvents();
     void AppEventsMinimize();
     void AppEventsRestore();
     void trayIcoClick();

@@ -18,14 +18,19 @@ void TfrmMain::reportLater(const std::string& message) {
         return;
     }
     m_pendingReports.append(text);
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            while (!m_pendingReports.isEmpty()) {
-                m_guard.report(m_pendingReports.takeFirst());
-            }
-        },
-        Qt::QueuedConnection);
+    runLater("reportPending");
+}
+
+void TfrmMain::reportPending() {
+    while (!m_pendingReports.isEmpty()) {
+        m_guard.report(m_pendingReports.takeFirst());
+    }
+}
+
+// Calls one of the window's invokable methods once the events already waiting have been handled.
+void TfrmMain::runLater(const char* method) {
+    const bool queued = QMetaObject::invokeMethod(this, method, Qt::QueuedConnection);
+    Q_ASSERT_X(queued, "TfrmMain::runLater", method);
 }
 
 void TfrmMain::watchForFrame() {
@@ -55,8 +60,7 @@ void TfrmMain::changeEvent(QEvent* event) {
 
 // After the state change has been handled, as the application's events come.
 void TfrmMain::queueAppEvents() {
-    QMetaObject::invokeMethod(this, m_guard.wrap([this] { dispatchAppEvents(); }),
-                              Qt::QueuedConnection);
+    runLater("dispatchAppEvents");
 }
 
 // The application's minimise and restore follow the window's state; the window hears of it
@@ -69,11 +73,13 @@ void TfrmMain::dispatchAppEvents() {
     if (isMinimized() == appMinimized) {
         return;
     }
-    if (isMinimized()) {
-        AppEventsMinimize();
-    } else {
-        AppEventsRestore();
-    }
+    m_guard.run([this] {
+        if (isMinimized()) {
+            AppEventsMinimize();
+        } else {
+            AppEventsRestore();
+        }
+    });
 }
 
 void TfrmMain::AppEventsMinimize() {
