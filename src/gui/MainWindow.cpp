@@ -286,10 +286,6 @@ void TfrmMain::showEvent(QShowEvent* event) {
     if (firstShowing && m_frameSites->listBox().count() == 0) {
         runLater("sayNoMovies");
     }
-    // Minimised before it was shown: to the tray now, as from any other minimising.
-    if (isMinimized()) {
-        queueAppEvents();
-    }
 }
 
 void TfrmMain::FormShow() {

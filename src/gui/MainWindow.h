@@ -101,7 +101,6 @@ private:
     void FormShow();
     void FormDestroy();
     void watchForFrame();
-    void queueAppEvents();
     void AppEventsMinimize();
     void AppEventsRestore();
     void trayIcoClick();

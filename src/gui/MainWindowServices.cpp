@@ -55,11 +55,7 @@ void TfrmMain::changeEvent(QEvent* event) {
         m_frameChecks = 0;
         m_frameWatch->start();
     }
-    queueAppEvents();
-}
-
-// After the state change has been handled, as the application's events come.
-void TfrmMain::queueAppEvents() {
+    // After the state change has been handled, as the application's events come.
     runLater("dispatchAppEvents");
 }
 
