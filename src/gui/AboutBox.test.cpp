@@ -2,14 +2,31 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QObject>
 #include <QPushButton>
+#include <QStringList>
 #include <QTest>
 #include <QTimer>
 
-#include "gui/AboutBox.test.h"
-
 using sarnika::TfmAbout;
 using sarnika::TLinkLabel;
+
+// Texts, links and closing keys of the about box, offscreen.
+class TestAboutBox : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void texts();
+    void linksOpenThroughThePort();
+    void closingKeys_data();
+    void closingKeys();
+    void otherKeysKeepItOpen();
+
+    // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
+private:
+    QStringList m_opened;
+};
 
 void TestAboutBox::initTestCase() {
     QApplication::setApplicationDisplayName(QStringLiteral("Sarnika"));
@@ -132,3 +149,5 @@ void TestAboutBox::otherKeysKeepItOpen() {
 }
 
 QTEST_MAIN(TestAboutBox)
+
+#include "AboutBox.test.moc"

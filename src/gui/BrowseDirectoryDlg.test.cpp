@@ -1,6 +1,7 @@
 #include "gui/BrowseDirectoryDlg.h"
 
 #include <functional>
+#include <memory>
 
 #include <QApplication>
 #include <QDialog>
@@ -10,13 +11,15 @@
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QObject>
 #include <QPushButton>
 #include <QScreen>
+#include <QString>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
-
-#include "gui/BrowseDirectoryDlg.test.h"
+#include <QWidget>
 
 using sarnika::TdfsBrowseDirectoryDlg;
 
@@ -62,6 +65,31 @@ bool runDriven(TdfsBrowseDirectoryDlg& browser, const std::function<void(QDialog
 }
 
 } // namespace
+
+namespace sarnika {
+class TdfsBrowseDirectoryDlg;
+} // namespace sarnika
+
+// The folder dialog driven from the test over a temporary folder tree, offscreen.
+class TestBrowseDirectoryDlg : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void preselectedFolderConfirmed();
+    void deepFolderScrolledIntoView();
+    void typedNames();
+    void treeAndSelectionWhileOpen();
+    void cancelAndEscapeEmptyTheSelection();
+
+    // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_alpha;
+    QString m_beta;
+    sarnika::TdfsBrowseDirectoryDlg* m_browser = nullptr; // owned by m_owner, as by a window
+    std::unique_ptr<QWidget> m_owner;
+};
 
 void TestBrowseDirectoryDlg::init() {
     m_owner.reset();
@@ -201,3 +229,5 @@ void TestBrowseDirectoryDlg::cancelAndEscapeEmptyTheSelection() {
 }
 
 QTEST_MAIN(TestBrowseDirectoryDlg)
+
+#include "BrowseDirectoryDlg.test.moc"

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,6 +19,11 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+
+// Resources of a static library are registered by hand; this must sit outside any namespace.
+static void registerPreviewResources() {
+    Q_INIT_RESOURCE(preview);
+}
 
 namespace sarnika {
 
@@ -229,98 +235,14 @@ void TEmbeddedWB::onLoadFinished(bool ok) {
 }
 
 QString TEmbeddedWB::pageHtml(const QUrl& firstMovie) const {
-    // The host functions: load() keeps the page and its player; pause() remembers whether the
-    // movie was playing, so that a movie the user stopped stays stopped when shown again.
-    static const QString kTemplate = QStringLiteral(R"(<!DOCTYPE html>
-<html><head><meta charset="utf-8"><title>Preview</title>
-<style>
-html, body { margin: 0; width: 100%; height: 100%; overflow: hidden; background: #000; }
-ruffle-player { display: block; width: 100%; height: 100%; }
-</style>
-<script>
-window.RufflePlayer = window.RufflePlayer || {};
-window.RufflePlayer.config = %1;
-</script>
-<script src="%2"></script>
-</head><body>
-<script>
-"use strict";
-const sarnika = (() => {
-    const create = () => document.body.appendChild(window.RufflePlayer.newest().createPlayer());
-    const loaded = 2; // the player's readyState once the movie is in
-    let player = create();
-    let resumeOnShow = false;
-    // The player's load() replaces its instance only after awaits of its own: two loads under
-    // way at once leave two instances drawing into the pane, the older one on top and never
-    // freed. One load at a time, and only the latest of those asked for meanwhile.
-    let loading = false;
-    let next = null;
-    // A movie draws on white until its first frame has set its own background: the pane stays
-    // dark (the player transparent) until the new movie is in and has drawn a few frames.
-    const reveal = () => {
-        let frames = 0;
-        const step = () => {
-            if (loading) {
-                return; // the next load reveals
-            }
-            const broken = player.shadowRoot && player.shadowRoot.getElementById("panic");
-            if (broken || (player.ruffle().readyState === loaded && ++frames > 2)) {
-                player.style.opacity = "";
-                return;
-            }
-            requestAnimationFrame(step);
-        };
-        requestAnimationFrame(step);
-    };
-    const loadNext = () => {
-        const job = next;
-        next = null;
-        // A player that met a broken movie keeps its error panel: the next movie gets a fresh
-        // player.
-        if (player.shadowRoot && player.shadowRoot.getElementById("panic")) {
-            player.remove();
-            player = create();
+    static const QString kTemplate = [] {
+        registerPreviewResources();
+        QFile page(QStringLiteral(":/preview/preview.html"));
+        if (!page.open(QIODevice::ReadOnly)) {
+            throw PreviewError("The preview page is missing from the program's resources.");
         }
-        loading = true;
-        player.style.opacity = "0";
-        player.ruffle().load(job).catch(() => {}).finally(() => {
-            loading = false;
-            if (next) {
-                loadNext();
-            } else {
-                reveal();
-            }
-        });
-    };
-    return {
-        get player() { return player; },
-        load(url, options) {
-            resumeOnShow = false;
-            next = Object.assign({ url }, options);
-            if (!loading) {
-                loadNext();
-            }
-        },
-        pause() {
-            const api = player.ruffle();
-            // A movie still on its way starts by itself once in: it counts as playing.
-            resumeOnShow = resumeOnShow || api.isPlaying || loading || api.readyState !== loaded;
-            api.suspend();
-            return resumeOnShow;
-        },
-        resume() {
-            if (resumeOnShow) {
-                player.ruffle().resume();
-            }
-            resumeOnShow = false;
-        },
-        isPlaying() { return player.ruffle().isPlaying; },
-    };
-})();
-sarnika.load(%3, %4);
-</script>
-</body></html>
-)");
+        return QString::fromUtf8(page.readAll());
+    }();
     return kTemplate.arg(toJson(playerConfig()), QString::fromLatin1(kPlayerScript),
                          jsString(firstMovie), loadOptionsJson());
 }

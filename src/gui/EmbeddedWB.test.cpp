@@ -1,4 +1,4 @@
-#include "gui/EmbeddedWB.test.h"
+#include "gui/EmbeddedWB.h"
 
 #include <QAction>
 #include <QApplication>
@@ -9,8 +9,10 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QObject>
 #include <QProcess>
 #include <QScreen>
+#include <QString>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
@@ -18,9 +20,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
-#include "gui/EmbeddedWB.h"
 #include "gui/WebEngineSetup.h"
-#include "gui/WindowTestSupport.h"
+#include "support/gui/WindowTestSupport.h"
 
 using sarnika::PreviewError;
 using sarnika::TEmbeddedWB;
@@ -80,6 +81,31 @@ QVariant evaluate(QWebEnginePage* page, const QString& script) {
 }
 
 } // namespace
+
+// Plays generated one-colour movies in a shown preview under a real X server.
+class TestEmbeddedWB : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void showsMoviesAndSwitchesWithLoad();
+    void switchesWithoutAWhiteFlash();
+    void survivesBrokenMovies();
+    void refusesWhatItCannotShow();
+    void optionsReachViewAndPlayer();
+    void pausesWhileHidden();
+    void keysReachTheMovieFirst();
+    void memoryStaysFlatWhileSwitching();
+
+    // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
+private:
+    QString makeMovie(const QString& name, const QString& colour);
+
+    QTemporaryDir m_dir;
+    QString m_green;
+    QString m_blue;
+    QString m_orange;
+};
 
 QString TestEmbeddedWB::makeMovie(const QString& name, const QString& colour) {
     QString path = m_dir.filePath(name);
@@ -405,3 +431,5 @@ int main(int argc, char** argv) {
     TestEmbeddedWB test;
     return QTest::qExec(&test, argc, argv);
 }
+
+#include "EmbeddedWB.test.moc"

@@ -15,8 +15,6 @@ class ErrorGuard {
 public:
     explicit ErrorGuard(QWidget* owner = nullptr) : m_owner(owner) {}
 
-    QWidget* owner() const { return m_owner; }
-
     // Runs the handler; false when it failed (the message has been shown by then).
     bool run(const std::function<void()>& handler) const;
     // A slot that runs the handler under this guard.

@@ -117,31 +117,12 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     createActions();
     createMenus();
 
-    // Work that waits until the window is up: the box of an empty list belongs on top of it.
-    m_afterFirstShow = new QTimer(this);
-    m_afterFirstShow->setSingleShot(true);
-    m_afterFirstShow->setInterval(0);
-    connect(m_afterFirstShow, &QTimer::timeout, this, m_guard.wrap([this] { afterFirstShow(); }));
-
     // An X11 window manager frames the window after it is mapped, and Qt sends no event when
     // the frame's extents arrive; the outer geometry is fitted again once they are known.
     m_frameWatch = new QTimer(this);
     connect(m_frameWatch, &QTimer::timeout, this, [this] { watchForFrame(); });
 
     resize(550, 437);
-
-    m_reportLater = new QTimer(this);
-    m_reportLater->setSingleShot(true);
-    m_reportLater->setInterval(0);
-    connect(m_reportLater, &QTimer::timeout, this, [this] {
-        while (!m_pendingReports.isEmpty()) {
-            m_guard.report(m_pendingReports.takeFirst());
-        }
-    });
-    m_appEvents = new QTimer(this);
-    m_appEvents->setSingleShot(true);
-    m_appEvents->setInterval(0);
-    connect(m_appEvents, &QTimer::timeout, this, m_guard.wrap([this] { dispatchAppEvents(); }));
 
     m_events.onShow = [this] {
         FormShow();
@@ -152,7 +133,7 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     m_placementStore =
         ports.placementStore ? std::move(ports.placementStore) : std::make_shared<QtIniStore>();
     m_placementWindow = std::make_unique<QtPlacementWindow>(
-        this, QSize(550, 437), [this] { return m_hiddenToTray || isMinimized(); });
+        this, QSize(550, 437), [this] { return m_stage == Stage::InTray || isMinimized(); });
     m_plcmntForm = std::make_unique<TFormPlacement>(
         m_events, *m_placementWindow, *m_placementStore,
         [this](const std::string& message) { reportLater(message); });
@@ -171,14 +152,15 @@ TfrmMain::~TfrmMain() {
 }
 
 void TfrmMain::runDestroy() {
-    if (!m_destroyed) {
-        m_destroyed = true;
-        m_guard.run([this] {
-            if (m_events.onDestroy) {
-                m_events.onDestroy();
-            }
-        });
+    if (m_stage == Stage::Closed) {
+        return;
     }
+    m_stage = Stage::Closed;
+    m_guard.run([this] {
+        if (m_events.onDestroy) {
+            m_events.onDestroy();
+        }
+    });
 }
 
 QAction* TfrmMain::makeAction(QObject* actList, const char* name, const QString& caption,
@@ -243,10 +225,10 @@ void TfrmMain::createMenus() {
 }
 
 void TfrmMain::FormCreate() {
-    if (m_created) {
+    if (m_stage != Stage::Built) {
         return;
     }
-    m_created = true;
+    m_stage = Stage::Started;
     m_guard.run([this] {
         TSplashGuard splash;
         // Whatever happens while scanning, the splash goes and the window comes up.
@@ -284,20 +266,24 @@ void TfrmMain::readFolderSettings() {
 void TfrmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     // The window system's own showings (after an iconified window comes back) and the return
-    // from the tray are no showings of the form.
-    if (event->spontaneous() || m_showingFromTray) {
+    // from the tray are no showings of the form; a closed form is not shown again.
+    if (event->spontaneous() || m_stage == Stage::InTray || m_stage == Stage::Closed) {
         return;
     }
-    m_inShowEvent = true;
+    const bool firstShowing = m_stage == Stage::Built || m_stage == Stage::Started;
+    m_stage = Stage::Showing;
     m_guard.run([this] {
         if (m_events.onShow) {
             m_events.onShow();
         }
     });
-    m_inShowEvent = false;
+    m_stage = Stage::Shown;
     m_placementWindow->fitOuterGeometry();
     startFrameWatch();
-    m_afterFirstShow->start();
+    // The box of an empty list belongs on top of the window: it opens once the window is up.
+    if (firstShowing && m_frameSites->listBox().count() == 0) {
+        runLater("sayNoMovies");
+    }
 }
 
 void TfrmMain::FormShow() {
@@ -306,21 +292,13 @@ void TfrmMain::FormShow() {
     }
     m_miSave->setEnabled(false);
     m_miSaveAll->setEnabled(false);
-    if (!m_sorryShown) {
-        m_sorryShown = true;
-        m_sorryPending = true;
-    }
 }
 
-void TfrmMain::afterFirstShow() {
-    if (!m_sorryPending) {
-        return;
-    }
-    m_sorryPending = false;
+void TfrmMain::sayNoMovies() {
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Sorry"), kNoMoviesText, QMessageBox::Ok,
                     this);
     box.setObjectName(QStringLiteral("sorryMessage"));
-    box.exec();
+    m_guard.run([&box] { box.exec(); });
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {

@@ -60,7 +60,7 @@ public:
     TRxTrayIcon* trayIco() const { return m_trayIco.get(); }
     QMenu* popTray() const { return m_popTray; }
     // Minimised with the window hidden: the tray icon is the way back.
-    bool hiddenToTray() const { return m_hiddenToTray; }
+    bool hiddenToTray() const { return m_stage == Stage::InTray; }
     // Placed at its size and position, with the window manager's frame if one answered in time.
     bool placementSettled() const;
 
@@ -74,6 +74,18 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Where the window is in its life. It moves down the list, except that Shown, Minimized and
+    // InTray take turns while the user minimises and restores it.
+    enum class Stage {
+        Built,     // constructed; the start-up has not run
+        Started,   // the start-up ran: scanned, first movie previewed, folder settings read
+        Showing,   // inside the form's show handler: error boxes wait until the window is up
+        Shown,     // up on the desktop
+        Minimized, // minimised, with no notification area to hide in or on the way back from it
+        InTray,    // minimised and hidden; the tray icon is the way back
+        Closed,    // the destroy handler has run
+    };
+
     void createActions();
     void createMenus();
     QAction* makeAction(QObject* actList, const char* name, const QString& caption,
@@ -81,14 +93,17 @@ private:
 
     void createTrayIcon();
     void reportLater(const std::string& message);
+    void runLater(const char* method);
+    // Run later, from the event loop (runLater).
+    Q_INVOKABLE void reportPending();
+    Q_INVOKABLE void sayNoMovies();
+    Q_INVOKABLE void dispatchAppEvents();
     void runDestroy();
 
     void FormShow();
-    void afterFirstShow();
     void FormDestroy();
     void startFrameWatch();
     void watchForFrame();
-    void dispatchAppEvents();
     void AppEventsMinimize();
     void AppEventsRestore();
     void trayIcoClick();
@@ -111,7 +126,6 @@ private:
     TframeCachedFlash* m_frameSites = nullptr;
     TdfsBrowseDirectoryDlg* m_dlgBrowseDir = nullptr;
     QMenu* m_popFiles = nullptr;
-    QTimer* m_afterFirstShow = nullptr;
 
     QAction* m_actSave = nullptr;
     QAction* m_actSaveAll = nullptr;
@@ -125,20 +139,10 @@ private:
 
     QString m_saveAsFolder;
     QString m_saveAllFolder;
-    bool m_created = false;
-    bool m_sorryShown = false;
-    bool m_sorryPending = false;
+    Stage m_stage = Stage::Built;
     QTimer* m_frameWatch = nullptr;
     int m_frameChecks = 0;
-    bool m_destroyed = false;
-    bool m_inShowEvent = false;
-    bool m_minimized = false;
-    bool m_appMinimized = false;
-    QTimer* m_appEvents = nullptr;
-    QTimer* m_reportLater = nullptr;
     QStringList m_pendingReports;
-    bool m_hiddenToTray = false;
-    bool m_showingFromTray = false;
 
     // The placement component chains the form's own handlers held here; it goes first.
     FormEvents m_events;

@@ -1,7 +1,8 @@
-#include "gui/MainWindow.test.h"
+#include "gui/MainWindow.h"
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 
 #include <QAction>
@@ -15,6 +16,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QObject>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
@@ -28,10 +30,9 @@
 #include "gui/AboutBox.h"
 #include "gui/BrowseDirectoryDlg.h"
 #include "gui/EmbeddedWB.h"
-#include "gui/MainWindow.h"
 #include "gui/Settings.h"
 #include "gui/SplashWindow.h"
-#include "gui/WindowTestSupport.h"
+#include "support/gui/WindowTestSupport.h"
 
 using namespace sarnika;
 using sarnika::sources::BrowserCacheLayer;
@@ -224,6 +225,39 @@ QByteArray contentOf(const QString& path) {
 }
 
 } // namespace
+
+// The main window on real caches (the made-here Chromium and Firefox caches), offscreen, with a
+// plain widget in place of the web preview; every dialog is answered from the test.
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void cleanupTestCase();
+
+    void listsMoviesLargestFirstAndPreviewsTheFirst();
+    void statusFollowsClicksAndArrowKeys();
+    void previewFailureIsReportedAndStatusStays();
+    void actionsMenusAndShortcuts();
+    void shortcutsReachTheirCommands();
+    void emptyCacheSaysSorryOnceAndGreysFileEntries();
+    void refreshKeepsGreyedEntriesAndEmptyResultKeepsPreview();
+    void saveAsCopiesUnderTheChosenName();
+    void saveAsReportsAFailedCopy();
+    void saveAllCopiesEveryMovieAndOpensTheFolder();
+    void saveAllReportsFailuresAndCancelCopiesNothing();
+    void folderSettingsAreReadAndWrittenAtExit();
+    void wrongSettingTypeIsReportedAndWindowStillWorks();
+    void failedSettingsWriteIsReported();
+    void failingScanRemovesTheSplash();
+    void webSiteAndAbout();
+
+    // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
+private:
+    std::unique_ptr<sarnika::testing::ModalDriver> m_driver;
+    sarnika::testing::UrlRecorder m_urls;
+};
 
 void TestMainWindow::init() {
     QFile::remove(settingsFile());
@@ -713,3 +747,5 @@ int main(int argc, char** argv) {
     TestMainWindow test;
     return QTest::qExec(&test, argc, argv);
 }
+
+#include "MainWindow.test.moc"

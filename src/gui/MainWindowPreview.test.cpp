@@ -1,5 +1,3 @@
-#include "gui/MainWindowPreview.test.h"
-
 #include <memory>
 
 #include <QAction>
@@ -9,6 +7,7 @@
 #include <QFile>
 #include <QImage>
 #include <QListWidget>
+#include <QObject>
 #include <QProcess>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -23,7 +22,7 @@
 #include "gui/Settings.h"
 #include "gui/TrayIcon.h"
 #include "gui/WebEngineSetup.h"
-#include "gui/WindowTestSupport.h"
+#include "support/gui/WindowTestSupport.h"
 
 using namespace sarnika;
 using sarnika::sources::BrowserCacheLayer;
@@ -159,6 +158,20 @@ bool restoreFromTray(const Session& session) {
 }
 
 } // namespace
+
+// The whole window on the demo's caches under a real X server with a window manager (openbox)
+// and a notification area (trayer): choosing a movie plays it in the preview, the preview comes
+// back after the tray, and the keyboard is never caught in the movie.
+class TestMainWindowPreview : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void selectedMoviePlays();
+    void previewPlaysAfterStartingInTheTray();
+    void keysLeaveTheMovie();
+};
 
 void TestMainWindowPreview::init() {
     // Each run starts as a first start: no placement of an earlier test.
@@ -311,3 +324,5 @@ int runTests(int argc, char** argv) {
 int main(int argc, char** argv) {
     return runTests(argc, argv);
 }
+
+#include "MainWindowPreview.test.moc"

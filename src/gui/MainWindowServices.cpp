@@ -1,6 +1,7 @@
 // The main window's side of the window services: minimising to the tray and coming back,
 // the placement's frame fitting, and error reports that wait until the window is up.
 #include <QEvent>
+#include <QMetaObject>
 #include <QTimer>
 
 #include "gui/MainWindow.h"
@@ -16,12 +17,24 @@ constexpr int kFrameWatchMs = 50;
 // An error box cannot open while the window is half shown; it follows once the window is up.
 void TfrmMain::reportLater(const std::string& message) {
     const QString text = QString::fromStdString(message);
-    if (!m_inShowEvent) {
+    if (m_stage != Stage::Showing) {
         m_guard.report(text);
         return;
     }
     m_pendingReports.append(text);
-    m_reportLater->start();
+    runLater("reportPending");
+}
+
+void TfrmMain::reportPending() {
+    while (!m_pendingReports.isEmpty()) {
+        m_guard.report(m_pendingReports.takeFirst());
+    }
+}
+
+// Calls one of the window's invokable methods once the events already waiting have been handled.
+void TfrmMain::runLater(const char* method) {
+    const bool queued = QMetaObject::invokeMethod(this, method, Qt::QueuedConnection);
+    Q_ASSERT_X(queued, "TfrmMain::runLater", method);
 }
 
 bool TfrmMain::placementSettled() const {
@@ -69,25 +82,27 @@ void TfrmMain::changeEvent(QEvent* event) {
     if (!isMinimized() && !isMaximized() && isVisible() && !m_frameWatch->isActive()) {
         startFrameWatch();
     }
-    const bool minimized = isMinimized();
-    if (minimized == m_minimized) {
-        return;
-    }
-    m_minimized = minimized;
     // After the state change has been handled, as the application's events come.
-    m_appEvents->start();
+    runLater("dispatchAppEvents");
 }
 
+// The application's minimise and restore follow the window's state; the window hears of it
+// once it has been shown, and no more once it is closed.
 void TfrmMain::dispatchAppEvents() {
-    if (m_minimized == m_appMinimized) {
+    const bool appMinimized = m_stage == Stage::Minimized || m_stage == Stage::InTray;
+    if (m_stage != Stage::Shown && !appMinimized) {
         return;
     }
-    m_appMinimized = m_minimized;
-    if (m_appMinimized) {
-        AppEventsMinimize();
-    } else {
-        AppEventsRestore();
+    if (isMinimized() == appMinimized) {
+        return;
     }
+    m_guard.run([this] {
+        if (isMinimized()) {
+            AppEventsMinimize();
+        } else {
+            AppEventsRestore();
+        }
+    });
 }
 
 void TfrmMain::AppEventsMinimize() {
@@ -95,18 +110,19 @@ void TfrmMain::AppEventsMinimize() {
     // Without a notification area the icon cannot be the way back: the window stays a normal
     // minimised one.
     if (m_trayArea->available() && isMinimized()) {
-        m_hiddenToTray = true;
+        m_stage = Stage::InTray;
         hide();
+    } else {
+        m_stage = Stage::Minimized;
     }
 }
 
 void TfrmMain::AppEventsRestore() {
-    if (m_hiddenToTray) {
-        m_showingFromTray = true;
+    // Shown from the tray, the window does not run the form's show handler again.
+    if (m_stage == Stage::InTray) {
         show();
-        m_showingFromTray = false;
-        m_hiddenToTray = false;
     }
+    m_stage = Stage::Shown;
     m_trayIco->setActive(false);
 }
 
@@ -115,11 +131,10 @@ void TfrmMain::trayIcoClick() {
 }
 
 void TfrmMain::actShowMainExecute() {
-    if (m_hiddenToTray) {
-        m_showingFromTray = true;
+    // Still minimised until the window manager has brought it back; the restore follows then.
+    if (m_stage == Stage::InTray) {
         show();
-        m_showingFromTray = false;
-        m_hiddenToTray = false;
+        m_stage = Stage::Minimized;
     }
     BringWindowToFront(this, true);
     m_trayIco->setActive(false);

@@ -1,4 +1,4 @@
-#include "gui/Settings.test.h"
+#include "gui/Settings.h"
 
 #include <stdexcept>
 
@@ -7,17 +7,38 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QObject>
 #include <QSettings>
+#include <QString>
 #include <QTest>
 #include <QUrl>
 
 #include "gui/ErrorGuard.h"
-#include "gui/Settings.h"
 #include "gui/ShellFunctions.h"
-#include "gui/WindowTestSupport.h"
+#include "support/gui/WindowTestSupport.h"
 
 using namespace sarnika;
 using sarnika::testing::ModalDriver;
+
+// The settings store over QSettings, the shell functions and the error guard, offscreen.
+class TestSettings : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void storeLivesUnderTheCompanyKey();
+    void readsStringsAndRefusesOtherTypes();
+    void reportsAFailedWrite();
+    void shellOpenHandsEveryKindToTheDesktop();
+    void personalFolderIsTheDocumentsFolder();
+    void bringWindowToFrontRestoresButKeepsMaximised();
+    void guardShowsTheErrorAndGoesOn();
+
+    // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
+private:
+    QString m_file;
+};
 
 void TestSettings::init() {
     m_file = QtSettingsStore(QStringLiteral("SarnikaTest")).location();
@@ -158,3 +179,5 @@ int main(int argc, char** argv) {
     TestSettings test;
     return QTest::qExec(&test, argc, argv);
 }
+
+#include "Settings.test.moc"

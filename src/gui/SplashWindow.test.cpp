@@ -4,11 +4,11 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QObject>
 #include <QPointer>
 #include <QScreen>
 #include <QTest>
 
-#include "gui/SplashWindow.test.h"
 #include "winsvc/SplashLayout.h"
 
 using sarnika::TSplashGuard;
@@ -25,6 +25,16 @@ int visibleSplashWindows() {
 }
 
 } // namespace
+
+// The splash window and its guard, offscreen.
+class TestSplashWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void shownPaintedAndPlaced();
+    void withoutPictureOrCentredOnAControl();
+    void guardRemovesTheWindowWhenTheScanThrows();
+};
 
 void TestSplashWindow::shownPaintedAndPlaced() {
     const TSplashGuard guard;
@@ -102,3 +112,5 @@ void TestSplashWindow::guardRemovesTheWindowWhenTheScanThrows() {
 }
 
 QTEST_MAIN(TestSplashWindow)
+
+#include "SplashWindow.test.moc"

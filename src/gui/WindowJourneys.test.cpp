@@ -1,6 +1,3 @@
-#include "gui/WindowJourneys.test.h"
-
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -8,15 +5,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
-#include <QProcess>
-#include <QRegularExpression>
+#include <QObject>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
@@ -28,9 +23,9 @@
 #include <QWindow>
 
 #include "gui/Program.h"
-#include "gui/ServicesTestRig.h"
 #include "gui/TrayIcon.h"
-#include "gui/WindowTestSupport.h"
+#include "support/gui/ServicesTestRig.h"
+#include "support/gui/WindowTestSupport.h"
 
 using namespace sarnika;
 using namespace sarnika::testing;
@@ -56,31 +51,6 @@ void showActive(const ServicesRig& rig) {
     rig.showSettled();
     rig.window->activateWindow();
     QVERIFY(shownAndActive(rig.window.get()));
-}
-
-// Whether the X window sits inside another window than the root (xwininfo -tree).
-bool embedded(const QWidget* window) {
-    QProcess xwininfo;
-    xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-tree"), QStringLiteral("-id"),
-                                                QString::number(window->winId())});
-    xwininfo.waitForFinished();
-    const QString tree = QString::fromUtf8(xwininfo.readAllStandardOutput());
-    const QRegularExpression id(QStringLiteral("(Root|Parent) window id: (0x[0-9a-f]+)"));
-    QStringList ids;
-    for (auto match = id.globalMatch(tree); match.hasNext();) {
-        ids.append(match.next().captured(2));
-    }
-    return ids.size() == 2 && ids[0] != ids[1];
-}
-
-// The icon's window is inside the notification area and can take a click.
-bool trayIconShown() {
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    return std::any_of(windows.begin(), windows.end(), [](const QWidget* window) {
-        const QWindow* handle = window->windowHandle();
-        return QByteArray(window->metaObject()->className()).contains("TrayIcon") &&
-               handle != nullptr && handle->isExposed() && embedded(window);
-    });
 }
 
 bool noModalOpen() {
@@ -157,6 +127,22 @@ private:
 
 } // namespace
 
+// The window as a user meets it on a desktop: Xvfb, a window manager (openbox) and a
+// notification area (trayer), driven with the mouse and the keyboard through xdotool.
+class TestWindowJourneys : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void comesUpAtItsSize();
+    void restoreFromTheTrayMenu();
+    void startUpErrorInTheMiddleOfTheScreen();
+    void savingNeverOffersTheRoot();
+    void ctrlClickKeepsTheSelection();
+    void refreshFindsACacheMadeAfterTheStart();
+};
+
 void TestWindowJourneys::init() {
     QFile::remove(sarnikaConf());
 }
@@ -202,18 +188,7 @@ void TestWindowJourneys::restoreFromTheTrayMenu() {
             clickAt(menu->mapToGlobal(menu->actionGeometry(restore).center()));
         });
         whileMenuIsUp.start();
-        // A click that comes while the area is still settling the icon goes nowhere: the right
-        // click is repeated until the menu comes up (an open menu blocks this wait).
-        QElapsedTimer sinceClick;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                if (!chosen && (!sinceClick.isValid() || sinceClick.elapsed() > 5000)) {
-                    clickAt(area->iconGeometry().center(), 3);
-                    sinceClick.start();
-                }
-                return chosen;
-            },
-            kLimitMs));
+        QVERIFY(clickTrayIcon(*area, 3, [&chosen] { return chosen; }));
         QTRY_VERIFY_WITH_TIMEOUT(rig.window->isVisible() && !rig.window->isMinimized(), kLimitMs);
         QVERIFY(!rig.window->hiddenToTray());
         QTRY_VERIFY_WITH_TIMEOUT(!area->iconVisible(), kLimitMs);
@@ -390,3 +365,5 @@ int main(int argc, char** argv) {
     }
     return 1;
 }
+
+#include "WindowJourneys.test.moc"

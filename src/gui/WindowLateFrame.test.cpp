@@ -7,8 +7,8 @@
 #include <QTest>
 
 #include "gui/Program.h"
-#include "gui/ServicesTestRig.h"
-#include "gui/WindowTestSupport.h"
+#include "support/gui/ServicesTestRig.h"
+#include "support/gui/WindowTestSupport.h"
 
 using namespace sarnika;
 using namespace sarnika::testing;

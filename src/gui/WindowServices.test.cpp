@@ -1,4 +1,4 @@
-#include "gui/WindowServices.test.h"
+#include <memory>
 
 #include <QAction>
 #include <QApplication>
@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMenu>
+#include <QObject>
 #include <QPointer>
 #include <QSettings>
 #include <QSize>
@@ -15,7 +16,8 @@
 #include "app/Options.h"
 #include "app/SettingsStore.h"
 #include "gui/Program.h"
-#include "gui/ServicesTestRig.h"
+#include "support/gui/ServicesTestRig.h"
+#include "support/gui/WindowTestSupport.h"
 
 using namespace sarnika;
 using namespace sarnika::testing;
@@ -50,6 +52,27 @@ private:
 };
 
 } // namespace
+
+// The window's placement, its tray icon and the program's start and end, offscreen: a fake
+// notification area stands in for the desktop's.
+class TestWindowServices : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void storesReadAndRefuseAsTheRegistryWould();
+    void reopensWhereAndHowItWasClosed();
+    void placementErrorIsReportedAndWindowOpens();
+    void trayRestoreIsNoShowing();
+    void withoutNotificationAreaMinimisedStaysAWindow();
+    void settingsAfterNormalCloseAndTrayExit();
+
+    // NOLINTNEXTLINE(readability-redundant-access-specifiers): moc needs the slots section.
+private:
+    std::unique_ptr<sarnika::testing::ModalDriver> m_driver;
+};
 
 void TestWindowServices::init() {
     QFile::remove(sarnikaConf());
@@ -309,3 +332,5 @@ int main(int argc, char** argv) {
     TestWindowServices test;
     return QTest::qExec(&test, argc, argv);
 }
+
+#include "WindowServices.test.moc"

@@ -1,5 +1,3 @@
-#include "gui/WindowServicesX11.test.h"
-
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -7,18 +5,18 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QObject>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
 
-#include "gui/ServicesTestRig.h"
 #include "gui/TrayIcon.h"
-#include "gui/WindowTestSupport.h"
+#include "support/gui/ServicesTestRig.h"
+#include "support/gui/WindowTestSupport.h"
 
 using namespace sarnika;
 using namespace sarnika::testing;
@@ -71,22 +69,19 @@ bool windowManagerRuns() {
     return xprop.readAllStandardOutput().contains("window id");
 }
 
-void xdotool(const QStringList& arguments) {
-    QCOMPARE(QProcess::execute(QStringLiteral("xdotool"), arguments), 0);
-}
-
-// Saves the whole screen when SARNIKA_SCREENSHOTS names a folder.
-void screenshot(const QString& name) {
-    const QString folder = qEnvironmentVariable("SARNIKA_SCREENSHOTS");
-    if (folder.isEmpty()) {
-        return;
-    }
-    QDir().mkpath(folder);
-    QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"),
-                                                 folder + QLatin1Char('/') + name});
-}
-
 } // namespace
+
+// The placement and the tray icon on a real X server (Xvfb) with a window manager (openbox) and
+// a notification area (trayer), driven by xdotool.
+class TestWindowServicesX11 : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void reopensAtTheSamePlaceAndSizeUnderAWindowManager();
+    void trayIconRestoresOnClickAndOffersItsMenu();
+};
 
 void TestWindowServicesX11::init() {
     QFile::remove(sarnikaConf());
@@ -133,31 +128,27 @@ void TestWindowServicesX11::trayIconRestoresOnClickAndOffersItsMenu() {
     QVERIFY(area->iconVisible());
     QTRY_VERIFY(!area->iconGeometry().isEmpty());
     QTest::qWait(500);
-    screenshot(QStringLiteral("tray-icon.png"));
-    const QPoint icon = area->iconGeometry().center();
-    const QStringList moveThere = {QStringLiteral("mousemove"), QString::number(icon.x()),
-                                   QString::number(icon.y())};
+    takeScreenshot(QStringLiteral("tray-icon.png"));
 
     // The right button: the menu comes up (and blocks until it closes); the window stays hidden.
     QStringList entries;
     bool windowHidden = false;
     QTimer whileMenuIsUp;
-    whileMenuIsUp.setSingleShot(true);
+    whileMenuIsUp.setInterval(50);
     QObject::connect(&whileMenuIsUp, &QTimer::timeout, [&rig, &entries, &windowHidden] {
         QMenu* menu = rig.window->popTray();
-        if (!menu->isVisible()) {
+        if (!entries.isEmpty() || !menu->isVisible()) {
             return;
         }
         windowHidden = !rig.window->isVisible();
         for (const QAction* entry : menu->actions()) {
             entries.append(entry->isSeparator() ? QStringLiteral("-") : entry->text());
         }
-        screenshot(QStringLiteral("tray-menu.png"));
+        takeScreenshot(QStringLiteral("tray-menu.png"));
         menu->close();
     });
-    whileMenuIsUp.start(1500);
-    xdotool(moveThere + QStringList{QStringLiteral("click"), QStringLiteral("3")});
-    QTRY_VERIFY_WITH_TIMEOUT(!entries.isEmpty(), 5000);
+    whileMenuIsUp.start();
+    QVERIFY(clickTrayIcon(*area, 3, [&entries] { return !entries.isEmpty(); }));
     QCOMPARE(entries,
              (QStringList{QStringLiteral("Restore"), QStringLiteral("About"), QStringLiteral("-"),
                           QStringLiteral("Save all..."), QStringLiteral("-"),
@@ -174,12 +165,10 @@ void TestWindowServicesX11::trayIconRestoresOnClickAndOffersItsMenu() {
     QTRY_VERIFY_WITH_TIMEOUT(area->iconVisible() && !area->iconGeometry().isEmpty(), 10000);
     QTest::qWait(1000);
     QVERIFY(rig.window->hiddenToTray());
-    const QPoint iconAgain = area->iconGeometry().center();
 
     // The left button restores the window and takes the icon away.
-    xdotool({QStringLiteral("mousemove"), QString::number(iconAgain.x()),
-             QString::number(iconAgain.y()), QStringLiteral("click"), QStringLiteral("1")});
-    QTRY_VERIFY(rig.window->isVisible() && !rig.window->isMinimized());
+    QVERIFY(clickTrayIcon(
+        *area, 1, [&rig] { return rig.window->isVisible() && !rig.window->isMinimized(); }));
     QVERIFY(!rig.window->hiddenToTray());
     QVERIFY(!rig.window->trayIco()->Active());
     QVERIFY(!area->iconVisible());
@@ -229,3 +218,5 @@ int main(int argc, char** argv) {
     }
     return 1;
 }
+
+#include "WindowServicesX11.test.moc"

@@ -1,4 +1,4 @@
-#include "gui/ServicesTestRig.h"
+#include "support/gui/ServicesTestRig.h"
 
 #include <QFile>
 #include <QSettings>

@@ -1,5 +1,6 @@
-#include "gui/WindowTestSupport.h"
+#include "support/gui/WindowTestSupport.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -15,13 +16,18 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QHash>
 #include <QPair>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
+
+#include "gui/TrayIcon.h"
 
 namespace sarnika::testing {
 
@@ -213,6 +219,52 @@ bool clickAt(const QPoint& global, int button, const QString& held) {
         arguments << QStringLiteral("keyup") << held;
     }
     return runXdotool(arguments);
+}
+
+namespace {
+
+// Whether the X window sits inside another window than the root (xwininfo -tree).
+bool embedded(const QWidget* window) {
+    QProcess xwininfo;
+    xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-tree"), QStringLiteral("-id"),
+                                                QString::number(window->winId())});
+    xwininfo.waitForFinished();
+    const QString tree = QString::fromUtf8(xwininfo.readAllStandardOutput());
+    const QRegularExpression id(QStringLiteral("(Root|Parent) window id: (0x[0-9a-f]+)"));
+    QStringList ids;
+    for (auto match = id.globalMatch(tree); match.hasNext();) {
+        ids.append(match.next().captured(2));
+    }
+    return ids.size() == 2 && ids[0] != ids[1];
+}
+
+} // namespace
+
+bool trayIconShown() {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::any_of(windows.begin(), windows.end(), [](const QWidget* window) {
+        const QWindow* handle = window->windowHandle();
+        return QByteArray(window->metaObject()->className()).contains("TrayIcon") &&
+               handle != nullptr && handle->isExposed() && embedded(window);
+    });
+}
+
+bool clickTrayIcon(const QtNotificationArea& area, int button, const std::function<bool()>& done) {
+    constexpr int kLimitMs = 60000;
+    constexpr int kRepeatMs = 5000;
+    QElapsedTimer sinceClick;
+    return QTest::qWaitFor(
+        [&] {
+            if (done()) {
+                return true;
+            }
+            if (!sinceClick.isValid() || sinceClick.elapsed() > kRepeatMs) {
+                clickAt(area.iconGeometry().center(), button);
+                sinceClick.start();
+            }
+            return done();
+        },
+        kLimitMs);
 }
 
 QString shownCaption(const QWidget* window) {

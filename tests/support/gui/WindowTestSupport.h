@@ -18,6 +18,10 @@
 #include <QTimer>
 #include <QUrl>
 
+namespace sarnika {
+class QtNotificationArea;
+} // namespace sarnika
+
 namespace sarnika::testing {
 
 // Points HOME and the XDG folders at a fresh temporary folder (with a Documents folder) and
@@ -73,6 +77,12 @@ private:
 bool runXdotool(const QStringList& arguments);
 // A click of the button at a point of the screen, with the keys held ("ctrl") while clicking.
 bool clickAt(const QPoint& global, int button = 1, const QString& held = {});
+// Whether the tray icon's window sits inside the notification area, ready for a click.
+bool trayIconShown();
+// Clicks the tray icon with the button until `done` holds: a click that comes while the area
+// still settles the icon goes nowhere, so it is repeated every 5 s. False when `done` did not
+// hold within 60 s. An open menu blocks the wait; `done` may be met from inside it.
+bool clickTrayIcon(const QtNotificationArea& area, int button, const std::function<bool()>& done);
 // The caption the window system shows for a window (its _NET_WM_NAME).
 QString shownCaption(const QWidget* window);
 // Saves the whole screen into the folder SARNIKA_SCREENSHOTS names, if any.
