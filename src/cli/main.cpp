@@ -15,6 +15,7 @@
 #include "cache/sources/FileAccess.h"
 #include "cache/sources/TemporaryCleanup.h"
 #include "cli/CliOptions.h"
+#include "cli/MovieOutput.h"
 #include "cli/MovieSaver.h"
 #include "cli/MovieScan.h"
 #include "cli/Progress.h"
