@@ -3,10 +3,9 @@
 #include <filesystem>
 #include <unordered_map>
 
-#include "cache/Text.h"
 #include "cache/sources/FileAccess.h"
 #include "cache/sources/LocalNames.h"
-#include "movies/MovieList.h"
+#include "movies/FlashMovieScan.h"
 
 namespace sarnika::cli {
 namespace {
@@ -46,10 +45,7 @@ std::vector<MovieRow> MovieScan::run(bool sniff, const std::function<void(std::s
             tick(++seen);
         });
     }
-    m_analyzer.Rescan();
-    m_analyzer.SortMultimediaBySize();
-    MovieList movies;
-    movies.LoadFromText(m_analyzer.GetFlashMovies());
+    const MovieList movies = ScanFlashMovies(m_analyzer);
 
     std::unordered_map<std::string, const TEntryInfo*> entries;
     for (const auto& entry : m_analyzer.MultimediaEntries()) {
@@ -65,8 +61,7 @@ std::vector<MovieRow> MovieScan::run(bool sniff, const std::function<void(std::s
     if (sniff) {
         std::vector<std::string> sniffed;
         for (const auto& entry : m_analyzer.MultimediaEntries()) {
-            if (lowerCaseAscii(entry->SourceUrlName).find(".swf") == std::string::npos &&
-                hasSwfSignature(entry->LocalFileName)) {
+            if (!namesFlashMovie(entry->SourceUrlName) && hasSwfSignature(entry->LocalFileName)) {
                 sniffed.push_back(entry->LocalFileName);
                 sniffed.push_back(entry->SourceUrlName);
             }

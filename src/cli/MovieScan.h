@@ -31,8 +31,8 @@ struct MovieRow {
 using SourceLookup =
     std::function<std::optional<sources::SourceDescription>(const std::string& localFile)>;
 
-// Scans a cache exactly as the window does and turns the Flash movie query into rows. Entry
-// times are taken in UTC.
+// Scans a cache with the window's own scan (ScanFlashMovies) and turns its movies into rows.
+// Entry times are taken in UTC.
 class MovieScan {
 public:
     MovieScan(UrlCachePort& cache, SourceLookup lookup);
