@@ -81,6 +81,10 @@ bool breaksMovieQuery(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+bool namesFlashMovie(std::string_view url) {
+    return lowerCaseAscii(url).find(".swf") != std::string::npos;
+}
+
 TCacheAnalyzer::TCacheAnalyzer(UrlCachePort& cache, const LocalTimePort& localTime)
     : m_cache(cache, localTime) {
     m_cache.SetFilterOptions(TFilterOptions(TFilterOptions::kAll));
@@ -201,8 +205,7 @@ void TCacheAnalyzer::SortMultimediaBySize() {
 std::string TCacheAnalyzer::GetFlashMovies() const {
     std::string text;
     for (const auto& entry : m_multimediaEntries) {
-        if (lowerCaseAscii(entry->SourceUrlName).find(".swf") == std::string::npos ||
-            !listable(*entry)) {
+        if (!namesFlashMovie(entry->SourceUrlName) || !listable(*entry)) {
             continue;
         }
         text += entry->LocalFileName;

@@ -27,6 +27,10 @@ inline constexpr std::array<std::string_view, 17> PageExtensions = {
 // a URL or local file name are never listed.
 bool breaksMovieQuery(std::string_view text);
 
+// Whether a URL names a Flash movie: it holds ".swf", in any case, anywhere (a player's query
+// such as "play?file=game.swf" counts).
+bool namesFlashMovie(std::string_view url);
+
 // Scans the whole cache into six lists and answers the Flash movie query.
 class TCacheAnalyzer {
 public:

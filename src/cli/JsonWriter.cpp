@@ -2,47 +2,14 @@
 
 #include <array>
 
+#include "cli/Utf8.h"
+
 namespace sarnika::cli {
 namespace {
 
 void appendEscaped(std::string& out, unsigned char c);
 
 } // namespace
-
-std::size_t utf8SequenceLength(std::string_view text) {
-    if (text.empty()) {
-        return 0;
-    }
-    const auto byte = [&text](std::size_t i) {
-        return static_cast<unsigned char>(text[i]);
-    };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (text.size() < length || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
 
 std::string exactBytesText(std::string_view bytes) {
     static constexpr std::string_view kHex = "0123456789ABCDEF";
@@ -52,7 +19,7 @@ std::string exactBytesText(std::string_view bytes) {
         const auto c = static_cast<unsigned char>(bytes[i]);
         std::size_t length = 0;
         if (c >= 0x80) {
-            length = utf8SequenceLength(bytes.substr(i));
+            length = decodeUtf8(bytes.substr(i)).length;
         } else if (c >= 0x20 && c != 0x7F && c != '%') {
             length = 1;
         }
@@ -117,7 +84,7 @@ void appendJsonString(std::string& out, std::string_view text) {
         } else if (c < 0x80) {
             out += static_cast<char>(c);
             ++i;
-        } else if (const std::size_t length = utf8SequenceLength(text.substr(i)); length > 0) {
+        } else if (const std::size_t length = decodeUtf8(text.substr(i)).length; length > 0) {
             out.append(text.substr(i, length));
             i += length;
         } else {

@@ -7,10 +7,6 @@
 
 namespace sarnika::cli {
 
-// Length of the well-formed UTF-8 sequence at the start of `text`, 0 when it is not one
-// (overlong forms, surrogates and code points above U+10FFFF included).
-std::size_t utf8SequenceLength(std::string_view text);
-
 // The bytes of a file name as text that reads back to exactly them: valid UTF-8 stays, "%"
 // becomes "%25" and every other byte "%XX" (upper-case hex).
 std::string exactBytesText(std::string_view bytes);

@@ -7,6 +7,7 @@
 
 #include "cache/DateTime.h"
 #include "cli/JsonWriter.h"
+#include "cli/MovieOutput.h"
 
 namespace sarnika::cli {
 namespace {

@@ -1,29 +1,17 @@
 #include "cli/MovieScan.h"
 
-#include <array>
-#include <charconv>
 #include <filesystem>
 #include <unordered_map>
 
-#include "cache/Text.h"
 #include "cache/sources/FileAccess.h"
 #include "cache/sources/LocalNames.h"
-#include "cli/JsonWriter.h"
-#include "cli/TerminalText.h"
-#include "movies/MovieList.h"
+#include "movies/FlashMovieScan.h"
 
 namespace sarnika::cli {
 namespace {
 
 std::string entryKey(const std::string& localFile, const std::string& url) {
     return localFile + '\n' + url;
-}
-
-// The shortest text that reads back as the same number.
-std::string numberText(double value) {
-    std::array<char, 32> text{};
-    auto* const end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
-    return {text.data(), end};
 }
 
 MovieRow rowOf(const std::string& localFile, const std::string& url, bool sniffed) {
@@ -57,10 +45,7 @@ std::vector<MovieRow> MovieScan::run(bool sniff, const std::function<void(std::s
             tick(++seen);
         });
     }
-    m_analyzer.Rescan();
-    m_analyzer.SortMultimediaBySize();
-    MovieList movies;
-    movies.LoadFromText(m_analyzer.GetFlashMovies());
+    const MovieList movies = ScanFlashMovies(m_analyzer);
 
     std::unordered_map<std::string, const TEntryInfo*> entries;
     for (const auto& entry : m_analyzer.MultimediaEntries()) {
@@ -76,8 +61,7 @@ std::vector<MovieRow> MovieScan::run(bool sniff, const std::function<void(std::s
     if (sniff) {
         std::vector<std::string> sniffed;
         for (const auto& entry : m_analyzer.MultimediaEntries()) {
-            if (lowerCaseAscii(entry->SourceUrlName).find(".swf") == std::string::npos &&
-                hasSwfSignature(entry->LocalFileName)) {
+            if (!namesFlashMovie(entry->SourceUrlName) && hasSwfSignature(entry->LocalFileName)) {
                 sniffed.push_back(entry->LocalFileName);
                 sniffed.push_back(entry->SourceUrlName);
             }
@@ -106,69 +90,6 @@ bool hasSwfSignature(const std::string& file) {
     // As the readers open cache files: a link, fifo or device put there meanwhile is refused.
     const auto head = sources::readFileRange(file, 0, 8);
     return head && sources::extensionOfSignature(*head) == "swf";
-}
-
-std::string listLine(const MovieRow& row) {
-    return terminalText(row.displayName) + '\t' + (row.size ? std::to_string(*row.size) : "-") +
-           '\t' + terminalText(row.host) + '\t' + terminalText(row.url) + '\t' +
-           terminalText(row.localFile);
-}
-
-std::string jsonOf(const std::optional<sources::SourceDescription>& source) {
-    if (!source) {
-        return "null";
-    }
-    return JsonObject()
-        .add("family", source->family)
-        .add("profile", source->profile)
-        .add("folder", source->folder)
-        .text();
-}
-
-void readSwfHeaders(std::vector<MovieRow>& rows) {
-    for (MovieRow& row : rows) {
-        if (row.size) {
-            row.swf = sources::readSwfHeaderFile(row.localFile);
-        }
-    }
-}
-
-std::string jsonOf(const Result<sources::SwfHeader>& header) {
-    if (!header) {
-        return JsonObject().add("error", header.error().message).text();
-    }
-    const auto stageField = [&header](auto field) {
-        return header->stage ? numberText(field(*header->stage)) : std::string("null");
-    };
-    return JsonObject()
-        .add("signature", header->signature)
-        .add("compression", sources::swfCompressionName(header->compression))
-        .add("version", std::int64_t{header->version})
-        .add("declaredLength", std::int64_t{header->declaredLength})
-        .addRaw("width", stageField([](const sources::SwfStage& s) { return s.width(); }))
-        .addRaw("height", stageField([](const sources::SwfStage& s) { return s.height(); }))
-        .addRaw("frameRate", stageField([](const sources::SwfStage& s) { return s.frameRate(); }))
-        .addRaw("frameCount", stageField([](const sources::SwfStage& s) {
-                    return static_cast<double>(s.frameCount);
-                }))
-        .addOrNull("warning",
-                   header->warning.empty() ? std::nullopt : std::optional(header->warning))
-        .text();
-}
-
-std::string jsonOf(const MovieRow& row) {
-    return JsonObject()
-        .add("name", row.displayName)
-        .addOrNull("size", row.size)
-        .add("host", row.host)
-        .add("url", row.url)
-        .add("localFile", row.localFile)
-        .add("localFileBytes", exactBytesText(row.localFile))
-        .add("suggestedName", row.suggestedName)
-        .add("sniffed", row.sniffed)
-        .addRaw("source", jsonOf(row.source))
-        .addRaw("swf", row.swf ? jsonOf(*row.swf) : std::string("null"))
-        .text();
 }
 
 } // namespace sarnika::cli

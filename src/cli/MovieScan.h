@@ -31,8 +31,8 @@ struct MovieRow {
 using SourceLookup =
     std::function<std::optional<sources::SourceDescription>(const std::string& localFile)>;
 
-// Scans a cache exactly as the window does and turns the Flash movie query into rows. Entry
-// times are taken in UTC.
+// Scans a cache with the window's own scan (ScanFlashMovies) and turns its movies into rows.
+// Entry times are taken in UTC.
 class MovieScan {
 public:
     MovieScan(UrlCachePort& cache, SourceLookup lookup);
@@ -50,18 +50,5 @@ private:
 
 // Whether a file starts with a Flash movie's signature.
 bool hasSwfSignature(const std::string& file);
-
-// The text line of a row: fields separated by tabs, each made safe by terminalText.
-std::string listLine(const MovieRow& row);
-// Reads the Flash header of every row whose local file is there.
-void readSwfHeaders(std::vector<MovieRow>& rows);
-
-// The JSON object of a row. "localFile" is the name as valid UTF-8 (bad bytes become U+FFFD);
-// "localFileBytes" gives its exact bytes (see exactBytesText).
-std::string jsonOf(const MovieRow& row);
-std::string jsonOf(const std::optional<sources::SourceDescription>& source);
-// The stage fields are null when the build cannot read them; a header that cannot be read at
-// all gives {"error": why}.
-std::string jsonOf(const Result<sources::SwfHeader>& header);
 
 } // namespace sarnika::cli

@@ -3,30 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "cli/JsonWriter.h"
+#include "cli/Utf8.h"
 
 namespace sarnika::cli {
 namespace {
 
 constexpr std::string_view kHex = "0123456789ABCDEF";
-
-std::uint32_t codePointOf(std::string_view sequence) {
-    const auto byte = [&sequence](std::size_t i) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(sequence[i]));
-    };
-    switch (sequence.size()) {
-    case 2:
-        return ((byte(0) & 0x1FU) << 6U) | (byte(1) & 0x3FU);
-    case 3:
-        return ((byte(0) & 0x0FU) << 12U) | ((byte(1) & 0x3FU) << 6U) | (byte(2) & 0x3FU);
-    case 4:
-        return ((byte(0) & 0x07U) << 18U) | ((byte(1) & 0x3FU) << 12U) | ((byte(2) & 0x3FU) << 6U) |
-               (byte(3) & 0x3FU);
-    default:
-        break;
-    }
-    return byte(0);
-}
 
 // C1 controls and the characters that change how the rest of a line is shown.
 bool hidesText(std::uint32_t codePoint) {
@@ -80,19 +62,18 @@ std::string terminalText(std::string_view text) {
             continue;
         }
         // Controls and bytes that are not UTF-8 have a length of 0 here.
-        const std::size_t length = c < 0x80 ? 0 : utf8SequenceLength(text.substr(i));
-        if (length == 0) {
+        const Utf8Character character = c < 0x80 ? Utf8Character{} : decodeUtf8(text.substr(i));
+        if (character.length == 0) {
             appendByte(out, c);
             ++i;
             continue;
         }
-        const std::string_view sequence = text.substr(i, length);
-        if (const std::uint32_t codePoint = codePointOf(sequence); hidesText(codePoint)) {
-            appendCodePoint(out, codePoint);
+        if (hidesText(character.codePoint)) {
+            appendCodePoint(out, character.codePoint);
         } else {
-            out.append(sequence);
+            out.append(text.substr(i, character.length));
         }
-        i += length;
+        i += character.length;
     }
     return out;
 }

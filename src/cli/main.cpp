@@ -11,18 +11,16 @@
 
 #include "app/SaveMovies.h"
 #include "cache/IECache.h"
+#include "cache/compose/UserCaches.h"
 #include "cache/sources/BrowserCacheLayer.h"
 #include "cache/sources/FileAccess.h"
 #include "cache/sources/TemporaryCleanup.h"
 #include "cli/CliOptions.h"
+#include "cli/MovieOutput.h"
 #include "cli/MovieSaver.h"
 #include "cli/MovieScan.h"
 #include "cli/Progress.h"
 #include "cli/TerminalText.h"
-#ifdef _WIN32
-#include "cache/wininet/UrlCacheChain.h"
-#include "cache/wininet/WinInetCache.h"
-#endif
 
 namespace {
 
@@ -117,13 +115,9 @@ std::vector<MovieRow> scanMovies(BrowserCacheLayer& layer, MovieScan& scan, bool
 }
 
 // Tells on stderr that no movie was found, and in which caches.
-void sayNothingFound(const BrowserCacheLayer::Options& layer, const CliOptions& options,
-                     bool winInet) {
-    std::vector<std::string> read;
-    if (winInet) {
-        read.emplace_back("WinINet (Internet Explorer)");
-    }
-    for (const SourceLocation& source : layer.sources) {
+void sayNothingFound(sarnika::UserCaches& caches, const CliOptions& options) {
+    std::vector<std::string> read = caches.systemCaches();
+    for (const SourceLocation& source : caches.layer().options().sources) {
         if (source.kind != SourceLocation::Kind::ChromiumCache &&
             source.kind != SourceLocation::Kind::FirefoxCache &&
             source.kind != SourceLocation::Kind::IndexDat) {
@@ -181,20 +175,11 @@ int run(const CliOptions& options) {
     if (!layerOptions) {
         return usageFailure(layerOptions.error().message);
     }
-    BrowserCacheLayer layer(std::move(layerOptions.value()));
-#ifdef _WIN32
-    // WinINet's own cache comes first; --cache reads nothing but the folders given.
-    sarnika::wininet::WinInetCache winInet;
-    std::vector<sarnika::UrlCachePort*> caches;
-    if (options.caches.empty()) {
-        caches.push_back(&winInet);
-    }
-    caches.push_back(&layer);
-    sarnika::wininet::UrlCacheChain chain(std::move(caches));
-    sarnika::UrlCachePort& cache = chain;
-#else
-    sarnika::UrlCachePort& cache = layer;
-#endif
+    // --cache reads nothing but the folders given.
+    const auto caches = sarnika::openUserCaches(
+        std::move(layerOptions.value()),
+        options.caches.empty() ? sarnika::SystemCache::Read : sarnika::SystemCache::Skip);
+    sarnika::UrlCachePort& cache = caches->port();
     if (!sarnika::TIECache::CheckLibrary(cache)) {
         std::cerr << "sarnika-cli: the URL cache cannot be read\n";
         return kExitUsage;
@@ -214,30 +199,11 @@ int run(const CliOptions& options) {
             manifest.emplace(std::move(opened.value()));
         }
     }
-    MovieScan scan(
-        cache,
-        [&layer](const std::string& file) -> std::optional<sarnika::sources::SourceDescription> {
-            const SourceLocation* source = layer.sourceOfLocalFile(file);
-            if (source == nullptr) {
-#ifdef _WIN32
-                // Not from the other browsers' caches: from WinINet's.
-                return sarnika::sources::SourceDescription{"WinINet", layer.options().userName,
-                                                           fs::path(file).parent_path().string()};
-#else
-                return std::nullopt;
-#endif
-            }
-            return sarnika::sources::describeSource(*source);
-        });
-    const std::vector<MovieRow> rows = scanMovies(layer, scan, options.sniff);
+    MovieScan scan(cache, [&caches](const std::string& file) { return caches->sourceOf(file); });
+    const std::vector<MovieRow> rows = scanMovies(caches->layer(), scan, options.sniff);
     if (rows.empty()) {
-// Scripts see an empty list and exit code 0; people learn what was looked at.
-#ifdef _WIN32
-        const bool readsWinInet = options.caches.empty();
-#else
-        const bool readsWinInet = false;
-#endif
-        sayNothingFound(layer.options(), options, readsWinInet);
+        // Scripts see an empty list and exit code 0; people learn what was looked at.
+        sayNothingFound(*caches, options);
     }
     if (options.command == Command::List) {
         printList(rows, options.json);

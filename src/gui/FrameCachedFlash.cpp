@@ -15,6 +15,7 @@
 #include "gui/EmbeddedWB.h"
 #include "gui/ErrorGuard.h"
 #include "gui/ShellContextMenu.h"
+#include "movies/FlashMovieScan.h"
 
 namespace sarnika {
 namespace {
@@ -185,9 +186,7 @@ void TframeCachedFlash::RefreshList() {
     if (!m_analyzer || !m_movies) {
         return;
     }
-    m_analyzer->Rescan();
-    m_analyzer->SortMultimediaBySize();
-    m_movies->LoadFromText(m_analyzer->GetFlashMovies());
+    *m_movies = ScanFlashMovies(*m_analyzer);
     FillListBox(*m_movies, m_listBox);
     showSources();
 }

@@ -6,6 +6,7 @@
 #include <QApplication>
 
 #include "cache/IECache.h"
+#include "cache/compose/UserCaches.h"
 #include "cache/sources/BrowserCacheLayer.h"
 #include "cache/sources/SystemLocalTime.h"
 #include "cache/sources/TemporaryCleanup.h"
@@ -18,13 +19,14 @@
 namespace {
 
 int run() {
-    using sarnika::sources::BrowserCacheLayer;
-    BrowserCacheLayer layer(BrowserCacheLayer::currentUserOptions());
-    sarnika::TIECache::CheckLibrary(layer);
+    const auto caches = sarnika::openUserCaches(
+        sarnika::sources::BrowserCacheLayer::currentUserOptions(), sarnika::SystemCache::Read);
+    sarnika::UrlCachePort& cache = caches->port();
+    sarnika::TIECache::CheckLibrary(cache);
     const sarnika::sources::SystemLocalTime localTime;
     sarnika::QtOptionsStore options;
     return sarnika::runProgram(
-        [&layer, &localTime] { return std::make_unique<sarnika::TfrmMain>(layer, localTime); },
+        [&cache, &localTime] { return std::make_unique<sarnika::TfrmMain>(cache, localTime); },
         options);
 }
 

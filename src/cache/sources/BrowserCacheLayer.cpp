@@ -234,6 +234,20 @@ WalkGroup walkGroupOf(const char* pattern) {
 
 BrowserCacheLayer::BrowserCacheLayer(Options options) : m_options(std::move(options)) {}
 
+BrowserCacheLayer::Options BrowserCacheLayer::currentUserOptions() {
+    const UserEnvironment environment = UserEnvironment::current();
+    Options options;
+    options.sources = discoverSources(environment);
+    options.extractionRoot = environment.cacheHome / "sarnika" / "extracted";
+    options.userName = environment.userName;
+    options.pruneUnknownSources = true;
+    options.reader = readSource;
+    options.discover = [environment] {
+        return discoverSources(environment);
+    };
+    return options;
+}
+
 CacheSearchHandle BrowserCacheLayer::findFirstEntry(const char* pattern, std::uint32_t flags,
                                                     std::uint32_t filter, std::int64_t groupId,
                                                     CacheEntryRecord* entry, std::uint32_t* size) {

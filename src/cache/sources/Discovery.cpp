@@ -3,59 +3,17 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <optional>
 #include <set>
+#include <span>
 #include <string_view>
 
-#ifndef _WIN32
-#include <pwd.h>
-
-#include <unistd.h>
-#endif
-
+#include "cache/sources/DiscoveryPlatform.h"
 #include "cache/sources/FileAccess.h"
 
 namespace sarnika::sources {
 namespace fs = std::filesystem;
 namespace {
-
-constexpr int kDiscoveryDepth = 5;
-constexpr int kFolderSearchDepth = 10;
-// Links followed below a browser's root folder: the root itself (~/.cache/mozilla), the
-// browser's folder (~/.mozilla/firefox) and the profiles in it, as profile-sync tools make them.
-constexpr int kRootLinkLevels = 2;
-
-#ifndef _WIN32
-// Chromium-family browsers, by their folder under the configuration and cache folders.
-constexpr std::array<std::string_view, 20> kChromiumFolders = {
-    "chromium",
-    "chromium-browser",
-    "google-chrome",
-    "google-chrome-beta",
-    "google-chrome-unstable",
-    "google-chrome-for-testing",
-    "BraveSoftware",
-    "microsoft-edge",
-    "microsoft-edge-beta",
-    "microsoft-edge-dev",
-    "vivaldi",
-    "vivaldi-snapshot",
-    "opera",
-    "opera-beta",
-    "opera-developer",
-    "yandex-browser",
-    "yandex-browser-beta",
-    "thorium",
-    "cromite",
-    "ungoogled-chromium",
-};
-
-// Firefox-family browsers: their profile roots under the home folder (with the dot) and the
-// matching folders under the configuration and cache folders (without it).
-constexpr std::array<std::string_view, 8> kFirefoxFolders = {
-    "mozilla",         "librewolf", "waterfox", "floorp", "zen", "moonchild productions",
-    "mullvad-browser", "icecat",
-};
-#endif
 
 // Folders of a profile that hold no HTTP cache, cookies or history of ours; some are large.
 constexpr std::array<std::string_view, 26> kSkippedFolders = {
@@ -225,92 +183,84 @@ private:
     int m_linkLevels = 0;
 };
 
-fs::path environmentPath(const char* name) {
-    const char* value = std::getenv(name); // NOLINT(concurrency-mt-unsafe): read at start-up
-    if (value == nullptr || *value == '\0') {
-        return {};
+// Browser families by their folder names on every platform (a leading dot left off).
+constexpr std::array<FamilyFolder, 16> kFamilies = {{
+    {"google-chrome", "Google Chrome"},
+    {"BraveSoftware", "Brave"},
+    {"microsoft-edge", "Microsoft Edge"},
+    {"vivaldi", "Vivaldi"},
+    {"opera", "Opera"},
+    {"yandex-browser", "Yandex Browser"},
+    {"thorium", "Thorium"},
+    {"cromite", "Cromite"},
+    {"chromium", "Chromium"},
+    {"librewolf", "LibreWolf"},
+    {"waterfox", "Waterfox"},
+    {"floorp", "Floorp"},
+    {"zen", "Zen"},
+    {"moonchild productions", "Pale Moon"},
+    {"mullvad-browser", "Mullvad Browser"},
+    {"mozilla", "Firefox"},
+}};
+
+std::optional<std::string_view> familyOfFolder(std::string_view name) {
+    if (!name.empty() && name.front() == '.') {
+        name.remove_prefix(1);
     }
-    fs::path path(value);
-    return path.is_absolute() ? path : fs::path();
-}
-
-#ifdef _WIN32
-// Browser folders under %LOCALAPPDATA% (caches) and %APPDATA% (Firefox profiles, Opera).
-constexpr std::array<std::string_view, 16> kWindowsBrowserFolders = {
-    "Google/Chrome",
-    "Google/Chrome Beta",
-    "Google/Chrome SxS",
-    "Chromium",
-    "BraveSoftware",
-    "Microsoft/Edge",
-    "Vivaldi",
-    "Opera Software",
-    "Yandex/YandexBrowser",
-    "Thorium",
-    "Mozilla/Firefox",
-    "librewolf",
-    "Waterfox",
-    "Floorp",
-    "Moonchild Productions",
-    "Mullvad/MullvadBrowser",
-};
-#endif
-
-#ifndef _WIN32
-std::vector<fs::path> subfoldersOf(const fs::path& folder) {
-    std::vector<fs::path> result;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
-         !error && it != fs::directory_iterator(); it.increment(error)) {
-        if (it->is_directory(error) && !it->is_symlink(error)) {
-            result.push_back(it->path());
+    for (const std::span<const FamilyFolder> table :
+         {std::span<const FamilyFolder>(kFamilies), platformFamilyFolders()}) {
+        const auto found = std::find_if(table.begin(), table.end(),
+                                        [name](const FamilyFolder& f) { return name == f.first; });
+        if (found != table.end()) {
+            return found->second;
         }
     }
-    std::sort(result.begin(), result.end());
-    return result;
+    return std::nullopt;
 }
-#endif
+
+// The profile folder sits a fixed number of parts above a source: Chromium's
+// <profile>/Cache/Cache_Data, <profile>/Network/Cookies and <profile>/History; Firefox's
+// <profile>/cache2 and <profile>/cookies.sqlite.
+std::size_t partsAboveProfile(SourceLocation::Kind kind, const std::vector<std::string>& parts) {
+    using K = SourceLocation::Kind;
+    if (kind == K::ChromiumCache) {
+        return !parts.empty() && parts.back() == "Cache_Data" ? 3 : 2;
+    }
+    if (kind == K::ChromiumCookies && parts.size() >= 2 && parts[parts.size() - 2] == "Network") {
+        return 3;
+    }
+    return 2;
+}
+
+void describeBrowserSource(const SourceLocation& source, const std::vector<std::string>& parts,
+                           bool chromium, SourceDescription& description) {
+    description.family = chromium ? "Chromium" : "Firefox";
+    for (const std::string& part : parts) {
+        if (const auto family = familyOfFolder(part)) {
+            description.family = std::string(*family);
+            break;
+        }
+    }
+    if (const std::size_t back = partsAboveProfile(source.kind, parts); parts.size() > back) {
+        description.profile = parts[parts.size() - back];
+    }
+}
+
+// An index.dat: Internet Explorer's, or Wine's inside a prefix; the profile is the user's.
+void describeIndexDat(const std::vector<std::string>& parts, SourceDescription& description) {
+    const bool wine = std::find(parts.begin(), parts.end(), "drive_c") != parts.end();
+    description.family = wine ? "Wine" : "Internet Explorer";
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        if (parts[i] == "users" || parts[i] == "Users" || parts[i] == "Documents and Settings") {
+            description.profile = parts[i + 1];
+        }
+    }
+}
 
 } // namespace
 
 SourceDescription describeSource(const SourceLocation& source) {
     using K = SourceLocation::Kind;
-    static constexpr std::array<std::pair<std::string_view, std::string_view>, 16> kFamilies = {{
-        {"google-chrome", "Google Chrome"},
-        {"BraveSoftware", "Brave"},
-        {"microsoft-edge", "Microsoft Edge"},
-        {"vivaldi", "Vivaldi"},
-        {"opera", "Opera"},
-        {"yandex-browser", "Yandex Browser"},
-        {"thorium", "Thorium"},
-        {"cromite", "Cromite"},
-        {"chromium", "Chromium"},
-        {"librewolf", "LibreWolf"},
-        {"waterfox", "Waterfox"},
-        {"floorp", "Floorp"},
-        {"zen", "Zen"},
-        {"moonchild productions", "Pale Moon"},
-        {"mullvad-browser", "Mullvad Browser"},
-        {"mozilla", "Firefox"},
-    }};
-#ifdef _WIN32
-    // The same browsers under their Windows folder names.
-    static constexpr std::array<std::pair<std::string_view, std::string_view>, 12>
-        kWindowsFamilies = {{
-            {"Chrome", "Google Chrome"},
-            {"Chrome Beta", "Google Chrome"},
-            {"Chrome SxS", "Google Chrome"},
-            {"Brave-Browser", "Brave"},
-            {"Edge", "Microsoft Edge"},
-            {"Vivaldi", "Vivaldi"},
-            {"Opera Software", "Opera"},
-            {"YandexBrowser", "Yandex Browser"},
-            {"Waterfox", "Waterfox"},
-            {"Floorp", "Floorp"},
-            {"Moonchild Productions", "Pale Moon"},
-            {"Mozilla", "Firefox"},
-        }};
-#endif
     SourceDescription description;
     description.folder = source.path.string();
     std::vector<std::string> parts;
@@ -322,149 +272,29 @@ SourceDescription describeSource(const SourceLocation& source) {
     const bool firefox = source.kind == K::FirefoxCache || source.kind == K::FirefoxCookies ||
                          source.kind == K::FirefoxHistory;
     if (chromium || firefox) {
-        description.family = chromium ? "Chromium" : "Firefox";
-        for (const std::string& part : parts) {
-            std::string name = part;
-            if (!name.empty() && name.front() == '.') {
-                name.erase(0, 1);
-            }
-            const auto* const family = std::find_if(kFamilies.begin(), kFamilies.end(),
-                                                    [&](const auto& f) { return name == f.first; });
-            if (family != kFamilies.end()) {
-                description.family = std::string(family->second);
-                break;
-            }
-#ifdef _WIN32
-            const auto* const windowsFamily =
-                std::find_if(kWindowsFamilies.begin(), kWindowsFamilies.end(),
-                             [&](const auto& f) { return name == f.first; });
-            if (windowsFamily != kWindowsFamilies.end()) {
-                description.family = std::string(windowsFamily->second);
-                break;
-            }
-#endif
-        }
-        // Chromium: <profile>/Cache/Cache_Data, <profile>/Network/Cookies, <profile>/History.
-        // Firefox: <profile>/cache2, <profile>/cookies.sqlite.
-        const std::size_t back = source.kind == K::ChromiumCache
-                                     ? (!parts.empty() && parts.back() == "Cache_Data" ? 3 : 2)
-                                 : source.kind == K::ChromiumCookies && parts.size() >= 2 &&
-                                         parts[parts.size() - 2] == "Network"
-                                     ? 3
-                                     : 2;
-        if (parts.size() > back) {
-            description.profile = parts[parts.size() - back];
-        }
-        return description;
-    }
-    const bool wine = std::find(parts.begin(), parts.end(), "drive_c") != parts.end();
-    description.family = wine ? "Wine" : "Internet Explorer";
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-        if (parts[i] == "users" || parts[i] == "Users" || parts[i] == "Documents and Settings") {
-            description.profile = parts[i + 1];
-        }
+        describeBrowserSource(source, parts, chromium, description);
+    } else {
+        describeIndexDat(parts, description);
     }
     return description;
 }
 
-#ifdef _WIN32
-// Windows: the profile folder, %APPDATA% (roaming) and %LOCALAPPDATA%; the window's own
-// extractions go under %LOCALAPPDATA%\sarnika. Wine prefixes are a matter of the Linux side.
-UserEnvironment UserEnvironment::current() {
-    UserEnvironment environment;
-    environment.home = environmentPath("USERPROFILE");
-    environment.configHome = environmentPath("APPDATA");
-    environment.cacheHome = environmentPath("LOCALAPPDATA");
-    if (environment.cacheHome.empty() && !environment.home.empty()) {
-        environment.cacheHome = environment.home / "AppData" / "Local";
-    }
-    if (environment.configHome.empty() && !environment.home.empty()) {
-        environment.configHome = environment.home / "AppData" / "Roaming";
-    }
-    const char* user = std::getenv("USERNAME"); // NOLINT(concurrency-mt-unsafe): read at start-up
-    environment.userName = user != nullptr && *user != '\0' ? user : "user";
-    return environment;
-}
-
 std::vector<SourceLocation> discoverSources(const UserEnvironment& environment) {
     Finder finder;
-    for (std::string_view browser : kWindowsBrowserFolders) {
-        const fs::path relative = fs::path(std::string(browser)).make_preferred();
-        if (!environment.cacheHome.empty()) {
-            finder.searchRoot(environment.cacheHome / relative, kDiscoveryDepth, kRootLinkLevels);
-        }
-        if (!environment.configHome.empty()) {
-            finder.searchRoot(environment.configHome / relative, kDiscoveryDepth, kRootLinkLevels);
-        }
+    for (const SearchRoot& root : browserRoots(environment)) {
+        finder.searchRoot(root.folder, root.depth, root.linkLevels);
     }
     return finder.take();
 }
-#else
-UserEnvironment UserEnvironment::current() {
-    UserEnvironment environment;
-    environment.home = environmentPath("HOME");
-    if (environment.home.empty()) {
-        passwd entry{};
-        passwd* found = nullptr;
-        std::array<char, 4096> buffer{};
-        if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-            found != nullptr && entry.pw_dir != nullptr) {
-            environment.home = entry.pw_dir;
-        }
-    }
-    environment.configHome = environmentPath("XDG_CONFIG_HOME");
-    if (environment.configHome.empty()) {
-        environment.configHome = environment.home / ".config";
-    }
-    environment.cacheHome = environmentPath("XDG_CACHE_HOME");
-    if (environment.cacheHome.empty()) {
-        environment.cacheHome = environment.home / ".cache";
-    }
-    environment.winePrefixes.push_back(environment.home / ".wine");
-    if (fs::path prefix = environmentPath("WINEPREFIX"); !prefix.empty()) {
-        environment.winePrefixes.push_back(std::move(prefix));
-    }
-    const char* user = std::getenv("USER"); // NOLINT(concurrency-mt-unsafe): read at start-up
-    environment.userName = user != nullptr && *user != '\0' ? user : "user";
-    return environment;
-}
 
-std::vector<SourceLocation> discoverSources(const UserEnvironment& environment) {
-    Finder finder;
-    // Roots that stand in for a home folder: the real one, and those of sandboxed packages.
-    struct Root {
-        fs::path home;
-        fs::path config;
-        fs::path cache;
-    };
-    std::vector<Root> roots = {{environment.home, environment.configHome, environment.cacheHome}};
-    for (const fs::path& app : subfoldersOf(environment.home / ".var" / "app")) {
-        roots.push_back({app, app / "config", app / "cache"});
+fs::path environmentPath(const char* name) {
+    const char* value = std::getenv(name); // NOLINT(concurrency-mt-unsafe): read at start-up
+    if (value == nullptr || *value == '\0') {
+        return {};
     }
-    for (const fs::path& snap : subfoldersOf(environment.home / "snap")) {
-        roots.push_back({snap / "common", snap / "common", snap / "common" / ".cache"});
-        roots.push_back({snap / "current", snap / "current", snap / "current" / ".cache"});
-    }
-    for (const Root& root : roots) {
-        for (std::string_view browser : kChromiumFolders) {
-            finder.searchRoot(root.config / browser, kDiscoveryDepth, kRootLinkLevels);
-            finder.searchRoot(root.cache / browser, kDiscoveryDepth, kRootLinkLevels);
-        }
-        for (std::string_view browser : kFirefoxFolders) {
-            finder.searchRoot(root.home / ("." + std::string(browser)), kDiscoveryDepth,
-                              kRootLinkLevels);
-            finder.searchRoot(root.config / browser, kDiscoveryDepth, kRootLinkLevels);
-            finder.searchRoot(root.cache / browser, kDiscoveryDepth, kRootLinkLevels);
-        }
-    }
-    for (const fs::path& prefix : environment.winePrefixes) {
-        // Wine links the user's folders to the home folder: no link below is followed.
-        finder.searchRoot(prefix / "drive_c" / "users", kFolderSearchDepth, 0);
-        finder.searchRoot(prefix / "drive_c" / "windows" / "profiles", kFolderSearchDepth, 0);
-    }
-    return finder.take();
+    fs::path path(value);
+    return path.is_absolute() ? path : fs::path();
 }
-#endif
 
 std::vector<SourceLocation> sourcesUnder(const fs::path& folder) {
     Finder finder;

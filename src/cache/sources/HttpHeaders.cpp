@@ -1,5 +1,6 @@
 #include "cache/sources/HttpHeaders.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -112,6 +113,64 @@ std::optional<FileTime> parseHttpDate(std::string_view text) {
 std::string mediaTypeOf(std::string_view contentType) {
     const std::size_t semicolon = contentType.find(';');
     return lowerCaseAscii(trim(contentType.substr(0, semicolon)));
+}
+
+std::string headerValue(std::string_view headers, std::string_view name) {
+    const auto sameName = [name](std::string_view field) {
+        return field.size() == name.size() &&
+               std::equal(field.begin(), field.end(), name.begin(), [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) ==
+                          std::tolower(static_cast<unsigned char>(b));
+               });
+    };
+    bool firstLine = true;
+    std::string found;
+    bool inFound = false;
+    while (!headers.empty()) {
+        const std::size_t end = headers.find('\n');
+        std::string_view line = headers.substr(0, end);
+        headers.remove_prefix(end == std::string_view::npos ? headers.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.empty()) {
+            break; // the end of the header block
+        }
+        const bool continuation = line.front() == ' ' || line.front() == '\t';
+        if (inFound) {
+            if (!continuation) {
+                break;
+            }
+            found += ' ';
+            found += line;
+            continue;
+        }
+        if (firstLine && line.substr(0, 5) == "HTTP/") {
+            firstLine = false;
+            continue;
+        }
+        firstLine = false;
+        const std::size_t colon = line.find(':');
+        if (continuation || colon == std::string_view::npos) {
+            continue;
+        }
+        std::string_view field = line.substr(0, colon);
+        while (!field.empty() && (field.back() == ' ' || field.back() == '\t')) {
+            field.remove_suffix(1);
+        }
+        if (sameName(field)) {
+            found = std::string(line.substr(colon + 1));
+            inFound = true;
+        }
+    }
+    if (!inFound) {
+        return {};
+    }
+    const std::size_t first = found.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return {};
+    }
+    return found.substr(first, found.find_last_not_of(" \t") - first + 1);
 }
 
 } // namespace sarnika::sources

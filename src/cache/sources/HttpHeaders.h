@@ -14,4 +14,8 @@ std::optional<FileTime> parseHttpDate(std::string_view text);
 // The media type of a Content-Type value, lower-cased, without parameters.
 std::string mediaTypeOf(std::string_view contentType);
 
+// The value of the first header of that name (compared without case) in CR LF header text,
+// with surrounding blanks removed; empty when absent.
+std::string headerValue(std::string_view headers, std::string_view name);
+
 } // namespace sarnika::sources

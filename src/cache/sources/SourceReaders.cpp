@@ -66,18 +66,4 @@ std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_vi
     return {};
 }
 
-BrowserCacheLayer::Options BrowserCacheLayer::currentUserOptions() {
-    const UserEnvironment environment = UserEnvironment::current();
-    Options options;
-    options.sources = discoverSources(environment);
-    options.extractionRoot = environment.cacheHome / "sarnika" / "extracted";
-    options.userName = environment.userName;
-    options.pruneUnknownSources = true;
-    options.reader = readSource;
-    options.discover = [environment] {
-        return discoverSources(environment);
-    };
-    return options;
-}
-
 } // namespace sarnika::sources

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "cache/sources/HttpHeaders.h"
+
 // The first byte picks the encoding, the rest is the body; the headers parser gets the lot.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static constexpr std::array<std::string_view, 7> kEncodings = {

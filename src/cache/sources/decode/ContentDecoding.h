@@ -27,8 +27,4 @@ using DecodeSink = std::function<Status(std::string_view piece)>;
 Status decodeContentTo(std::string_view body, std::string_view contentEncoding,
                        const DecodeSink& sink);
 
-// The value of the first header of that name (compared without case) in CR LF header text,
-// with surrounding blanks removed; empty when absent.
-std::string headerValue(std::string_view headers, std::string_view name);
-
 } // namespace sarnika::sources

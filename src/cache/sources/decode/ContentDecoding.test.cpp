@@ -187,18 +187,5 @@ TEST(ContentDecoding, StreamsBombsWithoutHoldingTheirOutput) {
     EXPECT_EQ(tooMany.error().code, Error::Code::Unsupported);
 }
 
-TEST(ContentDecoding, HeaderValues) {
-    const std::string headers = "HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash\r\n"
-                                "content-encoding:  gzip \r\nContent-Encoding: br\r\n"
-                                "X-Long: first\r\n\tsecond\r\n\r\nAfter-End: no\r\n";
-    EXPECT_EQ(headerValue(headers, "Content-Encoding"), "gzip");
-    EXPECT_EQ(headerValue(headers, "CONTENT-TYPE"), "application/x-shockwave-flash");
-    EXPECT_EQ(headerValue(headers, "x-long"), "first \tsecond");
-    EXPECT_EQ(headerValue(headers, "Content-Length"), "");
-    EXPECT_EQ(headerValue(headers, "After-End"), "");
-    EXPECT_EQ(headerValue(headers, "HTTP/1.1 200 OK"), "");
-    EXPECT_EQ(headerValue("Content-Type: text/html\n", "content-type"), "text/html");
-}
-
 } // namespace
 } // namespace sarnika::sources

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "cache/sources/FileAccess.h"
+#include "cache/sources/HttpHeaders.h"
 #include "cache/sources/decode/ContentDecoding.h"
 #include "support/TempDir.h"
 
