@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <unordered_map>
 
-#include "cache/Text.h"
+#include "base/Text.h"
 #include "cache/sources/FileAccess.h"
 #include "cache/sources/LocalNames.h"
 #include "cli/JsonWriter.h"

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <charconv>
 
-#include "cache/Text.h"
+#include "base/Text.h"
 
 namespace sarnika::sources {
 namespace {
