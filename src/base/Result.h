@@ -74,7 +74,7 @@ inline Error makeError(Error::Code code, std::string message) {
     if (!name##Tried_) {                                                                           \
         return name##Tried_.error();                                                               \
     }                                                                                              \
-    auto name = std::move(name##Tried_).value()
+    auto name = std::move(name##Tried_).value() // NOLINT(bugprone-macro-parentheses): declared
 
 // Returns the Error of `expression` (a Status or a Result) from the enclosing function; goes on
 // when it succeeded.
