@@ -13,7 +13,7 @@ cmake --build --preset fuzz >build/fuzz-build.log 2>&1 || { tail -40 build/fuzz-
 work=build/fuzz/corpus
 rm -rf "$work"
 mkdir -p "$work" build/fuzz/crashes
-python3 src/cache/sources/chromium/fuzz_seeds.py "$shared" "$work/chromium"
+python3 tests/support/chromium/fuzz_seeds.py "$shared" "$work/chromium"
 
 seed() { # target, then files to copy as seeds
     local target=$1

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 
 namespace sarnika {
 

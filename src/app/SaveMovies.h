@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 
 namespace sarnika {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cache/Text.h"
+#include "base/Text.h"
 
 namespace sarnika {
 namespace {

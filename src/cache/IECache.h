@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include "cache/DateTime.h"
+#include "base/DateTime.h"
 #include "cache/EntryInfo.h"
 #include "cache/UrlCache.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "cache/Text.h"
+#include "base/Text.h"
 
 namespace sarnika {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cache/DateTime.h"
+#include "base/DateTime.h"
 #include "cache/UrlCache.h"
 
 namespace sarnika {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 
 namespace sarnika::cli {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "cache/Text.h"
+#include "base/Text.h"
 #include "cache/sources/LocalNames.h"
 
 namespace sarnika::cli {

@@ -5,7 +5,7 @@
 #include <iomanip>
 #include <sstream>
 
-#include "cache/DateTime.h"
+#include "base/DateTime.h"
 #include "cli/JsonWriter.h"
 #include "cli/MovieOutput.h"
 

@@ -7,7 +7,7 @@
 
 #include "app/SaveMovies.h"
 #include "app/platform/LocalFiles.h"
-#include "cache/Result.h"
+#include "base/Result.h"
 #include "cli/KeepPaths.h"
 #include "cli/MovieScan.h"
 #include "cli/Progress.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 
 namespace sarnika::cli {
 

@@ -21,7 +21,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "cache/DateTime.h"
+#include "base/DateTime.h"
 #include "cache/ListUrlCache.h"
 #include "gui/FrameCachedFlash.h"
 #include "gui/MainWindow.h"

@@ -10,7 +10,7 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "cache/Text.h"
+#include "base/Text.h"
 
 namespace sarnika {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 
 // The file operations of the save commands, one implementation per system (LocalFiles.cpp for
 // POSIX, LocalFilesWindows.cpp).

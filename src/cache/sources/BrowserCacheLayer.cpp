@@ -4,8 +4,8 @@
 #include <set>
 #include <string_view>
 
+#include "base/Text.h"
 #include "cache/CacheAnalyzer.h"
-#include "cache/Text.h"
 #include "cache/sources/ExtractionStore.h"
 #include "cache/sources/HttpHeaders.h"
 #include "cache/sources/LocalNames.h"

@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "cache/DateTime.h"
-#include "cache/Result.h"
+#include "base/DateTime.h"
+#include "base/Result.h"
 
 namespace sarnika::sources {
 

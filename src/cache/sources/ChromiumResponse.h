@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "cache/DateTime.h"
-#include "cache/Result.h"
+#include "base/DateTime.h"
+#include "base/Result.h"
 
 namespace sarnika::sources {
 

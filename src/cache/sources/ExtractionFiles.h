@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 
 // The file operations of the extraction store, one implementation per platform. Everything
 // below the root is reached one name at a time without following links: a link planted in our

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 #include "cache/sources/ExtractionFiles.h"
 
 namespace sarnika::sources {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 
 namespace sarnika::sources {
 

@@ -5,7 +5,7 @@
 #include <cctype>
 #include <charconv>
 
-#include "cache/Text.h"
+#include "base/Text.h"
 
 namespace sarnika::sources {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "cache/DateTime.h"
+#include "base/DateTime.h"
 
 namespace sarnika::sources {
 

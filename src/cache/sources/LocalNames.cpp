@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-#include "cache/Text.h"
+#include "base/Text.h"
 #include "cache/sources/HttpHeaders.h"
 
 namespace sarnika::sources {

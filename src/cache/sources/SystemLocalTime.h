@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cache/DateTime.h"
+#include "base/DateTime.h"
 
 namespace sarnika::sources {
 

@@ -19,7 +19,7 @@
 #include "cache/CacheAnalyzer.h"
 #include "cache/IECache.h"
 #include "cache/sources/SystemLocalTime.h"
-#include "cache/wininet/WinInetSeed.h"
+#include "support/wininet/WinInetSeed.h"
 
 namespace sarnika::wininet {
 namespace {

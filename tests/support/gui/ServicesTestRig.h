@@ -6,7 +6,7 @@
 
 #include <QString>
 
-#include "cache/DateTime.h"
+#include "base/DateTime.h"
 #include "cache/sources/BrowserCacheLayer.h"
 #include "gui/MainWindow.h"
 #include "gui/Settings.h"

@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "cache/DateTime.h"
-#include "cache/Result.h"
+#include "base/DateTime.h"
+#include "base/Result.h"
 #include "cache/sources/CacheRecord.h"
 
 namespace sarnika::sources {

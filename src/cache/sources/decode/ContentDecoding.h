@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 
 namespace sarnika::sources {
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cache/DateTime.h"
-#include "cache/Result.h"
+#include "base/DateTime.h"
+#include "base/Result.h"
 #include "cache/sources/CacheRecord.h"
 
 namespace sarnika::sources {

@@ -52,25 +52,14 @@ struct ResourceKey {
 // The body as the blobs hold it now, provided the resource is still the one listed.
 Result<std::string> readBody(const BrowserDatabase& shard, const ResourceKey& key,
                              std::uint64_t limit) {
-    auto db = shard.open();
-    if (!db) {
-        return db.error();
-    }
-    auto current =
-        db->prepare("SELECT body_end, check_sum, doomed FROM resources WHERE res_id = ?1");
-    if (!current) {
-        return current.error();
-    }
-    if (auto bound = current->bindInt64(1, key.resId); !bound) {
-        return bound.error();
-    }
-    auto found = current->step();
-    if (!found) {
-        return found.error();
-    }
-    if (!*found || current->columnType(0) != SQLITE_INTEGER ||
-        current->columnInt64(0) != key.bodyEnd || current->columnInt64(1) != key.checkSum ||
-        current->columnInt64(2) != 0) {
+    SARNIKA_TRY_ASSIGN(db, shard.open());
+    SARNIKA_TRY_ASSIGN(
+        current, db.prepare("SELECT body_end, check_sum, doomed FROM resources WHERE res_id = ?1"));
+    SARNIKA_TRY(current.bindInt64(1, key.resId));
+    SARNIKA_TRY_ASSIGN(found, current.step());
+    if (!found || current.columnType(0) != SQLITE_INTEGER ||
+        current.columnInt64(0) != key.bodyEnd || current.columnInt64(1) != key.checkSum ||
+        current.columnInt64(2) != 0) {
         return makeError(Error::Code::NotFound, shard.original().string() + ": entry " +
                                                     std::to_string(key.resId) +
                                                     " changed or went since it was listed");
@@ -79,33 +68,22 @@ Result<std::string> readBody(const BrowserDatabase& shard, const ResourceKey& ke
     if (body.complete()) {
         return body.finish();
     }
-    auto blobs =
-        db->prepare("SELECT start, \"end\", blob FROM blobs WHERE res_id = ?1 ORDER BY start");
-    if (!blobs) {
-        return blobs.error();
-    }
-    if (auto bound = blobs->bindInt64(1, key.resId); !bound) {
-        return bound.error();
-    }
+    SARNIKA_TRY_ASSIGN(
+        blobs,
+        db.prepare("SELECT start, \"end\", blob FROM blobs WHERE res_id = ?1 ORDER BY start"));
+    SARNIKA_TRY(blobs.bindInt64(1, key.resId));
     while (!body.complete()) {
-        auto row = blobs->step();
+        SARNIKA_TRY_ASSIGN(row, blobs.step());
         if (!row) {
-            return row.error();
-        }
-        if (!*row) {
             break;
         }
-        if (blobs->columnType(0) != SQLITE_INTEGER || blobs->columnType(1) != SQLITE_INTEGER ||
-            blobs->columnType(2) != SQLITE_BLOB) {
+        if (blobs.columnType(0) != SQLITE_INTEGER || blobs.columnType(1) != SQLITE_INTEGER ||
+            blobs.columnType(2) != SQLITE_BLOB) {
             return makeError(Error::Code::Malformed, shard.original().string() + ": entry " +
                                                          std::to_string(key.resId) +
                                                          " has a blob of unexpected types");
         }
-        if (auto added =
-                body.add(blobs->columnInt64(0), blobs->columnInt64(1), blobs->columnBytes(2));
-            !added) {
-            return added.error();
-        }
+        SARNIKA_TRY(body.add(blobs.columnInt64(0), blobs.columnInt64(1), blobs.columnBytes(2)));
     }
     return body.finish();
 }

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 #include "cache/sources/CacheRecord.h"
 
 namespace sarnika::sources {

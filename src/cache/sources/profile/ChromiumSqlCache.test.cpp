@@ -10,7 +10,7 @@
 
 #include "cache/sources/BrowserCacheLayer.h"
 #include "cache/sources/Discovery.h"
-#include "cache/sources/profile/ProfileTestSupport.h"
+#include "support/profile/ProfileTestSupport.h"
 
 namespace sarnika::sources {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cache/sources/profile/ProfileTestSupport.h"
+#include "support/profile/ProfileTestSupport.h"
 
 namespace sarnika::sources {
 namespace {

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 #include "cache/sources/CacheRecord.h"
 
 struct sqlite3;

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "cache/sources/TemporaryCleanup.h"
-#include "cache/sources/profile/ProfileTestSupport.h"
+#include "support/profile/ProfileTestSupport.h"
 
 namespace sarnika::sources {
 namespace {

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 #include "cache/sources/FileAccess.h"
 
 namespace sarnika::sources {

@@ -2,7 +2,7 @@
 // tests, for tests that then run sarnika-cli.exe on it. Prints the local files it made.
 #include <iostream>
 
-#include "cache/wininet/WinInetSeed.h"
+#include "support/wininet/WinInetSeed.h"
 
 int main() {
     sarnika::wininet::clearCache();

@@ -1,4 +1,4 @@
-#include "cache/sources/profile/ProfileTestSupport.h"
+#include "support/profile/ProfileTestSupport.h"
 
 #include <array>
 #include <cstdio>

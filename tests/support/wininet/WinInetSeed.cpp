@@ -1,4 +1,4 @@
-#include "cache/wininet/WinInetSeed.h"
+#include "support/wininet/WinInetSeed.h"
 
 #include <array>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "cache/DateTime.h"
+#include "base/DateTime.h"
 
 #include <chrono>
 #include <limits>

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cache/Text.h"
+#include "base/Text.h"
 #include "support/FakeUrlCache.h"
 #include "support/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "cache/Text.h"
+#include "base/Text.h"
 
 #include <cctype>
 

@@ -66,3 +66,21 @@ inline Error makeError(Error::Code code, std::string message) {
 }
 
 } // namespace sarnika
+
+// Declares `name` holding the value of `expression` (a Result), or returns its Error from the
+// enclosing function (which returns a Result or a Status). The expression is evaluated once.
+#define SARNIKA_TRY_ASSIGN(name, expression)                                                       \
+    auto name##Tried_ = (expression);                                                              \
+    if (!name##Tried_) {                                                                           \
+        return name##Tried_.error();                                                               \
+    }                                                                                              \
+    auto name = std::move(name##Tried_).value() // NOLINT(bugprone-macro-parentheses): declared
+
+// Returns the Error of `expression` (a Status or a Result) from the enclosing function; goes on
+// when it succeeded.
+#define SARNIKA_TRY(expression)                                                                    \
+    do {                                                                                           \
+        if (auto sarnikaTried_ = (expression); !sarnikaTried_) {                                   \
+            return sarnikaTried_.error();                                                          \
+        }                                                                                          \
+    } while (false)

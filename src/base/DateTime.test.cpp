@@ -1,4 +1,4 @@
-#include "cache/DateTime.h"
+#include "base/DateTime.h"
 
 #include <gtest/gtest.h>
 
