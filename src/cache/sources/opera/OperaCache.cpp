@@ -386,17 +386,17 @@ std::vector<std::string> partsOfFileName(std::string_view name) {
     return parts;
 }
 
-// Reads [offset, offset + length) of a file that must still have the size it had when listed:
-// a rewritten file has another layout.
-BodyReader rangeReader(std::string path, std::uint64_t fileSize, std::uint64_t offset,
+// Reads [offset, offset + length) of a file that must still be as it was when listed (the same
+// identity): the browser rewrites dcache4.url whole, and a rewritten file has another layout.
+BodyReader rangeReader(std::string path, std::string identity, std::uint64_t offset,
                        std::uint64_t length) {
-    return [path = std::move(path), fileSize, offset,
+    return [path = std::move(path), identity = std::move(identity), offset,
             length](std::uint64_t limit) -> Result<std::string> {
         auto file = ReadOnlyFile::open(path.c_str());
         if (!file) {
             return file.error();
         }
-        if (file->size() != fileSize) {
+        if (file->identity() != identity) {
             return makeError(Error::Code::Unreadable, path + ": changed since it was listed");
         }
         const std::uint64_t wanted = std::min(limit, length);
@@ -503,7 +503,7 @@ private:
             }
             record.size = length;
             record.identity = m_indexIdentity + "#" + std::to_string(entry.offset);
-            record.body = rangeReader(m_indexPath, m_indexSize, offset, length);
+            record.body = rangeReader(m_indexPath, m_indexIdentity, offset, length);
         } else if (!entry.fileName.empty()) {
             const std::vector<std::string> parts = partsOfFileName(entry.fileName);
             if (parts.empty()) {
@@ -556,7 +556,7 @@ private:
         if (encoding.empty() || sameName(encoding, "identity")) {
             record.localFile = path;
         }
-        record.body = rangeReader(path, record.size, 0, record.size);
+        record.body = rangeReader(path, record.identity, 0, record.size);
         return record;
     }
 
@@ -575,7 +575,7 @@ private:
                 CacheRecord record;
                 record.size = body.length;
                 record.identity = packed.identity + "#" + std::to_string(slot);
-                record.body = rangeReader(path, packed.size, body.offset, body.length);
+                record.body = rangeReader(path, packed.identity, body.offset, body.length);
                 return record;
             }
         }
