@@ -492,7 +492,8 @@ public:
 
 private:
     Result<CacheRecord> recordOf(OperaIndexEntry& entry) {
-        if (entry.loadStatus == kLoadAborted || entry.loadStatus == kLoadFailed) {
+        const std::uint32_t loadStatus = entry.loadStatus.value_or(0);
+        if (loadStatus == kLoadAborted || loadStatus == kLoadFailed) {
             return malformed("its download was aborted or failed");
         }
         CacheRecord record;
