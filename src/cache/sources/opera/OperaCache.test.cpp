@@ -97,6 +97,7 @@ TEST(OperaCache, ReadsEveryEntryOfTheSampleAndEveryBodyWhole) {
         }
     }
     EXPECT_EQ(identities.size(), records.size());
+    // The sizes the sample's notes give for its twelve movies.
     std::sort(movieSizes.begin(), movieSizes.end());
     EXPECT_EQ(movieSizes, (std::vector<std::uint64_t>{36, 36, 36, 36, 38106, 41652, 84141, 102126,
                                                       225271, 322205, 322205, 322205}));
@@ -171,9 +172,10 @@ TEST(OperaCache, DamagedAndHostileBodyFilesAreSkipped) {
     for (const auto& item : fs::recursive_directory_iterator(cache)) {
         fs::permissions(item.path(), fs::perms::owner_write, fs::perm_options::add);
     }
-    // A pixel.swf whose file is gone; the last body of a packed file cut short; a packed file
-    // of revocation/ that is no such file; a name that leads out of the cache.
+    // A pixel.swf whose file is gone; a movie and the last body of a packed file cut short; a
+    // packed file of revocation/ that is no such file; a name that leads out of the cache.
     fs::remove(cache / "g_0000/opr0001J.tmp");
+    fs::resize_file(cache / "g_0000/opr0001R.tmp", 38000);
     const std::string packed = contentOf(cache / "g_0000/opr0002G.tmp");
     temp.write("cache/g_0000/opr0002G.tmp", packed.substr(0, packed.size() - 1));
     temp.write("cache/revocation/g_0000/opr00003.tmp",
@@ -184,14 +186,15 @@ TEST(OperaCache, DamagedAndHostileBodyFilesAreSkipped) {
 
     ReadReport report;
     const std::vector<CacheRecord> records = readOperaCache(cache, report);
-    EXPECT_EQ(records.size(), 122U - 4U);
-    EXPECT_EQ(report.skipped, 4U) << report.firstProblem;
+    EXPECT_EQ(records.size(), 122U - 5U);
+    EXPECT_EQ(report.skipped, 5U) << report.firstProblem;
     EXPECT_NE(report.firstProblem.find("lies outside the cache"), std::string::npos);
     const auto found = [&records](std::string_view url) {
         return std::count_if(records.begin(), records.end(),
                              [url](const CacheRecord& r) { return r.url.ends_with(url); });
     };
     EXPECT_EQ(found("/images/youtube.jpg"), 0);
+    EXPECT_EQ(found("/VastTranslator.swf"), 0);
     EXPECT_EQ(found("/images/twitter.jpg"), 1);
 
     // A body file rewritten after the listing is refused, not misread.
