@@ -736,8 +736,11 @@ std::vector<CacheRecord> readOperaCache(const std::filesystem::path& folder, Rea
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
          it.increment(error)) {
         std::error_code typeError;
-        const std::string name = it->path().filename().string();
-        if (it->is_directory(typeError) && !it->is_symlink(typeError) && !name.starts_with("g_") &&
+        // The native form: a name the system's code page cannot spell must not throw here.
+        const std::filesystem::path fileName = it->path().filename();
+        const auto& name = fileName.native();
+        const bool bodyFolder = name.size() >= 2 && name[0] == 'g' && name[1] == '_';
+        if (it->is_directory(typeError) && !it->is_symlink(typeError) && !bodyFolder &&
             holdsIndex(it->path())) {
             subfolders.push_back(it->path());
         }
