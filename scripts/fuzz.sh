@@ -26,6 +26,7 @@ seed() { # target, then files to copy as seeds
 }
 seed fuzz_IndexDat "$shared"/testdata/msiecf/*
 seed fuzz_FirefoxEntry "$shared"/testdata/firefox/*/*
+seed fuzz_FirefoxOldCache "$shared"/testdata/external/firefox-oldcache/*/_CACHE_00?_
 seed fuzz_ContentDecoding "$shared"/testdata/swf/*.swf
 seed fuzz_SwfHeader "$shared"/testdata/swf/*.swf
 seed fuzz_ChromiumResponse

@@ -103,8 +103,7 @@ bool startsWithScheme(std::string_view text) {
         if (c == ':') {
             return true;
         }
-        if (std::isalnum(static_cast<unsigned char>(c)) == 0 && c != '+' && c != '-' &&
-            c != '.') {
+        if (std::isalnum(static_cast<unsigned char>(c)) == 0 && c != '+' && c != '-' && c != '.') {
             return false;
         }
     }
@@ -141,6 +140,7 @@ struct BlockFile {
     std::uint64_t dataStart = 0; // after the bitmap
     std::uint64_t maxBlocks = 0;
     std::uint64_t blocks = 0; // present in the file, the last one maybe partly
+    std::uint64_t size = 0;
     std::string identity;
     bool present = false;
 };
@@ -260,10 +260,11 @@ private:
         }
         block.present = true;
         block.identity = file->identity();
+        block.size = file->size();
         if (file->size() > block.dataStart) {
-            block.blocks = std::min(block.maxBlocks, (file->size() - block.dataStart +
-                                                      block.blockSize - 1) /
-                                                         block.blockSize);
+            block.blocks =
+                std::min(block.maxBlocks,
+                         (file->size() - block.dataStart + block.blockSize - 1) / block.blockSize);
         }
     }
 
@@ -289,7 +290,8 @@ private:
         const BlockFile& block = m_blockFiles.at(place.file - 1);
         place.start = location & kBlockNumberMask;
         place.count = ((location & kExtraBlocksMask) >> 24U) + 1;
-        if (!block.present || place.start + std::uint64_t{place.count} > block.blocks) {
+        // Firefox grows a block file only as far as it writes: a run may end past its end.
+        if (!block.present || place.start >= block.blocks) {
             why = "blocks past the end of " + block.path.filename().string();
             return std::nullopt;
         }
@@ -313,8 +315,8 @@ private:
     std::optional<fs::path> separateFile(std::uint32_t hash, char kind, std::uint32_t generation) {
         const std::string hex = hexName(hash);
         const std::string generationHex = hexName(generation).substr(6);
-        const fs::path nested = m_folder / hex.substr(0, 1) / hex.substr(1, 2) /
-                                (hex.substr(3) + kind + generationHex);
+        const fs::path nested =
+            m_folder / hex.substr(0, 1) / hex.substr(1, 2) / (hex.substr(3) + kind + generationHex);
         const fs::path flat = m_folder / (hex + kind + generationHex);
         std::error_code error;
         for (const fs::path& path : {nested, flat}) {
@@ -350,11 +352,13 @@ private:
                 m_report.skip(hexName(hash) + ": " + why);
                 return;
             }
-            if (dataPlace->file != 0 &&
-                entry->dataSize > std::uint64_t{dataPlace->count} *
-                                      m_blockFiles.at(dataPlace->file - 1).blockSize) {
-                m_report.skip(hexName(hash) + ": data larger than its blocks");
-                return;
+            if (dataPlace->file != 0) {
+                const BlockFile& block = m_blockFiles.at(dataPlace->file - 1);
+                if (entry->dataSize > std::uint64_t{dataPlace->count} * block.blockSize ||
+                    dataPlace->offset + entry->dataSize > block.size) {
+                    m_report.skip(hexName(hash) + ": data beyond its blocks");
+                    return;
+                }
             }
         }
         add(std::move(*entry), *metaPlace, dataPlace);
@@ -374,8 +378,8 @@ private:
         if (file->identity() != place.identity) {
             return makeError(Error::Code::Unreadable, "block file changed while being read");
         }
-        return file->read(place.offset, std::uint64_t{place.count} *
-                                            m_blockFiles.at(place.file - 1).blockSize);
+        return file->read(place.offset,
+                          std::uint64_t{place.count} * m_blockFiles.at(place.file - 1).blockSize);
     }
 
     // Completes a separate data place: the file must hold the whole body.
@@ -411,11 +415,13 @@ private:
         record.useCount = entry.fetchCount;
         record.identity = metaPlace.identity + "#" + std::to_string(metaPlace.offset);
         if (entry.dataSize == 0) {
-            record.body = [](std::uint64_t) -> Result<std::string> { return std::string(); };
+            record.body = [](std::uint64_t) -> Result<std::string> {
+                return std::string();
+            };
         } else if (dataPlace) {
             record.identity += "|" + dataPlace->identity + "#" + std::to_string(dataPlace->offset);
-            record.body = bodyReader(dataPlace->path, dataPlace->identity, dataPlace->offset,
-                                     entry.dataSize);
+            record.body =
+                bodyReader(dataPlace->path, dataPlace->identity, dataPlace->offset, entry.dataSize);
         }
         m_records.push_back(std::move(record));
     }
@@ -543,8 +549,7 @@ private:
             }
         };
         for (const auto& [path, name] : listFolder(m_folder)) {
-            if (name.size() == 11 && isUpperHex(name.substr(0, 8)) &&
-                isUpperHex(name.substr(9))) {
+            if (name.size() == 11 && isUpperHex(name.substr(0, 8)) && isUpperHex(name.substr(9))) {
                 consider(path, name.substr(0, 8), name[8]);
             }
         }
