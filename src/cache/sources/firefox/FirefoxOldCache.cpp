@@ -345,6 +345,11 @@ private:
             m_report.skip(hexName(hash) + ": " + entry.error().message);
             return;
         }
+        // A stale record may point at blocks that another entry took since.
+        if (m_version >= kGrowingBlockFilesVersion && firefoxOldKeyHash(entry->key) != hash) {
+            m_report.skip(hexName(hash) + ": the key there belongs to another record");
+            return;
+        }
         std::optional<Place> dataPlace;
         if (entry->dataSize > 0) {
             dataPlace = placeOf(dataLocation, hash, 'd', why);
@@ -438,6 +443,8 @@ private:
         std::vector<bool> claimed;
         // Per block: the index of its last non-zero byte, -1 for an all-zero block.
         std::vector<std::int16_t> lastNonZero;
+        // The free blocks by their last non-zero byte: where data of a given length may end.
+        std::vector<std::pair<std::int16_t, std::uint32_t>> ends;
     };
 
     void scanWithoutMap() {
@@ -534,6 +541,12 @@ private:
                 found.push_back({std::move(*entry), std::move(place), std::nullopt});
             }
         }
+        for (std::uint64_t k = 0; k < block.blocks; ++k) {
+            if (!use.claimed[k]) {
+                use.ends.emplace_back(use.lastNonZero[k], static_cast<std::uint32_t>(k));
+            }
+        }
+        std::sort(use.ends.begin(), use.ends.end());
     }
 
     // Metadata files (<h>/<hh>/<hhhhh>m<gg>, or <8 hex>m<gg> beside the map) are read;
@@ -652,11 +665,19 @@ private:
                 if (use.claimed.size() < count || spent.at(index - 1) > kMatchBudget) {
                     continue;
                 }
+                // The data's last block has zeros after the data's last byte.
+                const std::uint32_t inLastBlock =
+                    item.entry.dataSize - (count - 1) * block.blockSize;
                 std::optional<std::uint64_t> only;
                 bool ambiguous = false;
-                for (std::uint64_t start = 0; start + count <= use.claimed.size(); ++start) {
+                for (const auto& [lastByte, end] : use.ends) {
+                    if (lastByte >= static_cast<std::int32_t>(inLastBlock)) {
+                        break;
+                    }
                     ++spent.at(index - 1);
-                    if (fits(use, start, count, block.blockSize, item.entry.dataSize)) {
+                    const std::uint64_t start = std::uint64_t{end} + 1 - count;
+                    if (end + 1 >= count &&
+                        fits(use, start, count, block.blockSize, item.entry.dataSize)) {
                         if (only) {
                             ambiguous = true;
                             break;
