@@ -216,7 +216,7 @@ private:
         if (m_version >= kGrowingMapVersion) {
             (void)reader.skip(12); // data size, entry count, dirty flag
             recordCount = reader.u32be().value_or(0);
-            (void)reader.skip(kBuckets * 4); // eviction ranks
+            (void)reader.skip(std::size_t{kBuckets} * 4); // eviction ranks
             for (std::uint32_t& used : usage) {
                 used = reader.u32be().value_or(0);
             }

@@ -16,20 +16,31 @@ void writeFile(const fs::path& path, std::string_view bytes) {
         .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A cache folder whose map holds only its header, so that the block file is searched.
-const fs::path& cacheFolder() {
-    static const fs::path folder = [] {
-        fs::path path = fs::temp_directory_path() /
-                        ("sarnika-fuzz-oldcache-" + std::to_string(std::random_device()()));
+// A cache folder whose map holds only its header, so that the block file is searched; removed
+// when the fuzzer exits.
+struct CacheFolder {
+    CacheFolder()
+        : path(fs::temp_directory_path() /
+               ("sarnika-fuzz-oldcache-" + std::to_string(std::random_device()()))) {
         fs::create_directories(path);
         std::string map(276, '\0');
         map[1] = 1; // version 1.19
         map[3] = 0x13;
         map[12 + 3] = 1; // dirty
         writeFile(path / "_CACHE_MAP_", map);
-        return path;
-    }();
-    return folder;
+    }
+    ~CacheFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    CacheFolder(const CacheFolder&) = delete;
+    CacheFolder& operator=(const CacheFolder&) = delete;
+    fs::path path;
+};
+
+const fs::path& cacheFolder() {
+    static const CacheFolder folder;
+    return folder.path;
 }
 
 } // namespace

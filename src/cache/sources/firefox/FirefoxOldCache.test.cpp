@@ -65,9 +65,9 @@ public:
         out.replace(at, bytes.size(), bytes);
     }
     void putSeparate(std::uint32_t hash, char kind, const std::string& bytes) {
-        char name[16];
-        std::snprintf(name, sizeof name, "%08X%c01", hash, kind);
-        const std::string text = name;
+        std::array<char, 16> name{};
+        (void)std::snprintf(name.data(), name.size(), "%08X%c01", hash, kind);
+        const std::string text = name.data();
         m_dir.write(m_version >= 0x0001000B
                         ? text.substr(0, 1) + "/" + text.substr(1, 2) + "/" + text.substr(3)
                         : text,
@@ -89,7 +89,8 @@ public:
         for (const auto& record : m_records) {
             const std::uint32_t bucket = record[0] & 31U;
             for (std::size_t i = 0; i < 4; ++i) {
-                put32(map, recordsAt + (bucket * perBucket + used.at(bucket)) * 16 + i * 4,
+                put32(map,
+                      recordsAt + std::size_t{bucket * perBucket + used.at(bucket)} * 16 + i * 4,
                       record.at(i));
             }
             ++used.at(bucket);
@@ -101,7 +102,9 @@ public:
         }
         if (growing && spare[0] != 0) {
             for (std::size_t i = 0; i < 4; ++i) {
-                put32(map, recordsAt + ((spare[0] & 31U) * perBucket + perBucket - 1) * 16 + i * 4,
+                put32(map,
+                      recordsAt + std::size_t{(spare[0] & 31U) * perBucket + perBucket - 1} * 16 +
+                          i * 4,
                       spare.at(i));
             }
         }
