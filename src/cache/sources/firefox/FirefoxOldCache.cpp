@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <system_error>
+#include <tuple>
 
 #include "cache/sources/ByteReader.h"
 #include "cache/sources/FileAccess.h"
@@ -44,9 +45,6 @@ constexpr std::uint32_t kGenerationMask = 0x000000FFU;
 
 // Blocks read at once while looking for metadata records without a map.
 constexpr std::uint64_t kScanChunkBlocks = 1024;
-// Candidate tests spent on placing block data without a map, per block file; beyond it the rest
-// of those entries are listed without a body.
-constexpr std::uint64_t kMatchBudget = 30'000'000;
 
 Error malformed(std::string message) {
     return makeError(Error::Code::Malformed, std::move(message));
@@ -143,6 +141,7 @@ struct BlockFile {
     std::uint64_t size = 0;
     std::string identity;
     bool present = false;
+    std::optional<ReadOnlyFile> file; // open while the cache is listed
 };
 
 BodyReader bodyReader(fs::path path, std::string identity, std::uint64_t offset,
@@ -261,6 +260,7 @@ private:
         block.present = true;
         block.identity = file->identity();
         block.size = file->size();
+        block.file = std::move(*file);
         if (file->size() > block.dataStart) {
             block.blocks =
                 std::min(block.maxBlocks,
@@ -371,20 +371,17 @@ private:
 
     // The bytes of a metadata place: its blocks, or its separate file.
     Result<std::string> readPlace(Place& place) {
+        if (place.file != 0) {
+            const BlockFile& block = m_blockFiles.at(place.file - 1);
+            return block.file->read(place.offset, std::uint64_t{place.count} * block.blockSize);
+        }
         auto file = ReadOnlyFile::open(place.path);
         if (!file) {
             return file.error();
         }
-        if (place.file == 0) {
-            place.identity = file->identity();
-            return file->read(0, std::min(file->size(), kEntryHeaderBytes + kFirefoxOldMaxMetadata +
-                                                            kMaxUrlBytes));
-        }
-        if (file->identity() != place.identity) {
-            return makeError(Error::Code::Unreadable, "block file changed while being read");
-        }
-        return file->read(place.offset,
-                          std::uint64_t{place.count} * m_blockFiles.at(place.file - 1).blockSize);
+        place.identity = file->identity();
+        return file->read(
+            0, std::min(file->size(), kEntryHeaderBytes + kFirefoxOldMaxMetadata + kMaxUrlBytes));
     }
 
     // Completes a separate data place: the file must hold the whole body.
@@ -443,8 +440,6 @@ private:
         std::vector<bool> claimed;
         // Per block: the index of its last non-zero byte, -1 for an all-zero block.
         std::vector<std::int16_t> lastNonZero;
-        // The free blocks by their last non-zero byte: where data of a given length may end.
-        std::vector<std::pair<std::int16_t, std::uint32_t>> ends;
     };
 
     void scanWithoutMap() {
@@ -491,11 +486,7 @@ private:
         if (!block.present || block.blocks == 0) {
             return;
         }
-        auto file = ReadOnlyFile::open(block.path);
-        if (!file || file->identity() != block.identity) {
-            m_report.skip(block.path.string() + ": changed while being read");
-            return;
-        }
+        const ReadOnlyFile& file = *block.file;
         const std::uint64_t size = block.blockSize;
         use.claimed.assign(block.blocks, false);
         use.lastNonZero.assign(block.blocks, -1);
@@ -503,7 +494,7 @@ private:
         for (std::uint64_t chunk = 0; chunk < block.blocks; chunk += kScanChunkBlocks) {
             const std::uint64_t end = std::min(block.blocks, chunk + kScanChunkBlocks);
             const std::uint64_t readEnd = std::min(block.blocks, end + kMaxBlocksPerRun - 1);
-            auto bytes = file->read(block.dataStart + chunk * size, (readEnd - chunk) * size);
+            auto bytes = file.read(block.dataStart + chunk * size, (readEnd - chunk) * size);
             if (!bytes) {
                 m_report.skip(bytes.error().message);
                 return;
@@ -541,12 +532,6 @@ private:
                 found.push_back({std::move(*entry), std::move(place), std::nullopt});
             }
         }
-        for (std::uint64_t k = 0; k < block.blocks; ++k) {
-            if (!use.claimed[k]) {
-                use.ends.emplace_back(use.lastNonZero[k], static_cast<std::uint32_t>(k));
-            }
-        }
-        std::sort(use.ends.begin(), use.ends.end());
     }
 
     // Metadata files (<h>/<hh>/<hhhhh>m<gg>, or <8 hex>m<gg> beside the map) are read;
@@ -625,86 +610,97 @@ private:
         return out;
     }
 
-    // Whether `size` bytes of data fit the free blocks from `start`: the bytes after the data in
-    // its last block must be zero (as the file was grown for it) and the data not all zero.
-    static bool fits(const BlockUse& use, std::uint64_t start, std::uint32_t count,
-                     std::uint32_t blockSize, std::uint32_t size) {
-        bool anyData = false;
-        for (std::uint32_t j = 0; j < count; ++j) {
-            const std::uint64_t block = start + j;
-            if (use.claimed[block]) {
-                return false;
-            }
-            const std::uint32_t used = std::min(blockSize, size - j * blockSize);
-            const std::int16_t last = use.lastNonZero[block];
-            if (last >= static_cast<std::int32_t>(used)) {
-                return false;
-            }
-            anyData = anyData || last >= 0;
-        }
-        return anyData;
-    }
-
-    // Without a map nothing says which blocks hold an entry's data. An entry takes the free run
-    // its size fits when it is the only one; each placement narrows the others, so the rounds
-    // repeat until none places anything.
-    void placeBlockData(std::vector<Found>& found, std::vector<std::size_t> waiting,
+    // Without a map nothing says which blocks hold an entry's data. Firefox grows a block file
+    // as it writes, so the bytes after data in its last block are zero: a run of data ends in a
+    // block whose last non-zero byte comes before the block's end (or one followed by metadata
+    // or the file's end), behind up to three full blocks that follow metadata, another such
+    // end or the file's start. Entries of one run length are taken in the order of their data's
+    // length in the last block: the runs ending before that length that no shorter entry took
+    // are theirs. Where runs and entries do not pair up one to one, the entries get no body.
+    void placeBlockData(std::vector<Found>& found, const std::vector<std::size_t>& waiting,
                         std::array<BlockUse, kBlockFiles>& uses) {
-        std::array<std::uint64_t, kBlockFiles> spent{};
-        bool placed = true;
-        while (placed && !waiting.empty()) {
-            placed = false;
-            std::vector<std::size_t> still;
-            for (const std::size_t i : waiting) {
-                Found& item = found[i];
-                const std::uint32_t index = blockFileFor(m_version, item.entry.dataSize);
-                const BlockFile& block = m_blockFiles.at(index - 1);
-                BlockUse& use = uses.at(index - 1);
-                const std::uint32_t count =
-                    (item.entry.dataSize + block.blockSize - 1) / block.blockSize;
-                if (use.claimed.size() < count || spent.at(index - 1) > kMatchBudget) {
+        for (std::uint32_t index = 1; index <= kBlockFiles; ++index) {
+            const BlockFile& block = m_blockFiles.at(index - 1);
+            BlockUse& use = uses.at(index - 1);
+            const auto full = static_cast<std::int16_t>(block.blockSize - 1);
+            const std::size_t blocks = use.claimed.size();
+            // Ends of runs by run length: the end block's last non-zero byte, and the block.
+            std::array<std::vector<std::pair<std::int16_t, std::size_t>>, kMaxBlocksPerRun> ends;
+            for (std::size_t end = 0; end < blocks; ++end) {
+                if (use.claimed[end] || use.lastNonZero[end] < 0 ||
+                    (use.lastNonZero[end] == full && end + 1 < blocks && !use.claimed[end + 1])) {
                     continue;
                 }
-                // The data's last block has zeros after the data's last byte.
-                const std::uint32_t inLastBlock =
-                    item.entry.dataSize - (count - 1) * block.blockSize;
-                std::optional<std::uint64_t> only;
-                bool ambiguous = false;
-                for (const auto& [lastByte, end] : use.ends) {
-                    if (lastByte >= static_cast<std::int32_t>(inLastBlock)) {
-                        break;
-                    }
-                    ++spent.at(index - 1);
-                    const std::uint64_t start = std::uint64_t{end} + 1 - count;
-                    if (end + 1 >= count &&
-                        fits(use, start, count, block.blockSize, item.entry.dataSize)) {
-                        if (only) {
-                            ambiguous = true;
-                            break;
-                        }
-                        only = start;
-                    }
+                std::size_t count = 1;
+                const auto fullBefore = [&](std::size_t back) {
+                    return end >= back && !use.claimed[end - back] &&
+                           use.lastNonZero[end - back] == full;
+                };
+                while (count < kMaxBlocksPerRun && fullBefore(count)) {
+                    ++count;
                 }
-                if (!only || ambiguous) {
-                    if (ambiguous) {
-                        still.push_back(i);
-                    }
-                    continue;
+                if (!fullBefore(count)) {
+                    ends.at(count - 1).emplace_back(use.lastNonZero[end], end);
                 }
-                for (std::uint32_t j = 0; j < count; ++j) {
-                    use.claimed[*only + j] = true;
-                }
-                Place place;
-                place.file = index;
-                place.start = static_cast<std::uint32_t>(*only);
-                place.count = count;
-                place.path = block.path;
-                place.offset = block.dataStart + *only * block.blockSize;
-                place.identity = block.identity;
-                item.data = std::move(place);
-                placed = true;
             }
-            waiting = std::move(still);
+            // Waiting entries of this file: run length, bytes in the last block, entry.
+            std::vector<std::tuple<std::uint32_t, std::uint32_t, std::size_t>> entries;
+            for (const std::size_t i : waiting) {
+                const std::uint32_t size = found[i].entry.dataSize;
+                if (blockFileFor(m_version, size) == index) {
+                    const std::uint32_t count = (size + block.blockSize - 1) / block.blockSize;
+                    entries.emplace_back(count, size - (count - 1) * block.blockSize, i);
+                }
+            }
+            std::sort(entries.begin(), entries.end());
+            for (auto& runs : ends) {
+                std::sort(runs.begin(), runs.end());
+            }
+            std::vector<std::pair<std::int16_t, std::size_t>> open;
+            std::size_t taken = 0;
+            for (std::size_t group = 0; group < entries.size();) {
+                const auto [count, inLast, first] = entries[group];
+                std::size_t groupEnd = group;
+                while (groupEnd < entries.size() && std::get<0>(entries[groupEnd]) == count &&
+                       std::get<1>(entries[groupEnd]) == inLast) {
+                    ++groupEnd;
+                }
+                if (group == 0 || std::get<0>(entries[group - 1]) != count) {
+                    open.clear();
+                    taken = 0;
+                }
+                const auto& runs = ends.at(count - 1);
+                while (taken < runs.size() && runs[taken].first < static_cast<int>(inLast)) {
+                    open.push_back(runs[taken++]);
+                }
+                // Data that ends in non-zero bytes is the usual case and decides first.
+                std::vector<std::pair<std::int16_t, std::size_t>> exact;
+                for (const auto& run : open) {
+                    if (run.first == static_cast<int>(inLast) - 1) {
+                        exact.push_back(run);
+                    }
+                }
+                const std::size_t members = groupEnd - group;
+                const std::vector<std::pair<std::int16_t, std::size_t>> chosen =
+                    exact.size() == members ? exact : open;
+                if (chosen.size() == members) {
+                    for (const auto& run : chosen) {
+                        std::erase(open, run);
+                    }
+                    if (members == 1) {
+                        const std::size_t start = chosen[0].second + 1 - count;
+                        Place place;
+                        place.file = index;
+                        place.start = static_cast<std::uint32_t>(start);
+                        place.count = count;
+                        place.path = block.path;
+                        place.offset = block.dataStart + start * block.blockSize;
+                        place.identity = block.identity;
+                        found[first].data = std::move(place);
+                    }
+                }
+                group = groupEnd;
+            }
         }
     }
 
