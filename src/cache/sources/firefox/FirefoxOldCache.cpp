@@ -624,7 +624,21 @@ private:
             BlockUse& use = uses.at(index - 1);
             const auto full = static_cast<std::int16_t>(block.blockSize - 1);
             const std::size_t blocks = use.claimed.size();
-            // Ends of runs by run length: the end block's last non-zero byte, and the block.
+            // Waiting entries of this file: run length, bytes in the last block, entry.
+            std::vector<std::tuple<std::uint32_t, std::uint32_t, std::size_t>> entries;
+            bool exactFills = false;
+            for (const std::size_t i : waiting) {
+                const std::uint32_t size = found[i].entry.dataSize;
+                if (blockFileFor(m_version, size) == index) {
+                    const std::uint32_t count = (size + block.blockSize - 1) / block.blockSize;
+                    entries.emplace_back(count, size - (count - 1) * block.blockSize, i);
+                    exactFills = exactFills || size % block.blockSize == 0;
+                }
+            }
+            std::sort(entries.begin(), entries.end());
+            // Ends of runs by run length: the end block's last non-zero byte, and the block. Data
+            // that fills its last block leaves no mark where it ends: where such entries wait,
+            // an end behind full blocks may close a run of any length up to theirs.
             std::array<std::vector<std::pair<std::int16_t, std::size_t>>, kMaxBlocksPerRun> ends;
             for (std::size_t end = 0; end < blocks; ++end) {
                 if (use.claimed[end] || use.lastNonZero[end] < 0 ||
@@ -639,20 +653,12 @@ private:
                 while (count < kMaxBlocksPerRun && fullBefore(count)) {
                     ++count;
                 }
-                if (!fullBefore(count)) {
-                    ends.at(count - 1).emplace_back(use.lastNonZero[end], end);
+                for (std::size_t length = exactFills ? 1 : count; length <= count; ++length) {
+                    if (length < count || !fullBefore(count)) {
+                        ends.at(length - 1).emplace_back(use.lastNonZero[end], end);
+                    }
                 }
             }
-            // Waiting entries of this file: run length, bytes in the last block, entry.
-            std::vector<std::tuple<std::uint32_t, std::uint32_t, std::size_t>> entries;
-            for (const std::size_t i : waiting) {
-                const std::uint32_t size = found[i].entry.dataSize;
-                if (blockFileFor(m_version, size) == index) {
-                    const std::uint32_t count = (size + block.blockSize - 1) / block.blockSize;
-                    entries.emplace_back(count, size - (count - 1) * block.blockSize, i);
-                }
-            }
-            std::sort(entries.begin(), entries.end());
             for (auto& runs : ends) {
                 std::sort(runs.begin(), runs.end());
             }
@@ -673,6 +679,15 @@ private:
                 while (taken < runs.size() && runs[taken].first < static_cast<int>(inLast)) {
                     open.push_back(runs[taken++]);
                 }
+                // Runs that an entry of another length took are out.
+                std::erase_if(open, [&](const auto& run) {
+                    for (std::size_t j = 0; j < count; ++j) {
+                        if (use.claimed[run.second - j]) {
+                            return true;
+                        }
+                    }
+                    return false;
+                });
                 // Data that ends in non-zero bytes is the usual case and decides first.
                 std::vector<std::pair<std::int16_t, std::size_t>> exact;
                 for (const auto& run : open) {
@@ -686,6 +701,9 @@ private:
                 if (chosen.size() == members) {
                     for (const auto& run : chosen) {
                         std::erase(open, run);
+                        for (std::size_t j = 0; j < count; ++j) {
+                            use.claimed[run.second - j] = true;
+                        }
                     }
                     if (members == 1) {
                         const std::size_t start = chosen[0].second + 1 - count;
