@@ -301,6 +301,8 @@ TEST(FirefoxOldCache, ReadsTheSampleWithoutItsMap) {
 TEST(FirefoxOldCache, DamagedCopiesListTheUndamagedEntries) {
     ReadReport cleanReport;
     const std::vector<CacheRecord> clean = readFirefoxOldCache(sample(), cleanReport);
+    const TempDir temp;
+    copySample(temp);
     for (const auto& item : fs::recursive_directory_iterator(sample())) {
         if (!item.is_regular_file()) {
             continue;
@@ -310,8 +312,6 @@ TEST(FirefoxOldCache, DamagedCopiesListTheUndamagedEntries) {
         for (const std::size_t at : {std::size_t{0}, std::size_t{3}, std::size_t{16},
                                      bytes.size() / 3, bytes.size() * 2 / 3, bytes.size() - 1}) {
             for (const bool cut : {true, false}) {
-                const TempDir temp;
-                copySample(temp);
                 std::string damaged = cut ? bytes.substr(0, at) : bytes;
                 if (!cut) {
                     damaged[at] = static_cast<char>(~damaged[at]);
@@ -336,6 +336,7 @@ TEST(FirefoxOldCache, DamagedCopiesListTheUndamagedEntries) {
                 }
             }
         }
+        temp.write(relative.string(), bytes);
     }
 }
 
