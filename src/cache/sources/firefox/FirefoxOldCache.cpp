@@ -680,8 +680,8 @@ private:
                     open.push_back(runs[taken++]);
                 }
                 // Runs that an entry of another length took are out.
-                std::erase_if(open, [&](const auto& run) {
-                    for (std::size_t j = 0; j < count; ++j) {
+                std::erase_if(open, [&use, length = count](const auto& run) {
+                    for (std::size_t j = 0; j < length; ++j) {
                         if (use.claimed[run.second - j]) {
                             return true;
                         }
