@@ -212,8 +212,13 @@ private:
         std::uint32_t recordCount = kBuckets * kOldRecordsPerBucket;
         std::array<std::uint32_t, kBuckets> usage{};
         usage.fill(kOldRecordsPerBucket);
+        (void)reader.skip(8); // data size, entry count
+        if (reader.u32be().value_or(1) != 0) {
+            // A map that was not closed: Firefox throws such a cache away, as its records may
+            // point at blocks taken since. The entries are looked for in the files.
+            return std::nullopt;
+        }
         if (m_version >= kGrowingMapVersion) {
-            (void)reader.skip(12); // data size, entry count, dirty flag
             recordCount = reader.u32be().value_or(0);
             (void)reader.skip(std::size_t{kBuckets} * 4); // eviction ranks
             for (std::uint32_t& used : usage) {

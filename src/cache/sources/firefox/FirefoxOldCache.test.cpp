@@ -176,6 +176,17 @@ TEST(FirefoxOldCache, ReadsWithAUsableMapInEveryLayout) {
         EXPECT_EQ(urls.at("http://a.test/large.swf")->body(1U << 20U).value(), large);
         EXPECT_EQ(urls.at("http://a.test/empty")->body(10).value(), "");
 
+        // The records of a map that was not closed are not trusted: the entries are looked for
+        // in the files, in every layout.
+        std::string map = contentOf(cache.folder() / "_CACHE_MAP_");
+        map[15] = 1;
+        std::ofstream(cache.folder() / "_CACHE_MAP_", std::ios::binary) << map;
+        ReadReport dirtyReport;
+        const std::vector<CacheRecord> scanned = readFirefoxOldCache(cache.folder(), dirtyReport);
+        ASSERT_EQ(scanned.size(), 3U);
+        EXPECT_EQ(byUrl(scanned).at("http://a.test/small.swf")->body(1U << 20U).value(), small);
+        EXPECT_EQ(byUrl(scanned).at("http://a.test/large.swf")->body(1U << 20U).value(), large);
+
         // Block files are shared: once one changes, a body read from it could be another's.
         std::ofstream(cache.folder() / "_CACHE_002_", std::ios::app) << "grown";
         EXPECT_FALSE(smallRecord.body(10));
