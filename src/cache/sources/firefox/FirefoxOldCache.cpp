@@ -399,12 +399,15 @@ private:
         return true;
     }
 
-    void add(FirefoxOldEntry entry, const Place& metaPlace, std::optional<Place> dataPlace) {
-        if (dataPlace && dataPlace->file == 0 && !completeSeparate(*dataPlace, entry.dataSize)) {
+    // `admitted`: the entry's text was counted against the source's budget when it was found.
+    void add(FirefoxOldEntry entry, const Place& metaPlace, std::optional<Place> dataPlace,
+             bool admitted = false) {
+        if (dataPlace && dataPlace->file == 0 && dataPlace->identity.empty() &&
+            !completeSeparate(*dataPlace, entry.dataSize)) {
             m_report.skip(dataPlace->path.string() + ": data file shorter than its entry");
             return;
         }
-        if (!m_report.admit(entry.key.size() + entry.headers.size())) {
+        if (!admitted && !m_report.admit(entry.key.size() + entry.headers.size())) {
             return;
         }
         CacheRecord record;
@@ -479,10 +482,7 @@ private:
         }
         placeBlockData(found, inBlocks, uses);
         for (Found& item : found) {
-            if (m_report.budgetSpent) {
-                break;
-            }
-            add(std::move(item.entry), item.meta, std::move(item.data));
+            add(std::move(item.entry), item.meta, std::move(item.data), true);
         }
     }
 
@@ -534,7 +534,9 @@ private:
                     use.claimed[j] = true;
                 }
                 next = k + place.count;
-                found.push_back({std::move(*entry), std::move(place), std::nullopt});
+                if (m_report.admit(entry->key.size() + entry->headers.size())) {
+                    found.push_back({std::move(*entry), std::move(place), std::nullopt});
+                }
             }
         }
     }
@@ -589,7 +591,9 @@ private:
                 m_report.skip(path.filename().string() + ": " + entry.error().message);
                 continue;
             }
-            found.push_back({std::move(*entry), std::move(place), std::nullopt});
+            if (m_report.admit(entry->key.size() + entry->headers.size())) {
+                found.push_back({std::move(*entry), std::move(place), std::nullopt});
+            }
         }
     }
 
