@@ -29,6 +29,7 @@ seed fuzz_FirefoxEntry "$shared"/testdata/firefox/*/*
 opera="$shared"/testdata/external/opera11-cache/cache
 seed fuzz_OperaCache "$opera"/dcache4.url "$opera"/revocation/dcache4.url "$opera"/g_0000/opr0000[1A].tmp \
     "$opera"/g_0000/opr0002[CGI].tmp
+seed fuzz_FirefoxOldCache "$shared"/testdata/external/firefox-oldcache/*/_CACHE_00?_
 seed fuzz_ContentDecoding "$shared"/testdata/swf/*.swf
 seed fuzz_SwfHeader "$shared"/testdata/swf/*.swf
 seed fuzz_ChromiumResponse

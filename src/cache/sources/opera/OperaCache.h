@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "cache/Result.h"
+#include "base/Result.h"
 #include "cache/sources/CacheRecord.h"
 
 namespace sarnika::sources {
