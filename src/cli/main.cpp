@@ -118,9 +118,7 @@ std::vector<MovieRow> scanMovies(BrowserCacheLayer& layer, MovieScan& scan, bool
 void sayNothingFound(sarnika::UserCaches& caches, const CliOptions& options) {
     std::vector<std::string> read = caches.systemCaches();
     for (const SourceLocation& source : caches.layer().options().sources) {
-        if (source.kind != SourceLocation::Kind::ChromiumCache &&
-            source.kind != SourceLocation::Kind::FirefoxCache &&
-            source.kind != SourceLocation::Kind::IndexDat) {
+        if (!sarnika::sources::holdsContent(source.kind)) {
             continue;
         }
         const auto description = sarnika::sources::describeSource(source);

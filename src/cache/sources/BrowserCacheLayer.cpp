@@ -116,6 +116,8 @@ bool sourceServes(SourceLocation::Kind kind, WalkGroup group) {
         return group == WalkGroup::All || group == WalkGroup::History;
     case K::ChromiumCache:
     case K::FirefoxCache:
+    case K::FirefoxOldCache:
+    case K::OperaCache:
         return takesContent(group);
     case K::IndexDat:
         break;
@@ -352,8 +354,7 @@ void BrowserCacheLayer::load(WalkGroup group) {
                                         " entries left out for a line break or NUL in their "
                                         "URL or file name");
         }
-        const bool extracts = source.kind == SourceLocation::Kind::ChromiumCache ||
-                              source.kind == SourceLocation::Kind::FirefoxCache;
+        const bool extracts = source.kind != SourceLocation::Kind::IndexDat;
         if (extracts && !failed && !partlyRead && takesContent(group)) {
             store.prune(sourceKey, std::set<std::string>(keptFolders.begin(), keptFolders.end()));
         }

@@ -10,6 +10,8 @@
 
 #include "cache/sources/DiscoveryPlatform.h"
 #include "cache/sources/FileAccess.h"
+#include "cache/sources/firefox/FirefoxOldCache.h"
+#include "cache/sources/opera/OperaCache.h"
 
 namespace sarnika::sources {
 namespace fs = std::filesystem;
@@ -153,6 +155,19 @@ private:
             add(SourceLocation::Kind::FirefoxCache, folder);
             return;
         }
+        const auto holds = [&files](std::string_view name) {
+            return std::any_of(files.begin(), files.end(),
+                               [name](const fs::path& f) { return f.filename() == name; });
+        };
+        if ((holds("_CACHE_MAP_") || holds("_CACHE_001_")) && looksLikeFirefoxOldCache(folder)) {
+            add(SourceLocation::Kind::FirefoxOldCache, folder);
+            return;
+        }
+        // The reader takes the indexes of the folders below (revocation/, sesn/) itself.
+        if (holds("dcache4.url") && looksLikeOperaCache(folder)) {
+            add(SourceLocation::Kind::OperaCache, folder);
+            return;
+        }
         for (const fs::path& file : files) {
             classifyFile(file);
         }
@@ -259,6 +274,24 @@ void describeIndexDat(const std::vector<std::string>& parts, SourceDescription& 
 
 } // namespace
 
+bool holdsContent(SourceLocation::Kind kind) {
+    using K = SourceLocation::Kind;
+    switch (kind) {
+    case K::ChromiumCookies:
+    case K::ChromiumHistory:
+    case K::FirefoxCookies:
+    case K::FirefoxHistory:
+        return false;
+    case K::ChromiumCache:
+    case K::FirefoxCache:
+    case K::FirefoxOldCache:
+    case K::OperaCache:
+    case K::IndexDat:
+        break;
+    }
+    return true;
+}
+
 SourceDescription describeSource(const SourceLocation& source) {
     using K = SourceLocation::Kind;
     SourceDescription description;
@@ -270,9 +303,15 @@ SourceDescription describeSource(const SourceLocation& source) {
     const bool chromium = source.kind == K::ChromiumCache || source.kind == K::ChromiumCookies ||
                           source.kind == K::ChromiumHistory;
     const bool firefox = source.kind == K::FirefoxCache || source.kind == K::FirefoxCookies ||
-                         source.kind == K::FirefoxHistory;
+                         source.kind == K::FirefoxHistory || source.kind == K::FirefoxOldCache;
     if (chromium || firefox) {
         describeBrowserSource(source, parts, chromium, description);
+    } else if (source.kind == K::OperaCache) {
+        // <profile folder>/cache: ~/.opera, ...\Opera\Opera, a user's folder on an old disk.
+        description.family = "Opera";
+        if (parts.size() > 1) {
+            description.profile = parts[parts.size() - 2];
+        }
     } else {
         describeIndexDat(parts, description);
     }

@@ -16,12 +16,17 @@ struct SourceLocation {
         FirefoxCookies,  // cookies.sqlite
         FirefoxHistory,  // places.sqlite
         IndexDat,        // a WinINet index.dat (Internet Explorer, Wine)
+        FirefoxOldCache, // a Firefox cache folder of the years before cache2 (_CACHE_MAP_)
+        OperaCache,      // an Opera cache folder of the Presto years (dcache4.url)
     };
     Kind kind;
     std::filesystem::path path;
 
     friend bool operator==(const SourceLocation&, const SourceLocation&) = default;
 };
+
+// Whether a source holds cached files (a cache or an index.dat), not cookies or history alone.
+bool holdsContent(SourceLocation::Kind kind);
 
 // Who wrote a source, for people: "Chromium" / "Default" / the folder.
 struct SourceDescription {

@@ -98,6 +98,33 @@ TEST_F(DiscoveryTest, SearchesAnyFolderOrFile) {
     EXPECT_TRUE(sourcesUnder(dir.path() / "missing").empty());
 }
 
+// Caches of the Flash years: Opera's Presto cache and Firefox's cache before cache2, in a home
+// as those browsers left them.
+TEST(DiscoveryOfOldCaches, FindsOperaAndOldFirefoxCachesOfTheUser) {
+    TempDir dir;
+    const fs::path samples = testing::sharedDir() / "testdata" / "external";
+    const fs::path home = dir.path() / "home";
+    fs::create_directories(home / ".mozilla/firefox/old.default");
+    fs::create_directories(home / ".opera");
+    const auto copy = fs::copy_options::recursive;
+    fs::copy(samples / "opera11-cache/cache", home / ".opera/cache", copy);
+    fs::copy(samples / "firefox-oldcache/firefox_cache1",
+             home / ".mozilla/firefox/old.default/Cache", copy);
+    UserEnvironment environment;
+    environment.home = home;
+    environment.configHome = home / ".config";
+    environment.cacheHome = home / ".cache";
+    const auto found = relative(discoverSources(environment), dir.path());
+    const std::vector<std::pair<Kind, std::string>> expected = {
+        {Kind::FirefoxOldCache, "home/.mozilla/firefox/old.default/Cache"},
+        {Kind::OperaCache, "home/.opera/cache"}};
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(describeSource({Kind::FirefoxOldCache, home / ".mozilla/firefox/old.default/Cache"})
+                  .profile,
+              "old.default");
+    EXPECT_EQ(describeSource({Kind::OperaCache, home / ".opera/cache"}).family, "Opera");
+}
+
 TEST(DiscoveryDescription, NamesTheBrowserAndProfile) {
     const auto describe = [](Kind kind, const char* path) {
         const SourceDescription d = describeSource({kind, path});

@@ -1,7 +1,9 @@
 #include "cache/sources/BrowserCacheLayer.h"
 #include "cache/sources/chromium/ChromiumCache.h"
 #include "cache/sources/firefox/FirefoxCache.h"
+#include "cache/sources/firefox/FirefoxOldCache.h"
 #include "cache/sources/msiecf/IndexDat.h"
+#include "cache/sources/opera/OperaCache.h"
 #ifdef SARNIKA_WITH_SQLITE
 #include "cache/sources/profile/ChromiumSqlCache.h"
 #include "cache/sources/profile/ProfileDatabases.h"
@@ -62,6 +64,19 @@ std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_vi
         return readFirefoxCache2(source.path, report);
     case K::IndexDat:
         return readIndexDat(source.path, report);
+    case K::FirefoxOldCache:
+        return readFirefoxOldCache(source.path, report);
+    case K::OperaCache: {
+        std::vector<CacheRecord> records = readOperaCache(source.path, report);
+        // Opera's own file names (opr0001A.tmp) say nothing of the kind: the bodies are
+        // extracted under names of ours, as for the other browsers that keep no named files.
+        for (CacheRecord& record : records) {
+            if (record.body) {
+                record.localFile.clear();
+            }
+        }
+        return records;
+    }
     }
     return {};
 }

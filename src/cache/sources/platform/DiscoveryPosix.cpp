@@ -108,6 +108,10 @@ std::vector<SearchRoot> browserRoots(const UserEnvironment& environment) {
             folders.push_back({root.config / browser});
             folders.push_back({root.cache / browser});
         }
+        // Opera before 15 (Presto): ~/.opera/cache, ~/.opera-next/cache.
+        for (std::string_view browser : {".opera", ".opera-next"}) {
+            folders.push_back({root.home / browser});
+        }
         for (std::string_view browser : kFirefoxFolders) {
             folders.push_back({root.home / ("." + std::string(browser))});
             folders.push_back({root.config / browser});

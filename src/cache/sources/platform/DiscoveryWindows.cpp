@@ -9,7 +9,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Browser folders under %LOCALAPPDATA% (caches) and %APPDATA% (Firefox profiles, Opera).
-constexpr std::array<std::string_view, 16> kWindowsBrowserFolders = {
+constexpr std::array<std::string_view, 17> kWindowsBrowserFolders = {
     "Google/Chrome",
     "Google/Chrome Beta",
     "Google/Chrome SxS",
@@ -18,6 +18,7 @@ constexpr std::array<std::string_view, 16> kWindowsBrowserFolders = {
     "Microsoft/Edge",
     "Vivaldi",
     "Opera Software",
+    "Opera", // Opera 9 to 12 (Presto): Opera\Opera\cache
     "Yandex/YandexBrowser",
     "Thorium",
     "Mozilla/Firefox",
