@@ -3,6 +3,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <sstream>
 
 #include <sys/wait.h>
@@ -202,6 +203,42 @@ TEST_F(CliProgram, ReadsCachesOfOtherFolders) {
     EXPECT_NE(missing.err.find((root() / "nowhere").string() + ": no such file or folder"),
               std::string::npos)
         << missing.err;
+}
+
+// Caches of the Flash years, read in place from the samples: every movie of an Opera 11 cache
+// saved whole (the Flash header's length is the file's), and an old Firefox cache without
+// movies named as read.
+TEST_F(CliProgram, SavesTheMoviesOfOldOperaAndFirefoxCaches) {
+    const fs::path samples = sharedDir() / "testdata" / "external";
+    const fs::path saved = root() / "opera-saved";
+    const CliRun opera =
+        cli("--cache " + quoted(samples / "opera11-cache") + " save-all " + quoted(saved));
+    ASSERT_EQ(opera.exitCode, 0) << opera.err;
+    std::map<std::uint64_t, int> sizes;
+    for (const auto& item : fs::directory_iterator(saved)) {
+        const std::string bytes = contentOf(item.path());
+        ASSERT_GE(bytes.size(), 8U);
+        const std::string signature = bytes.substr(0, 3);
+        EXPECT_TRUE(signature == "FWS" || signature == "CWS") << item.path();
+        const auto declared = static_cast<std::uint32_t>(
+            static_cast<unsigned char>(bytes[4]) | static_cast<unsigned char>(bytes[5]) << 8U |
+            static_cast<unsigned char>(bytes[6]) << 16U |
+            static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[7])) << 24U);
+        if (signature == "FWS") {
+            EXPECT_EQ(declared, bytes.size()) << item.path();
+        }
+        ++sizes[bytes.size()];
+    }
+    EXPECT_EQ(sizes[322205], 3);
+    EXPECT_EQ(sizes[36], 4);
+    EXPECT_EQ(std::accumulate(sizes.begin(), sizes.end(), 0,
+                              [](int sum, const auto& size) { return sum + size.second; }),
+              12);
+
+    const CliRun firefox = cli("list --cache " + quoted(samples / "firefox-oldcache"));
+    EXPECT_EQ(firefox.exitCode, 0);
+    EXPECT_EQ(firefox.out, "");
+    EXPECT_NE(firefox.err.find("in the 1 browser cache(s) read"), std::string::npos) << firefox.err;
 }
 
 // Escape sequences from cache file names and the paths given: an OSC title change, a screen
