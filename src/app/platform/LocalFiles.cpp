@@ -16,10 +16,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/Fd.h"
+
 namespace sarnika::files {
 namespace {
 
 namespace fs = std::filesystem;
+using posix::Fd;
 
 // Names of temporary files stay far below the 255 bytes of a name: the final name may use them
 // all.
@@ -36,34 +39,6 @@ std::string reasonFor(int error) {
 std::string inQuotes(const std::string& path) {
     return "\"" + path + "\"";
 }
-
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // close() is where some file systems report a failed write.
-    int close() {
-        const int closed = ::close(std::exchange(m_fd, -1));
-        return closed == 0 ? 0 : errno;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 // The temporary file of the copy under way, for the signal handler: the folder's descriptor
 // and the name, set before the descriptor and cleared before the name changes.

@@ -12,34 +12,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/Fd.h"
+
 namespace sarnika::sources::extraction {
 namespace fs = std::filesystem;
+using posix::Fd;
 namespace {
 
 // A partial file this old belongs to no running scan: one that was killed left it.
 constexpr auto kStrayPartialAge = std::chrono::minutes(10);
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    Fd(Fd&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    Fd& operator=(Fd&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
 
 Error failure(const std::string& what) {
     return makeError(Error::Code::WriteFailed,
