@@ -1,9 +1,8 @@
 #include "gui/WebEngineSetup.h"
 
-#include <QtGlobal>
-
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QtGlobal>
 
 #include "app/platform/ProcessUser.h"
 

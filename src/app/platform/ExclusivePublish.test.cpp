@@ -24,18 +24,22 @@ struct FakeFolder {
 
     Status publish() {
         bool written = false;
-        const PublishSteps steps{
-            [this, &written] { return written ? after : before; },
-            [this, &written] {
-                done.emplace_back("write");
-                written = true;
-                return write;
-            },
-            [this] {
-                done.emplace_back("name");
-                return naming;
-            },
-            [this] { done.emplace_back("discard"); }};
+        PublishSteps steps;
+        steps.look = [this, &written] {
+            return written ? after : before;
+        };
+        steps.writeTemporary = [this, &written] {
+            done.emplace_back("write");
+            written = true;
+            return write;
+        };
+        steps.nameExclusively = [this] {
+            done.emplace_back("name");
+            return naming;
+        };
+        steps.discard = [this] {
+            done.emplace_back("discard");
+        };
         return publishExclusively(steps, "/out/a.swf");
     }
 };

@@ -351,32 +351,36 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
     const int into = dir->get();
     std::string temporaryFile;
     std::optional<TemporaryName> registered;
-    const PublishSteps steps{
-        [into, &name] { return stateAt(into, name); },
-        [&]() -> Status {
-            auto temporary =
-                createTemporary(into, joined(folder, fs::path(relative).parent_path().string()));
-            if (!temporary) {
-                return temporary.error();
-            }
-            auto& [out, temporaryName] = temporary.value();
-            temporaryFile = temporaryName;
-            registered.emplace();
-            if (Status copied = copyContent(in.value(), out.get(), source, target); !copied) {
-                return copied;
-            }
-            if (const int error = out.close(); error != 0) {
-                return makeError(Error::Code::WriteFailed,
-                                 "Cannot write " + inQuotes(target) + ": " + reasonFor(error));
-            }
-            return {};
-        },
-        [into, &temporaryFile, &name] { return nameExclusively(into, temporaryFile, name); },
-        [into, &temporaryFile] {
-            if (!temporaryFile.empty()) {
-                ::unlinkat(into, temporaryFile.c_str(), 0);
-            }
-        }};
+    PublishSteps steps;
+    steps.look = [into, &name] {
+        return stateAt(into, name);
+    };
+    steps.writeTemporary = [&]() -> Status {
+        auto temporary =
+            createTemporary(into, joined(folder, fs::path(relative).parent_path().string()));
+        if (!temporary) {
+            return temporary.error();
+        }
+        auto& [out, temporaryName] = temporary.value();
+        temporaryFile = temporaryName;
+        registered.emplace();
+        if (Status copied = copyContent(in.value(), out.get(), source, target); !copied) {
+            return copied;
+        }
+        if (const int error = out.close(); error != 0) {
+            return makeError(Error::Code::WriteFailed,
+                             "Cannot write " + inQuotes(target) + ": " + reasonFor(error));
+        }
+        return {};
+    };
+    steps.nameExclusively = [into, &temporaryFile, &name] {
+        return nameExclusively(into, temporaryFile, name);
+    };
+    steps.discard = [into, &temporaryFile] {
+        if (!temporaryFile.empty()) {
+            ::unlinkat(into, temporaryFile.c_str(), 0);
+        }
+    };
     return publishExclusively(steps, target);
 }
 

@@ -168,29 +168,30 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
         }
     }
     fs::path temporary;
-    const PublishSteps steps{
-        [&target] { return stateOf(target); },
-        [&source, &target, &temporary]() -> Status {
-            auto written = writeTemporary(source, target);
-            if (!written) {
-                return written.error();
-            }
-            temporary = std::move(written.value());
-            return {};
-        },
-        [&target, &temporary] {
-            // The C runtime's rename never replaces a file; a taken name may also answer
-            // EACCES.
-            if (::_wrename(temporary.c_str(), target.c_str()) == 0) {
-                return 0;
-            }
-            return errno == EACCES ? EEXIST : errno;
-        },
-        [&temporary] {
-            if (!temporary.empty()) {
-                ::_wunlink(temporary.c_str());
-            }
-        }};
+    PublishSteps steps;
+    steps.look = [&target] {
+        return stateOf(target);
+    };
+    steps.writeTemporary = [&source, &target, &temporary]() -> Status {
+        auto written = writeTemporary(source, target);
+        if (!written) {
+            return written.error();
+        }
+        temporary = std::move(written.value());
+        return {};
+    };
+    steps.nameExclusively = [&target, &temporary] {
+        // The C runtime's rename never replaces a file; a taken name may also answer EACCES.
+        if (::_wrename(temporary.c_str(), target.c_str()) == 0) {
+            return 0;
+        }
+        return errno == EACCES ? EEXIST : errno;
+    };
+    steps.discard = [&temporary] {
+        if (!temporary.empty()) {
+            ::_wunlink(temporary.c_str());
+        }
+    };
     return publishExclusively(steps, target.string());
 }
 

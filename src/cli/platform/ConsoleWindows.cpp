@@ -1,7 +1,7 @@
 #include <cerrno>
 #include <cstdio>
-
 #include <io.h>
+
 #include <windows.h>
 
 #include "cli/platform/Console.h"

@@ -1,5 +1,3 @@
-#include "cache/sources/ExtractionFiles.h"
-
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -12,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cache/sources/ExtractionFiles.h"
 #include "platform/posix/Fd.h"
 
 namespace sarnika::sources::extraction {

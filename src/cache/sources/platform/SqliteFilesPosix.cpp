@@ -15,7 +15,8 @@ namespace {
 
 Error writeError(const fs::path& path, int code) {
     return makeError(Error::Code::WriteFailed,
-                     path.string() + ": " + std::error_code(code, std::generic_category()).message());
+                     path.string() + ": " +
+                         std::error_code(code, std::generic_category()).message());
 }
 
 // SQLite opens the database files itself. Opens for reading get O_NOATIME (where the owner

@@ -1,5 +1,3 @@
-#include "cache/sources/TemporaryCleanup.h"
-
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -8,6 +6,8 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "cache/sources/TemporaryCleanup.h"
 
 namespace sarnika::sources {
 namespace fs = std::filesystem;
