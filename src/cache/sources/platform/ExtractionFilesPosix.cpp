@@ -37,7 +37,7 @@ Fd openRoot(const fs::path& root, bool create) {
 // A folder below `parent`, never through a link.
 Fd openFolder(int parent, const std::string& name, bool create) {
     if (create && ::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
-        return Fd();
+        return {};
     }
     return Fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
@@ -46,11 +46,11 @@ Fd openEntryFolder(const fs::path& root, std::string_view sourceKey, std::string
                    bool create) {
     const Fd rootFd = openRoot(root, create);
     if (!rootFd) {
-        return Fd();
+        return {};
     }
     const Fd source = openFolder(rootFd.get(), std::string(sourceKey), create);
     if (!source) {
-        return Fd();
+        return {};
     }
     return openFolder(source.get(), std::string(entryKey), create);
 }
