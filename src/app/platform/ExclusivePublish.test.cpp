@@ -1,82 +1,61 @@
 #include "app/platform/ExclusivePublish.h"
 
 #include <cerrno>
+#include <string>
 #include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
 
 namespace sarnika::files {
 namespace {
 
-// A file system in miniature: what stands at the name before and after the write, what the
-// write and the naming answer, and what the steps did.
-struct FakeFolder {
-    explicit FakeFolder(NameState atFirst = NameState::Free, NameState atLast = NameState::Free,
-                        Status writing = {}, int namingError = 0)
-        : before(atFirst), after(atLast), write(std::move(writing)), naming(namingError) {}
+// Publishes into a folder in miniature: what stands at the name before and after the write,
+// what writing and naming answer; answers the steps taken ("wnd": write, name, discard).
+std::pair<Status, std::string> publish(NameState before, NameState after = NameState::Free,
+                                       const Status& write = {}, int naming = 0) {
+    std::string done;
+    PublishSteps steps;
+    steps.look = [&] {
+        return done.empty() ? before : after;
+    };
+    steps.writeTemporary = [&] {
+        done += 'w';
+        return write;
+    };
+    steps.nameExclusively = [&] {
+        done += 'n';
+        return naming;
+    };
+    steps.discard = [&] {
+        done += 'd';
+    };
+    Status status = publishExclusively(steps, "/out/a.swf");
+    return {std::move(status), done};
+}
 
-    NameState before;
-    NameState after;
-    Status write;
-    int naming;
-    std::vector<std::string> done;
-
-    Status publish() {
-        bool written = false;
-        PublishSteps steps;
-        steps.look = [this, &written] {
-            return written ? after : before;
-        };
-        steps.writeTemporary = [this, &written] {
-            done.emplace_back("write");
-            written = true;
-            return write;
-        };
-        steps.nameExclusively = [this] {
-            done.emplace_back("name");
-            return naming;
-        };
-        steps.discard = [this] {
-            done.emplace_back("discard");
-        };
-        return publishExclusively(steps, "/out/a.swf");
-    }
-};
-
-TEST(ExclusivePublish, ATakenNameIsNeverReplacedAndNothingOfOursStays) {
-    FakeFolder file{NameState::File};
-    EXPECT_EQ(file.publish().error().code, Error::Code::Exists);
-    EXPECT_TRUE(file.done.empty()) << "nothing is copied for a name already taken";
-
-    FakeFolder folder{NameState::Folder};
-    const Status ontoFolder = folder.publish();
-    EXPECT_EQ(ontoFolder.error().code, Error::Code::WriteFailed);
-    EXPECT_NE(ontoFolder.error().message.find("\"/out/a.swf\""), std::string::npos);
+TEST(ExclusivePublish, TakenNamesAreNeverReplacedAndFailuresLeaveNothing) {
+    const auto [file, fileSteps] = publish(NameState::File);
+    EXPECT_EQ(file.error().code, Error::Code::Exists);
+    EXPECT_EQ(fileSteps, "") << "nothing is copied for a name already taken";
+    EXPECT_EQ(publish(NameState::Folder).first.error().code, Error::Code::WriteFailed);
 
     // Taken while the copy was written, by a file or by something gone again since.
     for (const NameState after : {NameState::File, NameState::Free}) {
-        FakeFolder raced{NameState::Free, after, {}, EEXIST};
-        EXPECT_EQ(raced.publish().error().code, Error::Code::Exists);
-        EXPECT_EQ(raced.done, (std::vector<std::string>{"write", "name", "discard"}));
+        const auto [raced, racedSteps] = publish(NameState::Free, after, {}, EEXIST);
+        EXPECT_EQ(raced.error().code, Error::Code::Exists);
+        EXPECT_EQ(racedSteps, "wnd");
     }
-}
+    const auto [full, fullSteps] =
+        publish(NameState::Free, NameState::Free, makeError(Error::Code::WriteFailed, "disk full"));
+    EXPECT_EQ(full.error().message, "disk full");
+    EXPECT_EQ(fullSteps, "wd");
+    const auto [denied, deniedSteps] = publish(NameState::Free, NameState::Free, {}, EPERM);
+    EXPECT_EQ(denied.error().message, "Cannot create \"/out/a.swf\": " + reasonFor(EPERM));
+    EXPECT_EQ(deniedSteps, "wnd");
 
-TEST(ExclusivePublish, FailuresDiscardTheTemporaryFileAndSuccessKeepsIt) {
-    FakeFolder full{NameState::Free, NameState::Free,
-                    makeError(Error::Code::WriteFailed, "disk full")};
-    EXPECT_EQ(full.publish().error().message, "disk full");
-    EXPECT_EQ(full.done, (std::vector<std::string>{"write", "discard"}));
-
-    FakeFolder denied{NameState::Free, NameState::Free, {}, EPERM};
-    const Status refused = denied.publish();
-    EXPECT_EQ(refused.error().code, Error::Code::WriteFailed);
-    EXPECT_EQ(refused.error().message, "Cannot create \"/out/a.swf\": " + reasonFor(EPERM));
-    EXPECT_EQ(denied.done.back(), "discard");
-
-    FakeFolder free;
-    EXPECT_TRUE(free.publish().ok());
-    EXPECT_EQ(free.done, (std::vector<std::string>{"write", "name"}));
+    const auto [saved, savedSteps] = publish(NameState::Free);
+    EXPECT_TRUE(saved.ok());
+    EXPECT_EQ(savedSteps, "wn");
 }
 
 } // namespace
