@@ -54,35 +54,10 @@ bool processIsGone(long pid) {
     return pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
-// The process id in "sarnika-<kind>-<pid>-<six characters>", or 0 when the name is not such.
-long processOfName(const std::string& name) {
-    constexpr std::string_view kPrefix = "sarnika-";
-    if (name.rfind(kPrefix, 0) != 0) {
-        return 0;
-    }
-    const std::size_t kindEnd = name.find('-', kPrefix.size());
-    if (kindEnd == std::string::npos) {
-        return 0;
-    }
-    const std::size_t pidEnd = name.find('-', kindEnd + 1);
-    if (pidEnd == std::string::npos || pidEnd == kindEnd + 1 || name.size() != pidEnd + 7 ||
-        pidEnd - kindEnd > 10) {
-        return 0;
-    }
-    long pid = 0;
-    for (std::size_t i = kindEnd + 1; i < pidEnd; ++i) {
-        if (name[i] < '0' || name[i] > '9') {
-            return 0;
-        }
-        pid = pid * 10 + (name[i] - '0');
-    }
-    return pid;
-}
-
 } // namespace
 
-std::string temporaryFolderPattern(std::string_view kind) {
-    return "sarnika-" + std::string(kind) + "-" + std::to_string(::getpid()) + "-XXXXXX";
+long currentProcessId() {
+    return static_cast<long>(::getpid());
 }
 
 int removeLeftTemporaryFolders(const fs::path& temporaryRoot) {
@@ -91,7 +66,7 @@ int removeLeftTemporaryFolders(const fs::path& temporaryRoot) {
     for (fs::directory_iterator it(temporaryRoot, error), end; !error && it != end;
          it.increment(error)) {
         const std::string name = it->path().filename().string();
-        const long pid = processOfName(name);
+        const long pid = processOfTemporaryFolder(name);
         struct stat info {};
         // Only real folders (no links) of this user, of processes that no longer run.
         if (pid == 0 || pid == ::getpid() || ::lstat(it->path().c_str(), &info) != 0 ||
