@@ -2,11 +2,9 @@
 // limit: the faults caught here are runs that block.
 #include <cstdlib>
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
+#include "support/PosixFiles.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -41,7 +39,7 @@ protected:
             arguments + " >'" + out.string() + ".stdout' 2>'" + out.string() + ".stderr'";
         const int status = std::system(command.c_str()); // NOLINT
         CliRun run;
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.exitCode = sarnika::testing::childEndOf(status).exitCode;
         run.out = contentOf(out.string() + ".stdout");
         run.err = contentOf(out.string() + ".stderr");
         return run;
@@ -52,7 +50,7 @@ protected:
 
 TEST_F(CliHostileCaches, FifosAndDevicesAreRefusedAtOnceAndLinksFollowed) {
     const fs::path fifo = dir.path() / "fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_TRUE(sarnika::testing::makeFifo(fifo));
     for (const std::string& path : {fifo.string(), std::string("/dev/zero")}) {
         const CliRun run = cli("list --cache '" + path + "'");
         EXPECT_NE(run.exitCode, 124) << path << " blocked the program";

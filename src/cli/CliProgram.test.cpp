@@ -6,10 +6,9 @@
 #include <numeric>
 #include <sstream>
 
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
+#include "support/PosixFiles.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -88,7 +87,7 @@ protected:
             ".stderr";
         const int status = std::system(command.c_str()); // NOLINT
         CliRun run;
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.exitCode = sarnika::testing::childEndOf(status).exitCode;
         run.out = contentOf(out.string() + ".stdout");
         run.err = contentOf(out.string() + ".stderr");
         return run;

@@ -1,17 +1,11 @@
 #include "cli/MovieSaver.h"
 
-#include <cerrno>
 #include <system_error>
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 #include "cli/Manifest.h"
 #include "cli/Sha256.h"
 #include "cli/TerminalText.h"
+#include "cli/platform/Console.h"
 
 namespace sarnika::cli {
 namespace fs = std::filesystem;
@@ -75,13 +69,7 @@ Status prepareFolder(const fs::path& folder) {
                          "cannot make the folder " + folder.string() + ": " +
                              (error ? error.message() : std::string("a file of that name exists")));
     }
-#ifdef _WIN32
-    // Windows knows no execute right on folders; _waccess refuses to be asked about it.
-    if (::_waccess(folder.c_str(), 2) != 0) {
-#else
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-#endif
-        const std::error_code reason(errno, std::generic_category());
+    if (const std::error_code reason = folderWriteError(folder)) {
         return makeError(Error::Code::WriteFailed, "cannot write into the folder " +
                                                        folder.string() + ": " + reason.message());
     }

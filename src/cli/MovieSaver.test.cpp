@@ -2,17 +2,14 @@
 
 #include <climits>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 #include <gtest/gtest.h>
 
 #include "cli/Manifest.h"
+#include "support/PosixFiles.h"
 #include "support/TempDir.h"
 
 namespace sarnika::cli {
@@ -208,11 +205,10 @@ TEST(MovieSaver, ConcurrentRunsKeepManifestLinesWhole) {
     const fs::path movie = dir.write("cache/m[1].swf", "FWS");
     const fs::path manifest = dir.path() / "manifest";
     constexpr int kRows = 150;
-    std::vector<pid_t> children;
+    std::vector<std::function<int()>> runs;
     for (int run = 0; run < 2; ++run) {
         fs::create_directories(dir.path() / ("out" + std::to_string(run)));
-        const pid_t child = ::fork();
-        if (child == 0) {
+        runs.emplace_back([&dir, &movie, &manifest, run] {
             std::vector<MovieRow> rows;
             rows.reserve(kRows);
             for (int i = 0; i < kRows; ++i) {
@@ -227,14 +223,11 @@ TEST(MovieSaver, ConcurrentRunsKeepManifestLinesWhole) {
             const SaveSummary summary =
                 saveMovies(rows, dir.path() / ("out" + std::to_string(run)), false, copier, quiet,
                            ignored, ignored, lines ? &lines.value() : nullptr);
-            ::_exit(summary.saved == kRows ? 0 : 1);
-        }
-        children.push_back(child);
+            return summary.saved == kRows ? 0 : 1;
+        });
     }
-    for (const pid_t child : children) {
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (const testing::ChildEnd& end : testing::runInChildren(runs)) {
+        EXPECT_EQ(end.exitCode, 0);
     }
     const auto lines = linesIn(manifest);
     EXPECT_EQ(lines.size(), 2U * kRows);

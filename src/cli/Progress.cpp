@@ -1,10 +1,6 @@
 #include "cli/Progress.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "cli/platform/Console.h"
 
 namespace sarnika::cli {
 namespace {
@@ -14,11 +10,7 @@ constexpr std::size_t kMaxColumns = 78;
 
 } // namespace
 
-#ifdef _WIN32
-Progress::Progress() : Progress(stderr, _isatty(_fileno(stderr)) != 0) {}
-#else
-Progress::Progress() : Progress(stderr, isatty(STDERR_FILENO) != 0) {}
-#endif
+Progress::Progress() : Progress(stderr, standardErrorIsTerminal()) {}
 
 Progress::Progress(std::FILE* stream, bool enabled) : m_stream(stream), m_enabled(enabled) {}
 

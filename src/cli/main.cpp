@@ -5,10 +5,6 @@
 #include <iostream>
 #include <set>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include "app/SaveMovies.h"
 #include "cache/IECache.h"
 #include "cache/compose/UserCaches.h"
@@ -21,6 +17,7 @@
 #include "cli/MovieScan.h"
 #include "cli/Progress.h"
 #include "cli/TerminalText.h"
+#include "cli/platform/Console.h"
 
 namespace {
 
@@ -235,14 +232,7 @@ int main(int argc, char** argv) {
     sarnika::sources::installTemporaryCleanup();
     // Still one thread here; the locale is set before anything reads it.
     static_cast<void>(std::setlocale(LC_ALL, "")); // NOLINT(concurrency-mt-unsafe)
-#ifdef _WIN32
-    // The progress line redraws itself with terminal sequences, which Windows consoles take
-    // only when asked to.
-    HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-    if (DWORD mode = 0; GetConsoleMode(console, &mode) != 0) {
-        SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
-    }
-#endif
+    enableTerminalSequences();
     try {
         return runArguments(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception& failure) {

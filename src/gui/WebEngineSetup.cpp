@@ -1,13 +1,10 @@
 #include "gui/WebEngineSetup.h"
 
-#include <QtGlobal>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
-
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QtGlobal>
+
+#include "app/platform/ProcessUser.h"
 
 namespace sarnika {
 
@@ -21,12 +18,10 @@ bool prepareWebEngine() {
     if (!qEnvironmentVariableIsSet("QTWEBENGINE_CHROMIUM_FLAGS")) {
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--log-level=3");
     }
-#ifdef Q_OS_UNIX
-    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
+    if (runsAsSuperuser() && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
         return true;
     }
-#endif
     return false;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <system_error>
 #include <utility>
@@ -16,10 +17,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/platform/ExclusivePublish.h"
+#include "platform/posix/Fd.h"
+
 namespace sarnika::files {
 namespace {
 
 namespace fs = std::filesystem;
+using posix::Fd;
 
 // Names of temporary files stay far below the 255 bytes of a name: the final name may use them
 // all.
@@ -28,42 +33,6 @@ constexpr int kMaxTemporaryNames = 100;
 // As many links as the kernel follows in one path.
 constexpr int kMaxLinkHops = 40;
 constexpr std::size_t kBufferSize = std::size_t{64} * 1024;
-
-std::string reasonFor(int error) {
-    return error == 0 ? std::string("unknown error") : std::generic_category().message(error);
-}
-
-std::string inQuotes(const std::string& path) {
-    return "\"" + path + "\"";
-}
-
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : m_fd(fd) {}
-    Fd(Fd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // close() is where some file systems report a failed write.
-    int close() {
-        const int closed = ::close(std::exchange(m_fd, -1));
-        return closed == 0 ? 0 : errno;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 // The temporary file of the copy under way, for the signal handler: the folder's descriptor
 // and the name, set before the descriptor and cleared before the name changes.
@@ -267,47 +236,41 @@ Result<Fd> openFolderBelow(const std::string& folder, const std::vector<std::str
     return current;
 }
 
-// A taken name; a folder of that name is no file that another name could stand beside.
-Error existsError(int folder, const std::string& name, const std::string& target) {
+NameState stateAt(int folder, const std::string& name) {
     struct stat info {};
-    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
-        return makeError(Error::Code::WriteFailed,
-                         "Cannot create " + inQuotes(target) + ": " + reasonFor(EISDIR));
+    if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return NameState::Free;
     }
-    return makeError(Error::Code::Exists, inQuotes(target) + " already exists");
+    return S_ISDIR(info.st_mode) ? NameState::Folder : NameState::File;
 }
 
-// Gives the complete temporary file its final name unless that name is taken.
-Status publishNamed(int folder, const std::string& temporary, const std::string& name,
-                    const std::string& target) {
+Error existsError(int folder, const std::string& name, const std::string& target) {
+    return takenError(stateAt(folder, name), target);
+}
+
+// Gives the complete temporary file its final name unless that name is taken: 0 or an errno
+// value.
+int nameExclusively(int folder, const std::string& temporary, const std::string& name) {
     if (::renameat2(folder, temporary.c_str(), folder, name.c_str(), RENAME_NOREPLACE) == 0) {
-        return {};
+        return 0;
     }
     int error = errno;
     if (error == EINVAL || error == ENOSYS || error == EOPNOTSUPP) {
         // No exclusive rename on this file system: a hard link refuses a taken name as well.
         if (::linkat(folder, temporary.c_str(), folder, name.c_str(), 0) == 0) {
             ::unlinkat(folder, temporary.c_str(), 0);
-            return {};
+            return 0;
         }
         error = errno;
         if (error == EPERM || error == EOPNOTSUPP || error == EMLINK) {
             // Neither (FAT and the like): look, then rename, which leaves a tiny window.
-            struct stat info {};
-            if (::fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
-                error = EEXIST;
-            } else if (::renameat(folder, temporary.c_str(), folder, name.c_str()) == 0) {
-                return {};
-            } else {
-                error = errno;
+            if (stateAt(folder, name) != NameState::Free) {
+                return EEXIST;
             }
+            return ::renameat(folder, temporary.c_str(), folder, name.c_str()) == 0 ? 0 : errno;
         }
     }
-    if (error == EEXIST) {
-        return existsError(folder, name, target);
-    }
-    return makeError(Error::Code::WriteFailed,
-                     "Cannot create " + inQuotes(target) + ": " + reasonFor(error));
+    return error;
 }
 
 std::vector<std::string> partsOf(const std::string& relative) {
@@ -385,32 +348,40 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
                              "Cannot read " + inQuotes(source) + ": " + reasonFor(errno));
         }
     }
-    // Reject what cannot succeed before copying anything.
-    struct stat info {};
-    if (::fstatat(dir->get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
-        return existsError(dir->get(), name, target);
-    }
-    auto temporary =
-        createTemporary(dir->get(), joined(folder, fs::path(relative).parent_path().string()));
-    if (!temporary) {
-        return temporary.error();
-    }
-    auto& [out, temporaryFile] = temporary.value();
-    const TemporaryName registered;
-    Status done = copyContent(in.value(), out.get(), source, target);
-    if (done) {
+    const int into = dir->get();
+    std::string temporaryFile;
+    std::optional<TemporaryName> registered;
+    PublishSteps steps;
+    steps.look = [into, &name] {
+        return stateAt(into, name);
+    };
+    steps.writeTemporary = [&]() -> Status {
+        auto temporary =
+            createTemporary(into, joined(folder, fs::path(relative).parent_path().string()));
+        if (!temporary) {
+            return temporary.error();
+        }
+        auto& [out, temporaryName] = temporary.value();
+        temporaryFile = temporaryName;
+        registered.emplace();
+        if (Status copied = copyContent(in.value(), out.get(), source, target); !copied) {
+            return copied;
+        }
         if (const int error = out.close(); error != 0) {
-            done = makeError(Error::Code::WriteFailed,
+            return makeError(Error::Code::WriteFailed,
                              "Cannot write " + inQuotes(target) + ": " + reasonFor(error));
         }
-    }
-    if (done) {
-        done = publishNamed(dir->get(), temporaryFile, name, target);
-    }
-    if (!done) {
-        ::unlinkat(dir->get(), temporaryFile.c_str(), 0);
-    }
-    return done;
+        return {};
+    };
+    steps.nameExclusively = [into, &temporaryFile, &name] {
+        return nameExclusively(into, temporaryFile, name);
+    };
+    steps.discard = [into, &temporaryFile] {
+        if (!temporaryFile.empty()) {
+            ::unlinkat(into, temporaryFile.c_str(), 0);
+        }
+    };
+    return publishExclusively(steps, target);
 }
 
 Status copyReplacing(const std::string& source, const std::string& target) {

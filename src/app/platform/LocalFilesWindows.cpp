@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "app/platform/ExclusivePublish.h"
 #include "app/platform/LocalFiles.h"
 
 namespace sarnika::files {
@@ -23,14 +24,6 @@ namespace fs = std::filesystem;
 constexpr int kMaxTemporaryNames = 100;
 constexpr int kMaxLinkHops = 40;
 constexpr std::size_t kBufferSize = std::size_t{64} * 1024;
-
-std::string reasonFor(int error) {
-    return error == 0 ? std::string("unknown error") : std::generic_category().message(error);
-}
-
-std::string inQuotes(const std::string& path) {
-    return "\"" + path + "\"";
-}
 
 class Fd {
 public:
@@ -146,6 +139,14 @@ bool isLink(const fs::path& path) {
     return fs::is_symlink(fs::symlink_status(path, ignored));
 }
 
+NameState stateOf(const fs::path& path) {
+    std::error_code ignored;
+    if (!fs::exists(fs::symlink_status(path, ignored))) {
+        return NameState::Free;
+    }
+    return fs::is_directory(path, ignored) ? NameState::Folder : NameState::File;
+}
+
 } // namespace
 
 Status copyExclusiveBelow(const std::string& source, const std::string& folder,
@@ -166,30 +167,32 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
                              "cannot make the folder " + inQuotes(current.string()));
         }
     }
-    std::error_code taken;
-    if (fs::exists(fs::symlink_status(target, taken))) {
-        if (fs::is_directory(target, taken)) {
-            return makeError(Error::Code::WriteFailed, "Cannot create " +
-                                                           inQuotes(target.string()) + ": " +
-                                                           reasonFor(EISDIR));
+    fs::path temporary;
+    PublishSteps steps;
+    steps.look = [&target] {
+        return stateOf(target);
+    };
+    steps.writeTemporary = [&source, &target, &temporary]() -> Status {
+        auto written = writeTemporary(source, target);
+        if (!written) {
+            return written.error();
         }
-        return makeError(Error::Code::Exists, inQuotes(target.string()) + " already exists");
-    }
-    auto temporary = writeTemporary(source, target);
-    if (!temporary) {
-        return temporary.error();
-    }
-    // The C runtime's rename never replaces a file.
-    if (::_wrename(temporary->c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        ::_wunlink(temporary->c_str());
-        if (error == EEXIST || error == EACCES) {
-            return makeError(Error::Code::Exists, inQuotes(target.string()) + " already exists");
+        temporary = std::move(written.value());
+        return {};
+    };
+    steps.nameExclusively = [&target, &temporary] {
+        // The C runtime's rename never replaces a file; a taken name may also answer EACCES.
+        if (::_wrename(temporary.c_str(), target.c_str()) == 0) {
+            return 0;
         }
-        return makeError(Error::Code::WriteFailed,
-                         "Cannot create " + inQuotes(target.string()) + ": " + reasonFor(error));
-    }
-    return {};
+        return errno == EACCES ? EEXIST : errno;
+    };
+    steps.discard = [&temporary] {
+        if (!temporary.empty()) {
+            ::_wunlink(temporary.c_str());
+        }
+    };
+    return publishExclusively(steps, target.string());
 }
 
 Status copyReplacing(const std::string& source, const std::string& target) {

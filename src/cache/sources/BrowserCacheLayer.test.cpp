@@ -7,14 +7,11 @@
 
 #include <zlib.h>
 
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
-
 #include <gtest/gtest.h>
 
 #include "cache/CacheAnalyzer.h"
 #include "cache/sources/ExtractionStore.h"
+#include "support/PosixFiles.h"
 #include "support/TempDir.h"
 
 namespace sarnika::sources {
@@ -363,15 +360,12 @@ TEST_F(BrowserCacheLayerTest, DecompressionBombsAreRefusedWithAWarning) {
     chromium.push_back(
         content("http://h/good.swf", "application/x-shockwave-flash", gzipOf(kMovie), "gzip"));
 #ifndef _WIN32
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const long before = usage.ru_maxrss;
+    const long before = testing::peakMemoryKiB();
 #endif
     BrowserCacheLayer layer(options());
     const auto found = movies(layer);
 #ifndef _WIN32
-    getrusage(RUSAGE_SELF, &usage);
-    EXPECT_LT(usage.ru_maxrss - before, 64 * 1024) << "KiB more at the peak";
+    EXPECT_LT(testing::peakMemoryKiB() - before, 64 * 1024) << "KiB more at the peak";
 #endif
     ASSERT_EQ(found.size(), 1U);
     EXPECT_EQ(found[0].first, "http://h/good.swf");

@@ -6,8 +6,6 @@
 #include <future>
 #include <sstream>
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include "cache/CacheAnalyzer.h"
@@ -15,6 +13,7 @@
 #include "cache/sources/BrowserCacheLayer.h"
 #include "cache/sources/Discovery.h"
 #include "cache/sources/FileAccess.h"
+#include "support/PosixFiles.h"
 #include "support/TempDir.h"
 
 namespace sarnika::sources {
@@ -64,7 +63,7 @@ fs::path unpack(const TempDir& dir, const char* tarball) {
 
 void makeFifo(const fs::path& path) {
     fs::remove(path);
-    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << path;
+    ASSERT_TRUE(testing::makeFifo(path)) << path;
 }
 
 // Moves `file` out of the cache and leaves a link to it in its place.
@@ -146,7 +145,7 @@ TEST(HostileIndexDat, OffersOnlyRegularFilesOfTheCacheItself) {
     dir.write("Content.IE5/AAAA1111/real[1].swf", "FWS\x0A\x20\x00\x00\x00 a movie....");
     fs::create_symlink(secret, cache / "AAAA1111/stolen[1].swf");
     fs::create_symlink("/dev/zero", cache / "AAAA1111/zero[1].swf");
-    ASSERT_EQ(::mkfifo((cache / "AAAA1111/fifo[1].swf").c_str(), 0600), 0);
+    ASSERT_TRUE(testing::makeFifo(cache / "AAAA1111/fifo[1].swf"));
     fs::create_directory_symlink(dir.path() / "private", cache / "BBBB2222");
 
     std::vector<CacheRecord> records;

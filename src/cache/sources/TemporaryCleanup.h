@@ -15,6 +15,10 @@ void installTemporaryCleanup();
 // mkdtemp: "sarnika-db-<process id>-XXXXXX". The process id lets a later run tell the folders
 // of dead runs from those of running ones.
 std::string temporaryFolderPattern(std::string_view kind);
+// The process id in the name of such a folder, or 0 when the name is not one.
+long processOfTemporaryFolder(const std::string& name);
+// The id of this process.
+long currentProcessId();
 
 // Removes the temporary folders of runs of this user that are gone; answers how many.
 int removeLeftTemporaryFolders(const std::filesystem::path& temporaryRoot);

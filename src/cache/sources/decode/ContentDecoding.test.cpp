@@ -1,10 +1,11 @@
 #include "cache/sources/decode/ContentDecoding.h"
 
 #include <brotli/encode.h>
-#include <sys/resource.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
+
+#include "support/PosixFiles.h"
 
 namespace sarnika::sources {
 namespace {
@@ -141,9 +142,7 @@ std::string gzipOfZeros(std::size_t count) {
 }
 
 long peakKiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
+    return testing::peakMemoryKiB();
 }
 
 // Decompression bombs: the decoder hands its output on in pieces and holds none of it.

@@ -11,11 +11,10 @@
 #include <set>
 #include <sstream>
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "cache/sources/FileAccess.h"
+#include "support/PosixFiles.h"
 #include "support/TempDir.h"
 
 namespace sarnika::sources {
@@ -186,7 +185,7 @@ std::optional<std::filesystem::path> findMsiecfexport() {
     std::string folder;
     while (std::getline(folders, folder, ':')) {
         const std::filesystem::path candidate = std::filesystem::path(folder) / "msiecfexport";
-        if (!folder.empty() && ::access(candidate.c_str(), X_OK) == 0) {
+        if (!folder.empty() && sarnika::testing::isExecutable(candidate)) {
             return candidate;
         }
     }

@@ -3,17 +3,15 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <cerrno>
 #include <system_error>
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include "cache/sources/FileAccess.h"
 #include "cache/sources/TemporaryCleanup.h"
+#include "cache/sources/platform/SqliteFiles.h"
 
 namespace sarnika::sources {
 
@@ -81,49 +79,6 @@ std::vector<std::string> pendingSideFiles(const fs::path& db, ReadReport& report
     return suffixes;
 }
 
-Status writeAll(int fd, const std::string& bytes, std::uint64_t offset, const fs::path& to) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t wrote = ::pwrite(fd, bytes.data() + done, bytes.size() - done,
-                                       static_cast<off_t>(offset + done));
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return makeError(Error::Code::WriteFailed,
-                             to.string() + ": " +
-                                 std::error_code(errno, std::generic_category()).message());
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
-    return {};
-}
-
-// SQLite opens the database files itself. Opens for reading get O_NOATIME (where the owner
-// allows it), so that reading a browser's database leaves even its access time as it was, and
-// O_NONBLOCK, so that a fifo swapped in for it cannot block a scan.
-int openKeepingAccessTime(const char* path, int flags, int mode) { // NOLINT(*-vararg)
-    if ((flags & O_ACCMODE) == O_RDONLY) {
-        flags |= O_NONBLOCK;
-        const int fd = ::open(path, flags | O_NOATIME, mode); // NOLINT(*-vararg)
-        if (fd >= 0 || errno != EPERM) {
-            return fd;
-        }
-    }
-    return ::open(path, flags, mode); // NOLINT(*-vararg)
-}
-
-void keepAccessTimes() {
-    static const bool installed = [] {
-        sqlite3_vfs* vfs = sqlite3_vfs_find("unix");
-        return vfs != nullptr && vfs->iVersion >= 3 && vfs->xSetSystemCall != nullptr &&
-               vfs->xSetSystemCall(vfs, "open",
-                                   reinterpret_cast<sqlite3_syscall_ptr>( // NOLINT
-                                       &openKeepingAccessTime)) == SQLITE_OK;
-    }();
-    static_cast<void>(installed);
-}
-
 std::string stateOf(const fs::path& db, const std::vector<std::string>& suffixes) {
     std::string state = fileIdentity(db);
     for (const auto& suffix : suffixes) {
@@ -139,11 +94,9 @@ Status copyStoredBytes(const fs::path& from, const fs::path& to) {
     if (!source) {
         return source.error();
     }
-    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        return makeError(Error::Code::WriteFailed,
-                         to.string() + ": " +
-                             std::error_code(errno, std::generic_category()).message());
+    auto copy = PrivateFile::create(to);
+    if (!copy) {
+        return copy.error();
     }
     // Only the bytes the file had when we opened it: a growing -wal ends in frames SQLite
     // rejects by their checksums anyway.
@@ -159,19 +112,14 @@ Status copyStoredBytes(const fs::path& from, const fs::path& to) {
             } else if (chunk->empty()) {
                 offset = total; // the file shrank
             } else {
-                status = writeAll(fd, *chunk, offset, to);
+                status = copy->writeAt(offset, *chunk);
                 offset += chunk->size();
             }
         }
         offset = offset < total ? source->dataFrom(offset) : total;
     }
-    if (status && ::ftruncate(fd, static_cast<off_t>(total)) != 0) {
-        status = makeError(Error::Code::WriteFailed,
-                           to.string() + ": " +
-                               std::error_code(errno, std::generic_category()).message());
-    }
-    if (::close(fd) != 0 && status) {
-        status = makeError(Error::Code::WriteFailed, to.string() + ": close failed");
+    if (status) {
+        status = copy->finish(total);
     }
     return status;
 }
@@ -186,13 +134,11 @@ public:
         if (ec) {
             return makeError(Error::Code::WriteFailed, "no temporary folder: " + ec.message());
         }
-        std::string pattern = (root / temporaryFolderPattern("db")).string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            return makeError(Error::Code::WriteFailed,
-                             pattern + ": " +
-                                 std::error_code(errno, std::generic_category()).message());
+        auto folder = makePrivateFolder((root / temporaryFolderPattern("db")).string());
+        if (!folder) {
+            return folder.error();
         }
-        return std::shared_ptr<PrivateCopy>(new PrivateCopy(fs::path(pattern)));
+        return std::shared_ptr<PrivateCopy>(new PrivateCopy(std::move(folder.value())));
     }
 
     PrivateCopy(const PrivateCopy&) = delete;
@@ -308,7 +254,7 @@ void SqliteDatabase::Close::operator()(sqlite3* db) const {
 
 Result<SqliteDatabase> SqliteDatabase::open(const fs::path& path, std::string_view query,
                                             int flags) {
-    keepAccessTimes();
+    openDatabasesKeepingAccessTimes();
     sqlite3* raw = nullptr;
     const int rc =
         sqlite3_open_v2(sqliteFileUri(path, query).c_str(), &raw, flags | SQLITE_OPEN_URI, nullptr);

@@ -4,16 +4,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <future>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "cache/sources/TemporaryCleanup.h"
+#include "support/PosixFiles.h"
 #include "support/profile/ProfileTestSupport.h"
 
 namespace sarnika::sources {
@@ -169,7 +166,7 @@ TEST(SqliteHostileSideFiles, FifosAndLinksBesideADatabaseAreLeftOut) {
         const TestConnection writer(path);
         writer.exec("CREATE TABLE t(x); INSERT INTO t VALUES (1);");
     }
-    ASSERT_EQ(::mkfifo(sideFile(path, "-journal").c_str(), 0600), 0);
+    ASSERT_TRUE(testing::makeFifo(sideFile(path, "-journal")));
     const fs::path secret = dir.write("private", std::string(4096, 's'));
     fs::create_symlink(secret, sideFile(path, "-wal"));
     ReadReport report;
@@ -189,7 +186,7 @@ TEST(SqliteHostileSideFiles, HugeLogsAreLeftOutAndSparseFilesCopiedSparse) {
     const PendingLog log(dir.path() / "History");
     const fs::path& path = log.path;
     // 300 MiB of log, nearly all of it a hole: over the cap, and never copied.
-    ASSERT_EQ(::truncate(sideFile(path, "-wal").c_str(), 300LL << 20), 0);
+    fs::resize_file(sideFile(path, "-wal"), 300ULL << 20U);
     ReadReport report;
     auto source = prepareWithWatchdog(path, report);
     ASSERT_TRUE(source);
@@ -202,18 +199,16 @@ TEST(SqliteHostileSideFiles, HugeLogsAreLeftOutAndSparseFilesCopiedSparse) {
     // Under the cap, a sparse file is copied with its holes.
     const fs::path sparse = dir.path() / "sparse";
     {
-        const int fd = ::open(sparse.c_str(), O_WRONLY | O_CREAT, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::pwrite(fd, "head", 4, 0), 4);
-        ASSERT_EQ(::pwrite(fd, "middle", 6, 16LL << 20), 6);
-        ASSERT_EQ(::ftruncate(fd, 32LL << 20), 0);
-        ::close(fd);
+        std::ofstream out(sparse, std::ios::binary);
+        out << "head";
+        out.seekp(16LL << 20);
+        out << "middle";
+        ASSERT_TRUE(out.flush());
     }
+    fs::resize_file(sparse, 32ULL << 20U);
     ASSERT_TRUE(copyStoredBytes(sparse, tmp / "copy"));
-    struct stat copied {};
-    ASSERT_EQ(::stat((tmp / "copy").c_str(), &copied), 0);
-    EXPECT_EQ(copied.st_size, 32LL << 20);
-    EXPECT_LT(copied.st_blocks * 512, 1LL << 20);
+    EXPECT_EQ(fs::file_size(tmp / "copy"), 32ULL << 20U);
+    EXPECT_LT(testing::allocatedBytes(tmp / "copy"), 1ULL << 20U);
     const std::string bytes = testing::readWholeFile(tmp / "copy");
     EXPECT_EQ(bytes.substr(0, 4), "head");
     EXPECT_EQ(bytes.substr(16U << 20U, 6), "middle");
@@ -228,15 +223,12 @@ TEST(SqliteHostileSideFiles, ReadingKeepsTheAccessTimes) {
         writer.exec("CREATE TABLE t(x); INSERT INTO t VALUES (1);");
     }
     // An access time older than the modification time: relatime would update it.
-    const timespec times[2] = {{1'000'000'000, 0}, {0, UTIME_OMIT}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    ASSERT_TRUE(testing::setAccessTime(path, 1'000'000'000));
     ReadReport report;
     auto source = prepareWithWatchdog(path, report);
     ASSERT_TRUE(source);
     EXPECT_EQ(countRows(*source, "t"), "1");
-    struct stat after {};
-    ASSERT_EQ(::stat(path.c_str(), &after), 0);
-    EXPECT_EQ(after.st_atim.tv_sec, 1'000'000'000);
+    EXPECT_EQ(testing::accessTime(path), 1'000'000'000);
 }
 
 // A run stopped by a signal leaves no copy of a browser's database behind; one killed outright
@@ -249,17 +241,14 @@ TEST(SqliteHostileSideFiles, InterruptedRunsLeaveNoCopies) {
     const PendingLog log(dir.path() / "History");
     const fs::path& path = log.path;
     const auto stopAfterCopying = [&path](int signal) {
-        const pid_t child = ::fork();
-        if (child == 0) {
+        const testing::ChildEnd end = testing::runInChild([&path, signal] {
             installTemporaryCleanup();
             ReadReport report;
             auto source = BrowserDatabase::prepare(path, report);
-            static_cast<void>(::raise(source && source->readsCopy() ? signal : 0));
-            ::_exit(3);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        return WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+            static_cast<void>(std::raise(source && source->readsCopy() ? signal : 0));
+            return 3;
+        });
+        return end.signal != 0 ? end.signal : -1;
     };
     EXPECT_EQ(stopAfterCopying(SIGINT), SIGINT);
     EXPECT_EQ(stopAfterCopying(SIGTERM), SIGTERM);

@@ -1,5 +1,3 @@
-#include "cache/sources/ExtractionFiles.h"
-
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -12,34 +10,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cache/sources/ExtractionFiles.h"
+#include "platform/posix/Fd.h"
+
 namespace sarnika::sources::extraction {
 namespace fs = std::filesystem;
+using posix::Fd;
 namespace {
 
 // A partial file this old belongs to no running scan: one that was killed left it.
 constexpr auto kStrayPartialAge = std::chrono::minutes(10);
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    Fd(Fd&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-    Fd& operator=(Fd&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
 
 Error failure(const std::string& what) {
     return makeError(Error::Code::WriteFailed,
@@ -57,7 +37,7 @@ Fd openRoot(const fs::path& root, bool create) {
 // A folder below `parent`, never through a link.
 Fd openFolder(int parent, const std::string& name, bool create) {
     if (create && ::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
-        return Fd();
+        return {};
     }
     return Fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
@@ -66,11 +46,11 @@ Fd openEntryFolder(const fs::path& root, std::string_view sourceKey, std::string
                    bool create) {
     const Fd rootFd = openRoot(root, create);
     if (!rootFd) {
-        return Fd();
+        return {};
     }
     const Fd source = openFolder(rootFd.get(), std::string(sourceKey), create);
     if (!source) {
-        return Fd();
+        return {};
     }
     return openFolder(source.get(), std::string(entryKey), create);
 }

@@ -1,5 +1,3 @@
-#include "cache/sources/FileAccess.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -9,6 +7,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "cache/sources/FileAccess.h"
 
 namespace sarnika::sources {
 namespace {

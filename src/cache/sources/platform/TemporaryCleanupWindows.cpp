@@ -8,8 +8,8 @@ namespace sarnika::sources {
 // nothing to remove on a console's Ctrl+C yet, and no folders of earlier runs to look for.
 void installTemporaryCleanup() {}
 
-std::string temporaryFolderPattern(std::string_view kind) {
-    return "sarnika-" + std::string(kind) + "-" + std::to_string(_getpid()) + "-XXXXXX";
+long currentProcessId() {
+    return static_cast<long>(_getpid());
 }
 
 int removeLeftTemporaryFolders(const std::filesystem::path& /*temporaryRoot*/) {

@@ -1,7 +1,7 @@
-#include "cache/sources/SystemLocalTime.h"
-
 #include <ctime>
 #include <limits>
+
+#include "cache/sources/SystemLocalTime.h"
 
 namespace sarnika::sources {
 
