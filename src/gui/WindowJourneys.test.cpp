@@ -32,8 +32,6 @@ using namespace sarnika::testing;
 
 namespace {
 
-// ctest reports this exit code as a skipped test.
-constexpr int kSkipped = 77;
 // Every wait is for a condition; a busy machine may take long to meet it.
 constexpr int kLimitMs = 60000;
 
@@ -330,40 +328,8 @@ void TestWindowJourneys::refreshFindsACacheMadeAfterTheStart() {
     QVERIFY(driver.unexpected.isEmpty());
 }
 
-namespace {
-
-int runTests(int argc, char** argv) {
-    XServer xserver("1024x768x24");
-    try {
-        xserver.start();
-    } catch (const std::exception&) {
-        std::puts(
-            "SKIP: Xvfb is not installed (Debian package xvfb); these tests need an X server.");
-        return kSkipped;
-    }
-    prepareTestHome({QStringLiteral("chromium-cache.tar.gz")});
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    const Desktop desktop;
-    QApplication app(argc, argv);
-    // Named as the program names itself.
-    prepareApplication();
-    if (!desktop.ready()) {
-        qCritical("openbox or trayer did not come up");
-        return 1;
-    }
-    TestWindowJourneys test;
-    return QTest::qExec(&test, argc, argv);
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    try {
-        return runTests(argc, argv);
-    } catch (const std::exception& error) {
-        qCritical("%s", error.what());
-    }
-    return 1;
+    return runWindowTests(argc, argv, [] { return std::make_unique<TestWindowJourneys>(); });
 }
 
 #include "WindowJourneys.test.moc"

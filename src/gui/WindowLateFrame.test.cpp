@@ -1,12 +1,9 @@
 // The window on a desktop whose window manager frames it late: on a busy machine the frame may
 // come seconds after the window is shown, or a window manager may start after the program.
-#include <cstdio>
-#include <stdexcept>
+#include <memory>
 
-#include <QApplication>
 #include <QTest>
 
-#include "gui/Program.h"
 #include "support/gui/ServicesTestRig.h"
 #include "support/gui/WindowTestSupport.h"
 
@@ -15,7 +12,6 @@ using namespace sarnika::testing;
 
 namespace {
 
-constexpr int kSkipped = 77;
 constexpr int kLimitMs = 60000;
 
 } // namespace
@@ -44,34 +40,10 @@ void TestWindowLateFrame::frameThatComesLateIsFitted() {
     takeScreenshot(QStringLiteral("late-frame.png"));
 }
 
-namespace {
-
-int runTests(int argc, char** argv) {
-    XServer xserver("1024x768x24");
-    try {
-        xserver.start();
-    } catch (const std::exception&) {
-        std::puts(
-            "SKIP: Xvfb is not installed (Debian package xvfb); this test needs an X server.");
-        return kSkipped;
-    }
-    prepareTestHome({QStringLiteral("chromium-cache.tar.gz")});
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    QApplication app(argc, argv);
-    prepareApplication();
-    TestWindowLateFrame test;
-    return QTest::qExec(&test, argc, argv);
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    try {
-        return runTests(argc, argv);
-    } catch (const std::exception& error) {
-        qCritical("%s", error.what());
-    }
-    return 1;
+    // No desktop at the start: the test brings the window manager up late.
+    return runWindowTests(
+        argc, argv, [] { return std::make_unique<TestWindowLateFrame>(); }, false);
 }
 
 #include "WindowLateFrame.test.moc"

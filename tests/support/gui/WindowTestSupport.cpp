@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -27,6 +28,7 @@
 #include <QTest>
 #include <QWindow>
 
+#include "gui/Program.h"
 #include "gui/TrayIcon.h"
 
 namespace sarnika::testing {
@@ -376,6 +378,40 @@ bool ModalDriver::eventFilter(QObject* watched, QEvent* event) {
         watched->removeEventFilter(this);
     }
     return QObject::eventFilter(watched, event);
+}
+
+} // namespace sarnika::testing
+
+namespace sarnika::testing {
+
+int runWindowTests(int argc, char** argv, const std::function<std::unique_ptr<QObject>()>& makeTest,
+                   bool withDesktop) {
+    constexpr int kSkipped = 77; // ctest reports this exit code as a skipped test
+    try {
+        XServer xserver("1024x768x24");
+        try {
+            xserver.start();
+        } catch (const std::exception&) {
+            std::puts("SKIP: Xvfb is not installed (Debian package xvfb); these tests need an X "
+                      "server.");
+            return kSkipped;
+        }
+        prepareTestHome({QStringLiteral("chromium-cache.tar.gz")});
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        std::unique_ptr<Desktop> desktop = withDesktop ? std::make_unique<Desktop>() : nullptr;
+        QApplication app(argc, argv);
+        // Named as the program names itself.
+        prepareApplication();
+        if (desktop && !desktop->ready()) {
+            qCritical("openbox or trayer did not come up");
+            return 1;
+        }
+        const std::unique_ptr<QObject> test = makeTest();
+        return QTest::qExec(test.get(), argc, argv);
+    } catch (const std::exception& error) {
+        qCritical("%s", error.what());
+    }
+    return 1;
 }
 
 } // namespace sarnika::testing

@@ -29,6 +29,13 @@ namespace sarnika::testing {
 // keeps some of these paths for the rest of the run. Returns the new HOME.
 QString prepareTestHome(const QStringList& cacheTarballs);
 
+// The main() of a window test program: an Xvfb of its own (the program exits 77, skipped, when
+// there is none), a test home with the Chromium sample cache, the program's application set-up,
+// and a desktop (window manager and tray host) unless `withDesktop` is false. `makeTest` builds
+// the QtTest object once the application exists.
+int runWindowTests(int argc, char** argv, const std::function<std::unique_ptr<QObject>()>& makeTest,
+                   bool withDesktop = true);
+
 // The same with the demo's caches (tools/make_synthetic_caches.py --demo): a Chromium and a
 // Firefox cache holding animated movies with known background colours.
 QString prepareDemoHome();
