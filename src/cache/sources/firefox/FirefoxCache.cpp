@@ -105,17 +105,7 @@ Result<FirefoxEntryInfo> parseMetadata(std::string_view tail, std::uint64_t tail
     }
     info.key = std::string(*key);
     info.url = urlFromFirefoxKey(info.key);
-    // Elements are name/value pairs of C strings; a damaged pair ends them, the earlier stay.
-    while (reader.remaining() > 0) {
-        const auto name = reader.cString();
-        const auto value = reader.cString();
-        if (!name || !value) {
-            break;
-        }
-        if (*name == "response-head" && info.headers.empty()) {
-            info.headers = headerBlock(*value);
-        }
-    }
+    info.headers = responseHeadOf(reader);
     return info;
 }
 
@@ -174,6 +164,21 @@ BodyReader bodyReader(std::string path, std::uint64_t fileSize, std::uint64_t bo
 }
 
 } // namespace
+
+std::string responseHeadOf(ByteReader& elements) {
+    // Elements are name/value pairs of C strings; a damaged pair ends them, the earlier stay.
+    while (elements.remaining() > 0) {
+        const auto name = elements.cString();
+        const auto value = elements.cString();
+        if (!name || !value) {
+            break;
+        }
+        if (*name == "response-head") {
+            return headerBlock(*value);
+        }
+    }
+    return {};
+}
 
 std::uint64_t firefoxTailLength(std::string_view lastBytes, std::uint64_t fileSize) {
     if (lastBytes.size() < 4 || fileSize < 4) {

@@ -44,6 +44,12 @@ Result<FirefoxEntryInfo> parseFirefoxEntry(std::string_view tail, std::uint64_t 
 // A key without tags is returned whole.
 std::string urlFromFirefoxKey(std::string_view key);
 
+class ByteReader;
+// The response head among a metadata element list (name/value pairs of C strings, alike in the
+// cache2 entries and the older disk cache), read up to the reader's end: its header lines ended
+// by CR LF and an empty line, empty when there is none. A damaged pair ends the list.
+std::string responseHeadOf(ByteReader& elements);
+
 // Lists the entries of a cache2 folder (the one holding entries/; doomed/ is not read). Reads
 // only the end of each entry file; bodies are read when CacheRecord::body is called.
 std::vector<CacheRecord> readFirefoxCache2(const std::filesystem::path& cache2Dir,

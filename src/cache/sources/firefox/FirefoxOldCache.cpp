@@ -10,6 +10,7 @@
 
 #include "cache/sources/ByteReader.h"
 #include "cache/sources/FileAccess.h"
+#include "cache/sources/firefox/FirefoxCache.h"
 
 namespace sarnika::sources {
 namespace {
@@ -77,20 +78,6 @@ std::uint32_t blockFileFor(std::uint32_t version, std::uint32_t size) {
         }
     }
     return size <= kLargestBlockData ? 3 : 0;
-}
-
-std::string headerBlock(std::string_view value) {
-    if (value.empty()) {
-        return {};
-    }
-    std::string block(value);
-    if (!block.ends_with("\r\n")) {
-        block += "\r\n";
-    }
-    if (!block.ends_with("\r\n\r\n")) {
-        block += "\r\n";
-    }
-    return block;
 }
 
 bool startsWithScheme(std::string_view text) {
@@ -782,18 +769,8 @@ Result<FirefoxOldEntry> parseFirefoxOldEntry(std::string_view bytes) {
     entry.recordSize = reader.position();
     entry.key = std::string(key->substr(0, key->size() - 1));
     entry.url = urlFromFirefoxOldKey(entry.key);
-    // Elements are name/value pairs of C strings; a damaged pair ends them, the earlier stay.
     ByteReader elements(*meta);
-    while (elements.remaining() > 0) {
-        const auto name = elements.cString();
-        const auto value = elements.cString();
-        if (!name || !value) {
-            break;
-        }
-        if (*name == "response-head" && entry.headers.empty()) {
-            entry.headers = headerBlock(*value);
-        }
-    }
+    entry.headers = responseHeadOf(elements);
     return entry;
 }
 
