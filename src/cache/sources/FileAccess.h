@@ -50,6 +50,8 @@ public:
     std::uint64_t allocated() const { return m_allocated; }
 
 private:
+    static void closeDescriptor(int fd); // the system's close
+
     ReadOnlyFile(int fd, std::uint64_t size, std::uint64_t allocated, std::string identity)
         : m_fd(fd), m_size(size), m_allocated(allocated), m_identity(std::move(identity)) {}
     int m_fd = -1;

@@ -1,4 +1,6 @@
 // What the read-only file access offers on every platform, over the platform's ReadOnlyFile.
+#include <utility>
+
 #include "cache/sources/FileAccess.h"
 
 namespace sarnika::sources {
@@ -10,6 +12,29 @@ Result<std::string> readFileRange(const std::filesystem::path& path, std::uint64
         return file.error();
     }
     return file->read(offset, length);
+}
+
+ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
+    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size), m_allocated(other.m_allocated),
+      m_identity(std::move(other.m_identity)) {}
+
+ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) {
+            closeDescriptor(m_fd);
+        }
+        m_fd = std::exchange(other.m_fd, -1);
+        m_size = other.m_size;
+        m_allocated = other.m_allocated;
+        m_identity = std::move(other.m_identity);
+    }
+    return *this;
+}
+
+ReadOnlyFile::~ReadOnlyFile() {
+    if (m_fd >= 0) {
+        closeDescriptor(m_fd);
+    }
 }
 
 } // namespace sarnika::sources

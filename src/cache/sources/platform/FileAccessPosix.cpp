@@ -79,27 +79,8 @@ Result<ReadOnlyFile> ReadOnlyFile::open(const char* path, Links links) {
                         identityOf(path, info));
 }
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size), m_allocated(other.m_allocated),
-      m_identity(std::move(other.m_identity)) {}
-
-ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = std::exchange(other.m_fd, -1);
-        m_size = other.m_size;
-        m_allocated = other.m_allocated;
-        m_identity = std::move(other.m_identity);
-    }
-    return *this;
-}
-
-ReadOnlyFile::~ReadOnlyFile() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-    }
+void ReadOnlyFile::closeDescriptor(int fd) {
+    ::close(fd);
 }
 
 Result<std::string> ReadOnlyFile::read(std::uint64_t offset, std::uint64_t length) const {

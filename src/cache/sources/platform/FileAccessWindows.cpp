@@ -92,27 +92,8 @@ Result<ReadOnlyFile> ReadOnlyFile::open(const char* nativePath, Links links) {
     return open(std::filesystem::path(nativePath), links);
 }
 
-ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_size(other.m_size), m_allocated(other.m_allocated),
-      m_identity(std::move(other.m_identity)) {}
-
-ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
-    if (this != &other) {
-        if (m_fd >= 0) {
-            _close(m_fd);
-        }
-        m_fd = std::exchange(other.m_fd, -1);
-        m_size = other.m_size;
-        m_allocated = other.m_allocated;
-        m_identity = std::move(other.m_identity);
-    }
-    return *this;
-}
-
-ReadOnlyFile::~ReadOnlyFile() {
-    if (m_fd >= 0) {
-        _close(m_fd);
-    }
+void ReadOnlyFile::closeDescriptor(int fd) {
+    _close(fd);
 }
 
 Result<std::string> ReadOnlyFile::read(std::uint64_t offset, std::uint64_t length) const {

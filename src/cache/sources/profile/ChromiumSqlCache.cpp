@@ -89,16 +89,11 @@ Result<std::string> readBody(const BrowserDatabase& shard, const ResourceKey& ke
 }
 
 void readShard(const fs::path& shard, std::vector<CacheRecord>& records, ReadReport& report) {
-    auto source = BrowserDatabase::prepare(shard, report);
-    if (!source) {
-        report.skip(source.error().message);
+    auto opened = BrowserDatabase::openForReading(shard, report);
+    if (!opened) {
         return;
     }
-    auto db = source->open();
-    if (!db) {
-        report.skip(db.error().message);
-        return;
-    }
+    SqliteDatabase* db = &opened->db;
     Status schema = db->requireTable("resources", {"res_id", "last_used", "body_end", "doomed",
                                                    "check_sum", "cache_key", "head"});
     if (schema) {
@@ -149,7 +144,7 @@ void readShard(const fs::path& shard, std::vector<CacheRecord>& records, ReadRep
         record.lastSync = info->responseTime;
         record.identity = shard.string() + "#" + std::to_string(key.resId) + "|" +
                           std::to_string(key.checkSum) + "|" + std::to_string(key.bodyEnd);
-        record.body = [source = *source, key](std::uint64_t limit) {
+        record.body = [source = opened->source, key](std::uint64_t limit) {
             return readBody(source, key, limit);
         };
         records.push_back(std::move(record));

@@ -68,16 +68,11 @@ struct TableQuery {
 void forEachRow(const fs::path& dbPath, const TableQuery& query, ReadReport& report,
                 const std::function<bool(const SqliteStatement&)>& onRow,
                 const std::function<void(const SqliteDatabase&)>& beforeQuery = {}) {
-    auto source = BrowserDatabase::prepare(dbPath, report);
-    if (!source) {
-        report.skip(source.error().message);
+    auto opened = BrowserDatabase::openForReading(dbPath, report);
+    if (!opened) {
         return;
     }
-    auto db = source->open();
-    if (!db) {
-        report.skip(db.error().message);
-        return;
-    }
+    SqliteDatabase* db = &opened->db;
     if (auto schema = db->requireTable(query.table, query.columns); !schema) {
         report.skip(dbPath.string() + ": " + schema.error().message);
         return;

@@ -417,6 +417,21 @@ BrowserDatabase::BrowserDatabase(fs::path original, fs::path readPath,
                                  std::shared_ptr<const PrivateCopy> copy)
     : m_original(std::move(original)), m_readPath(std::move(readPath)), m_copy(std::move(copy)) {}
 
+std::optional<BrowserDatabase::Opened> BrowserDatabase::openForReading(const fs::path& path,
+                                                                       ReadReport& report) {
+    auto source = prepare(path, report);
+    if (!source) {
+        report.skip(source.error().message);
+        return std::nullopt;
+    }
+    auto db = source->open();
+    if (!db) {
+        report.skip(db.error().message);
+        return std::nullopt;
+    }
+    return Opened{std::move(*source), std::move(*db)};
+}
+
 Result<BrowserDatabase> BrowserDatabase::prepare(const fs::path& path, ReadReport& report) {
     if (auto file = ReadOnlyFile::open(path); !file) {
         return file.error();

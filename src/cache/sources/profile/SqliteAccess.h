@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -84,6 +85,12 @@ public:
 
     Result<SqliteDatabase> open() const;
     const std::filesystem::path& original() const { return m_original; }
+
+    // prepare() and open() for a reader: a failure of either is the entry skipped in `report`.
+    // The database stays readable while the returned BrowserDatabase lives.
+    struct Opened;
+    static std::optional<Opened> openForReading(const std::filesystem::path& path,
+                                                ReadReport& report);
     bool readsCopy() const { return m_copy != nullptr; }
 
 private:
@@ -92,6 +99,11 @@ private:
     std::filesystem::path m_original;
     std::filesystem::path m_readPath;
     std::shared_ptr<const PrivateCopy> m_copy;
+};
+
+struct BrowserDatabase::Opened {
+    BrowserDatabase source; // declared first: it outlives the open database
+    SqliteDatabase db;
 };
 
 } // namespace sarnika::sources
