@@ -93,6 +93,13 @@ TEmbeddedWB::TEmbeddedWB(QWidget* parent)
         widget->setAutoFillBackground(true);
     }
     m_view->installEventFilter(this);
+    m_freezeRetry.setSingleShot(true);
+    m_freezeRetry.setInterval(250);
+    connect(&m_freezeRetry, &QTimer::timeout, this, [this] {
+        if (!isVisible()) {
+            pausePlayer();
+        }
+    });
 
     QWebEngineSettings* settings = m_page->settings();
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
@@ -251,15 +258,22 @@ void TEmbeddedWB::pausePlayer() {
     if (m_pageState != PageState::Ready) {
         return;
     }
-    // Freezing stops the page's timers as well; only a hidden page may be frozen.
-    m_page->runJavaScript(QStringLiteral("sarnika.pause()"), [this](const QVariant&) {
-        if (m_pageState == PageState::Ready && !isVisible() && !m_page->isVisible()) {
+    // Freezing stops the page's timers as well; only a hidden page may be frozen, and only once
+    // its player has no load under way: ask again a little later until then.
+    m_page->runJavaScript(QStringLiteral("sarnika.pause()"), [this](const QVariant& idle) {
+        if (m_pageState != PageState::Ready || isVisible() || m_page->isVisible()) {
+            return;
+        }
+        if (idle.toBool()) {
             m_page->setLifecycleState(QWebEnginePage::LifecycleState::Frozen);
+        } else {
+            m_freezeRetry.start();
         }
     });
 }
 
 void TEmbeddedWB::resumePlayer() {
+    m_freezeRetry.stop();
     if (m_page->lifecycleState() != QWebEnginePage::LifecycleState::Active) {
         m_page->setLifecycleState(QWebEnginePage::LifecycleState::Active);
     }

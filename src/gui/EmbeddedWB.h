@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include <QString>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
@@ -89,6 +90,8 @@ private:
     QString m_pageOptions;
     int m_moviesOnPage = 0;
     PageState m_pageState = PageState::None;
+    // Asks a hidden page again to be paused and frozen while its player is still loading.
+    QTimer m_freezeRetry;
     TDownloadControlOptions m_downloadOptions = defaultDownloadOptions();
     TUserInterfaceOptions m_userInterfaceOptions;
 };
