@@ -18,6 +18,7 @@
 #include "cache/IECache.h"
 #include "cache/sources/BrowserCacheLayer.h"
 #include "cache/sources/SystemLocalTime.h"
+#include "gui/EmbeddedWB.h"
 #include "gui/MainWindow.h"
 #include "gui/Settings.h"
 #include "gui/TrayIcon.h"
@@ -218,6 +219,7 @@ void TestMainWindowPreview::selectedMoviePlays() {
 void TestMainWindowPreview::previewPlaysAfterStartingInTheTray() {
     testing::ModalDriver modals;
     QVERIFY(QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, kPatience));
+    QRect shownAt;
     {
         // Minimised at once after start-up, while the first movie is still loading.
         Session session;
@@ -226,6 +228,7 @@ void TestMainWindowPreview::previewPlaysAfterStartingInTheTray() {
         session.window->showMinimized();
         QVERIFY(restoreFromTray(session));
         QTRY_VERIFY_WITH_TIMEOUT(session.shows(0), kPatience);
+        shownAt = testing::outerOnScreen(session.window.get());
         // Into the tray once more, and out of the program from there.
         session.window->showMinimized();
         QTRY_VERIFY_WITH_TIMEOUT(session.window->hiddenToTray(), kPatience);
@@ -235,7 +238,13 @@ void TestMainWindowPreview::previewPlaysAfterStartingInTheTray() {
     // goes straight on to another movie.
     Session session;
     session.window->show();
+    // The user comes back once the program has settled in the tray, its preview asleep.
+    auto* page = session.window->findChild<TEmbeddedWB*>()->view()->page();
+    QTRY_COMPARE_WITH_TIMEOUT(page->lifecycleState(), QWebEnginePage::LifecycleState::Frozen,
+                              kPatience);
     QVERIFY(restoreFromTray(session));
+    // Where it was, not a title bar higher.
+    QTRY_COMPARE_WITH_TIMEOUT(testing::outerOnScreen(session.window.get()), shownAt, kPatience);
     session.list->setCurrentRow(2);
     QTRY_VERIFY_WITH_TIMEOUT(session.shows(2), kPatience);
     screenshot(QStringLiteral("preview-after-tray.png"));

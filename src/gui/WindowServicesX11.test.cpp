@@ -81,6 +81,7 @@ private slots:
 
     void reopensAtTheSamePlaceAndSizeUnderAWindowManager();
     void trayIconRestoresOnClickAndOffersItsMenu();
+    void comesBackFromTheTrayWhereItWas();
 };
 
 void TestWindowServicesX11::init() {
@@ -174,6 +175,36 @@ void TestWindowServicesX11::trayIconRestoresOnClickAndOffersItsMenu() {
     QVERIFY(!area->iconVisible());
     QTRY_VERIFY(rig.window->isActiveWindow());
     rig.window->close();
+}
+
+// Left in the tray, the window starts in the tray next time; clicked back, it is where it was
+// (as the window manager shows it: a window placed as if it had no frame creeps up by a title
+// bar at each start).
+void TestWindowServicesX11::comesBackFromTheTrayWhereItWas() {
+    QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 60000);
+    const QPoint where(130, 90);
+    for (int run = 0; run < 4; ++run) {
+        auto area = std::make_shared<QtNotificationArea>();
+        ServicesRig rig(area);
+        rig.window->FormCreate();
+        if (run == 0) {
+            rig.showSettled();
+            rig.window->move(where);
+            QTRY_COMPARE(outerOnScreen(rig.window.get()).topLeft(), where);
+        } else {
+            rig.window->show();
+            QTRY_VERIFY_WITH_TIMEOUT(rig.window->hiddenToTray(), 60000);
+            QVERIFY(clickTrayIcon(*area, 1, [&rig] {
+                return rig.window->isVisible() && !rig.window->isMinimized();
+            }));
+            QTRY_VERIFY_WITH_TIMEOUT(rig.window->placementSettled(), 60000);
+            QTRY_COMPARE_WITH_TIMEOUT(outerOnScreen(rig.window.get()),
+                                      QRect(where, QSize(550, 437)), 60000);
+        }
+        rig.window->showMinimized();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.window->hiddenToTray(), 60000);
+        rig.window->findChild<QAction*>(QStringLiteral("actExit"))->trigger();
+    }
 }
 
 namespace {

@@ -225,13 +225,19 @@ bool clickAt(const QPoint& global, int button, const QString& held) {
 
 namespace {
 
+// What one of the X tools (xwininfo, xprop) prints.
+QString x11Output(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
 // Whether the X window sits inside another window than the root (xwininfo -tree).
 bool embedded(const QWidget* window) {
-    QProcess xwininfo;
-    xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-tree"), QStringLiteral("-id"),
-                                                QString::number(window->winId())});
-    xwininfo.waitForFinished();
-    const QString tree = QString::fromUtf8(xwininfo.readAllStandardOutput());
+    const QString tree =
+        x11Output(QStringLiteral("xwininfo"), {QStringLiteral("-tree"), QStringLiteral("-id"),
+                                               QString::number(window->winId())});
     const QRegularExpression id(QStringLiteral("(Root|Parent) window id: (0x[0-9a-f]+)"));
     QStringList ids;
     for (auto match = id.globalMatch(tree); match.hasNext();) {
@@ -269,14 +275,35 @@ bool clickTrayIcon(const QtNotificationArea& area, int button, const std::functi
         kLimitMs);
 }
 
+QRect outerOnScreen(const QWidget* window) {
+    const QString id = QString::number(window->window()->winId());
+    // "  Absolute upper-left X:  130", "  Width: 548", ...
+    const QString info = x11Output(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id});
+    const auto field = [&info](const QString& name) {
+        const QRegularExpression pattern(name + QStringLiteral(":\\s+(-?\\d+)"));
+        return pattern.match(info).captured(1).toInt();
+    };
+    QRect outer(field(QStringLiteral("Absolute upper-left X")),
+                field(QStringLiteral("Absolute upper-left Y")), field(QStringLiteral("Width")),
+                field(QStringLiteral("Height")));
+    // _NET_FRAME_EXTENTS(CARDINAL) = 1, 1, 20, 5  (left, right, top, bottom)
+    const QString extents = x11Output(
+        QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("_NET_FRAME_EXTENTS")});
+    const QStringList parts = extents.section(QLatin1Char('='), 1).split(QLatin1Char(','));
+    if (parts.size() == 4) {
+        outer.adjust(-parts[0].trimmed().toInt(), -parts[2].trimmed().toInt(),
+                     parts[1].trimmed().toInt(), parts[3].trimmed().toInt());
+    }
+    return outer;
+}
+
 QString shownCaption(const QWidget* window) {
-    QProcess xprop;
-    xprop.start(QStringLiteral("xprop"),
-                {QStringLiteral("-id"), QString::number(window->window()->winId()),
-                 QStringLiteral("_NET_WM_NAME")});
-    xprop.waitForFinished();
     // _NET_WM_NAME(UTF8_STRING) = "About"
-    const QString line = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+    const QString line =
+        x11Output(QStringLiteral("xprop"),
+                  {QStringLiteral("-id"), QString::number(window->window()->winId()),
+                   QStringLiteral("_NET_WM_NAME")})
+            .trimmed();
     const qsizetype open = line.indexOf(QLatin1Char('"'));
     return open < 0 ? line : line.mid(open + 1, line.lastIndexOf(QLatin1Char('"')) - open - 1);
 }

@@ -90,6 +90,10 @@ bool trayIconShown();
 // still settles the icon goes nowhere, so it is repeated every 5 s. False when `done` did not
 // hold within 60 s. An open menu blocks the wait; `done` may be met from inside it.
 bool clickTrayIcon(const QtNotificationArea& area, int button, const std::function<bool()>& done);
+// Where the window system shows a window with its frame: the client area as the X server places
+// it, grown by the frame the window manager announces (_NET_FRAME_EXTENTS). Qt's own idea of
+// the frame may lag behind or be missing.
+QRect outerOnScreen(const QWidget* window);
 // The caption the window system shows for a window (its _NET_WM_NAME).
 QString shownCaption(const QWidget* window);
 // Saves the whole screen into the folder SARNIKA_SCREENSHOTS names, if any.
