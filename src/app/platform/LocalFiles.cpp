@@ -127,6 +127,30 @@ Result<Source> openSource(const std::string& path) {
                   info.st_ino};
 }
 
+Status writeAll(int out, std::string_view bytes, const std::string& target) {
+    while (!bytes.empty()) {
+        const ssize_t wrote = ::write(out, bytes.data(), bytes.size());
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            const int error = wrote < 0 ? errno : EIO;
+            return makeError(Error::Code::WriteFailed,
+                             "Cannot write " + inQuotes(target) + ": " + reasonFor(error));
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(wrote));
+    }
+    return {};
+}
+
+Status syncedFile(int out, const std::string& target) {
+    if (::fsync(out) != 0 && errno != EINVAL && errno != EROFS) {
+        return makeError(Error::Code::WriteFailed,
+                         "Cannot write " + inQuotes(target) + ": " + reasonFor(errno));
+    }
+    return {};
+}
+
 Status copyContent(const Source& source, int out, const std::string& sourcePath,
                    const std::string& target) {
     std::vector<char> buffer(kBufferSize);
@@ -146,25 +170,10 @@ Status copyContent(const Source& source, int out, const std::string& sourcePath,
             break; // the file shrank since it was opened: what is there is copied
         }
         left -= static_cast<std::uint64_t>(got);
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t wrote =
-                ::write(out, buffer.data() + done, static_cast<std::size_t>(got - done));
-            if (wrote < 0 && errno == EINTR) {
-                continue;
-            }
-            if (wrote <= 0) {
-                const int error = wrote < 0 ? errno : EIO;
-                return makeError(Error::Code::WriteFailed,
-                                 "Cannot write " + inQuotes(target) + ": " + reasonFor(error));
-            }
-            done += wrote;
-        }
+        SARNIKA_TRY(
+            writeAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(got)), target));
     }
-    if (::fsync(out) != 0 && errno != EINVAL && errno != EROFS) {
-        return makeError(Error::Code::WriteFailed,
-                         "Cannot write " + inQuotes(target) + ": " + reasonFor(errno));
-    }
-    return {};
+    return syncedFile(out, target);
 }
 
 std::string temporaryName() {
@@ -374,6 +383,55 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
         return {};
     };
     steps.nameExclusively = [into, &temporaryFile, &name] {
+        return nameExclusively(into, temporaryFile, name);
+    };
+    steps.discard = [into, &temporaryFile] {
+        if (!temporaryFile.empty()) {
+            ::unlinkat(into, temporaryFile.c_str(), 0);
+        }
+    };
+    return publishExclusively(steps, target);
+}
+
+Status writeNewFile(const std::string& target, const ContentWriter& produce, bool replace) {
+    const fs::path path(target);
+    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
+    const std::string name = path.filename().string();
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) {
+        return makeError(Error::Code::WriteFailed,
+                         "Cannot open the folder " + inQuotes(folder) + ": " + reasonFor(errno));
+    }
+    const int into = dir.get();
+    std::string temporaryFile;
+    std::optional<TemporaryName> registered;
+    PublishSteps steps;
+    steps.look = [into, &name, replace] {
+        const NameState state = stateAt(into, name);
+        return replace && state == NameState::File ? NameState::Free : state;
+    };
+    steps.writeTemporary = [&]() -> Status {
+        auto temporary = createTemporary(into, folder);
+        if (!temporary) {
+            return temporary.error();
+        }
+        auto& [out, temporaryName] = temporary.value();
+        temporaryFile = temporaryName;
+        registered.emplace();
+        const int fd = out.get();
+        SARNIKA_TRY(
+            produce([fd, &target](std::string_view bytes) { return writeAll(fd, bytes, target); }));
+        SARNIKA_TRY(syncedFile(fd, target));
+        if (const int error = out.close(); error != 0) {
+            return makeError(Error::Code::WriteFailed,
+                             "Cannot write " + inQuotes(target) + ": " + reasonFor(error));
+        }
+        return {};
+    };
+    steps.nameExclusively = [into, &temporaryFile, &name, replace] {
+        if (replace) {
+            return ::renameat(into, temporaryFile.c_str(), into, name.c_str()) == 0 ? 0 : errno;
+        }
         return nameExclusively(into, temporaryFile, name);
     };
     steps.discard = [into, &temporaryFile] {

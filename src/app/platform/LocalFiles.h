@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "base/Result.h"
 
@@ -22,6 +24,15 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
 // a symbolic link is followed and the file it names gets the content, the permissions of the
 // replaced file stay. The old content stays whole until the new one is complete.
 Status copyReplacing(const std::string& source, const std::string& target);
+
+// Hands out the bytes of a file being made, piece by piece.
+using ContentWriter =
+    std::function<Status(const std::function<Status(std::string_view bytes)>& write)>;
+
+// Makes `target` with what `produce` writes. The file appears under its name only once it is
+// complete; a failure or an interrupt leaves nothing under that name. An existing file or
+// folder is never replaced (Error::Code::Exists), unless `replace` is set and it is a file.
+Status writeNewFile(const std::string& target, const ContentWriter& produce, bool replace);
 
 // From now on SIGINT and SIGTERM first remove the temporary file of a copy under way, then
 // end the process as they would have (a handler installed before is called in turn).

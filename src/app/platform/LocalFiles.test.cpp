@@ -88,6 +88,38 @@ TEST(SavingOntoHostileTargets, NothingIsWrittenThroughALinkBelowTheFolder) {
 
 // Copies a large movie in a child process and interrupts it with `signal` as soon as the copy
 // has begun; answers the names left in the target folder.
+// A file made piece by piece (an archive being written) never stands half-made under its name
+// and never replaces what the user has, unless asked to.
+TEST(WritingANewFile, AppearsWholeOrNotAtAll) {
+    const TempDir dir;
+    const std::string target = (dir.path() / "out.warc.gz").string();
+    const auto pieces = [](int count) -> ContentWriter {
+        return [count](const std::function<Status(std::string_view)>& write) -> Status {
+            for (int i = 0; i < count; ++i) {
+                SARNIKA_TRY(write("piece "));
+            }
+            if (count < 0) {
+                return makeError(Error::Code::Cancelled, "stopped");
+            }
+            return {};
+        };
+    };
+    EXPECT_EQ(writeNewFile(target, pieces(-1), false).error().code, Error::Code::Cancelled);
+    EXPECT_TRUE(namesIn(dir.path()).empty());
+    ASSERT_TRUE(writeNewFile(target, pieces(3), false).ok());
+    EXPECT_EQ(contentOf(target), "piece piece piece ");
+    // The user's file stays as it is; with leave to replace it, it is replaced whole.
+    EXPECT_EQ(writeNewFile(target, pieces(1), false).error().code, Error::Code::Exists);
+    EXPECT_EQ(contentOf(target), "piece piece piece ");
+    EXPECT_FALSE(writeNewFile(target, pieces(-1), true).ok());
+    EXPECT_EQ(contentOf(target), "piece piece piece ");
+    ASSERT_TRUE(writeNewFile(target, pieces(1), true).ok());
+    EXPECT_EQ(contentOf(target), "piece ");
+    fs::create_directory(dir.path() / "folder");
+    EXPECT_FALSE(writeNewFile((dir.path() / "folder").string(), pieces(1), true).ok());
+    EXPECT_EQ(namesIn(dir.path()), (std::set<std::string>{"out.warc.gz", "folder"}));
+}
+
 std::set<std::string> interruptedCopy(const TempDir& dir, int signal) {
     const fs::path movie = dir.path() / "cache" / "big";
     fs::create_directories(movie.parent_path());

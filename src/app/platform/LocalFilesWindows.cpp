@@ -74,32 +74,33 @@ public:
     ~TemporaryName() { g_hasTemporary = 0; }
 };
 
-Status copyContent(const std::string& source, int out, const std::string& target) {
-    const Fd in(::_wopen(fs::path(source).c_str(), _O_RDONLY | _O_BINARY));
-    if (!in.valid()) {
-        const int error = errno;
-        return makeError(error == ENOENT ? Error::Code::NotFound : Error::Code::Unreadable,
-                         "Cannot read " + inQuotes(source) + ": " + reasonFor(error));
-    }
-    std::vector<char> buffer(kBufferSize);
-    for (;;) {
-        const int got = ::_read(in.get(), buffer.data(), static_cast<unsigned>(buffer.size()));
-        if (got < 0) {
-            return makeError(Error::Code::Unreadable,
-                             "Cannot read " + inQuotes(source) + ": " + reasonFor(errno));
+// What a source file holds, read piece by piece into `write`.
+ContentWriter contentOf(const std::string& source) {
+    return [source](const std::function<Status(std::string_view)>& write) -> Status {
+        const Fd in(::_wopen(fs::path(source).c_str(), _O_RDONLY | _O_BINARY));
+        if (!in.valid()) {
+            const int error = errno;
+            return makeError(error == ENOENT ? Error::Code::NotFound : Error::Code::Unreadable,
+                             "Cannot read " + inQuotes(source) + ": " + reasonFor(error));
         }
-        if (got == 0) {
-            return {};
+        std::vector<char> buffer(kBufferSize);
+        for (;;) {
+            const int got = ::_read(in.get(), buffer.data(), static_cast<unsigned>(buffer.size()));
+            if (got < 0) {
+                return makeError(Error::Code::Unreadable,
+                                 "Cannot read " + inQuotes(source) + ": " + reasonFor(errno));
+            }
+            if (got == 0) {
+                return {};
+            }
+            SARNIKA_TRY(write(std::string_view(buffer.data(), static_cast<std::size_t>(got))));
         }
-        if (::_write(out, buffer.data(), static_cast<unsigned>(got)) != got) {
-            return makeError(Error::Code::WriteFailed,
-                             "Cannot write " + inQuotes(target) + ": " + reasonFor(errno));
-        }
-    }
+    };
 }
 
-// Writes `source` into a new file with a short name next to `target` and answers its path.
-Result<fs::path> writeTemporary(const std::string& source, const fs::path& target) {
+// Writes what `produce` gives into a new file with a short name next to `target` and answers
+// its path.
+Result<fs::path> writeTemporary(const ContentWriter& produce, const fs::path& target) {
     static std::mt19937 random{std::random_device{}()};
     int error = EEXIST;
     for (int attempt = 0; attempt < kMaxTemporaryNames && error == EEXIST; ++attempt) {
@@ -114,7 +115,16 @@ Result<fs::path> writeTemporary(const std::string& source, const fs::path& targe
             continue;
         }
         const TemporaryName registered(temporary);
-        Status copied = copyContent(source, out.get(), target.string());
+        const int fd = out.get();
+        Status copied = produce([fd, &target](std::string_view bytes) -> Status {
+            if (::_write(fd, bytes.data(), static_cast<unsigned>(bytes.size())) !=
+                static_cast<int>(bytes.size())) {
+                return makeError(Error::Code::WriteFailed, "Cannot write " +
+                                                               inQuotes(target.string()) + ": " +
+                                                               reasonFor(errno));
+            }
+            return {};
+        });
         if (copied) {
             if (const int closed = out.close(); closed != 0) {
                 copied = makeError(Error::Code::WriteFailed, "Cannot write " +
@@ -147,6 +157,15 @@ NameState stateOf(const fs::path& path) {
     return fs::is_directory(path, ignored) ? NameState::Folder : NameState::File;
 }
 
+// Gives `from` the name `to` unless that is taken: 0 or an errno value (EEXIST when taken).
+int renameExclusively(const fs::path& from, const fs::path& to) {
+    // The C runtime's rename never replaces a file; a taken name may also answer EACCES.
+    if (::_wrename(from.c_str(), to.c_str()) == 0) {
+        return 0;
+    }
+    return errno == EACCES ? EEXIST : errno;
+}
+
 } // namespace
 
 Status copyExclusiveBelow(const std::string& source, const std::string& folder,
@@ -173,7 +192,7 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
         return stateOf(target);
     };
     steps.writeTemporary = [&source, &target, &temporary]() -> Status {
-        auto written = writeTemporary(source, target);
+        auto written = writeTemporary(contentOf(source), target);
         if (!written) {
             return written.error();
         }
@@ -181,11 +200,7 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
         return {};
     };
     steps.nameExclusively = [&target, &temporary] {
-        // The C runtime's rename never replaces a file; a taken name may also answer EACCES.
-        if (::_wrename(temporary.c_str(), target.c_str()) == 0) {
-            return 0;
-        }
-        return errno == EACCES ? EEXIST : errno;
+        return renameExclusively(temporary, target);
     };
     steps.discard = [&temporary] {
         if (!temporary.empty()) {
@@ -193,6 +208,38 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
         }
     };
     return publishExclusively(steps, target.string());
+}
+
+Status writeNewFile(const std::string& target, const ContentWriter& produce, bool replace) {
+    const fs::path path(target);
+    fs::path temporary;
+    PublishSteps steps;
+    steps.look = [&path, replace] {
+        const NameState state = stateOf(path);
+        return replace && state == NameState::File ? NameState::Free : state;
+    };
+    steps.writeTemporary = [&produce, &path, &temporary]() -> Status {
+        auto written = writeTemporary(produce, path);
+        if (!written) {
+            return written.error();
+        }
+        temporary = std::move(written.value());
+        return {};
+    };
+    steps.nameExclusively = [&path, &temporary, replace] {
+        if (replace) {
+            std::error_code failure;
+            fs::rename(temporary, path, failure);
+            return failure ? EACCES : 0;
+        }
+        return renameExclusively(temporary, path);
+    };
+    steps.discard = [&temporary] {
+        if (!temporary.empty()) {
+            ::_wunlink(temporary.c_str());
+        }
+    };
+    return publishExclusively(steps, target);
 }
 
 Status copyReplacing(const std::string& source, const std::string& target) {
@@ -212,7 +259,7 @@ Status copyReplacing(const std::string& source, const std::string& target) {
     }
     std::error_code missing;
     const fs::file_status old = fs::status(path, missing);
-    auto temporary = writeTemporary(source, path);
+    auto temporary = writeTemporary(contentOf(source), path);
     if (!temporary) {
         return temporary.error();
     }
