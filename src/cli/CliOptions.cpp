@@ -57,6 +57,8 @@ Result<CliOptions> parseArguments(const std::vector<std::string>& arguments) {
             options.sniff = true;
         } else if (argument == "--keep-paths") {
             options.keepPaths = true;
+        } else if (argument == "--force") {
+            options.force = true;
         } else if (isOption(argument, "--cache")) {
             auto value = optionValue(arguments, i, "--cache");
             if (!value) {
@@ -78,7 +80,7 @@ Result<CliOptions> parseArguments(const std::vector<std::string>& arguments) {
         return options;
     }
     if (positional.empty()) {
-        return usageError("no command given (list or save-all)");
+        return usageError("no command given (list, save-all or warc)");
     }
     const std::string& command = positional.front();
     if (command == "list") {
@@ -101,8 +103,20 @@ Result<CliOptions> parseArguments(const std::vector<std::string>& arguments) {
         if (options.json) {
             return usageError("--json belongs to list");
         }
+    } else if (command == "warc") {
+        options.command = Command::Warc;
+        if (positional.size() != 2 || positional[1].empty()) {
+            return usageError("warc needs one file to write the archive into");
+        }
+        options.archive = positional[1];
+        if (options.json || options.keepPaths || options.manifest) {
+            return usageError("--json, --keep-paths and --manifest do not go with warc");
+        }
     } else {
         return usageError("unknown command " + command);
+    }
+    if (options.force && options.command != Command::Warc) {
+        return usageError("--force belongs to warc");
     }
     return options;
 }
@@ -114,6 +128,7 @@ std::string versionText() {
 std::string helpText() {
     return R"(Usage: sarnika-cli [OPTIONS] list [--json]
        sarnika-cli [OPTIONS] save-all DIR [--keep-paths] [--manifest FILE]
+       sarnika-cli [OPTIONS] warc FILE [--force]
 
 Lists the Flash movies that browsers have cached, largest first, or copies them out.
 
@@ -125,6 +140,10 @@ Commands:
   save-all DIR    copies every listed movie into DIR (made if missing) under its
                   suggested name plus ".swf", then -1, -2 ... when the name is taken;
                   an existing file is never replaced
+  warc FILE       writes the listed movies as a web archive (WARC 1.1; one gzip
+                  member per record unless FILE ends in ".warc"): each movie with
+                  the HTTP headers the cache kept, its URL, date and digests, and
+                  its source; FILE appears only once complete
 
 Options:
   --cache PATH    read the caches found under PATH (a cache folder, a browser
@@ -139,6 +158,7 @@ Options:
                   goes to the manifest, not into the path
   --manifest FILE save-all: append one JSON line per saved movie (url, saved path,
                   size, sha256, query, source cache, entry times in UTC)
+  --force         warc: replace FILE when it exists (never done otherwise)
   -h, --help      this text
   --version       the program's version
 

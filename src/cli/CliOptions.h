@@ -8,7 +8,7 @@
 
 namespace sarnika::cli {
 
-enum class Command { List, SaveAll, Help, Version };
+enum class Command { List, SaveAll, Warc, Help, Version };
 
 struct CliOptions {
     Command command = Command::Help;
@@ -18,6 +18,8 @@ struct CliOptions {
     std::string folder;     // save-all only
     bool keepPaths = false; // save-all only
     std::optional<std::string> manifest;
+    std::string archive; // warc only
+    bool force = false;  // warc only: an existing archive may be replaced
 };
 
 // Exit codes of the program.

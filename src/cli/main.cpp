@@ -1,5 +1,6 @@
 // sarnika-cli: the console companion of the window, for scripts and for caches copied from
 // other machines.
+#include <chrono>
 #include <clocale>
 #include <fstream>
 #include <iostream>
@@ -17,6 +18,7 @@
 #include "cli/MovieScan.h"
 #include "cli/Progress.h"
 #include "cli/TerminalText.h"
+#include "cli/WarcExport.h"
 #include "cli/platform/Console.h"
 
 namespace {
@@ -111,8 +113,8 @@ std::vector<MovieRow> scanMovies(BrowserCacheLayer& layer, MovieScan& scan, bool
     return rows;
 }
 
-// Tells on stderr that no movie was found, and in which caches.
-void sayNothingFound(sarnika::UserCaches& caches, const CliOptions& options) {
+// The caches read, for people: "Chromium (Default): /home/ann/.cache/chromium/Default/Cache".
+std::vector<std::string> cachesRead(sarnika::UserCaches& caches) {
     std::vector<std::string> read = caches.systemCaches();
     for (const SourceLocation& source : caches.layer().options().sources) {
         if (!sarnika::sources::holdsContent(source.kind)) {
@@ -123,6 +125,12 @@ void sayNothingFound(sarnika::UserCaches& caches, const CliOptions& options) {
                        (description.profile.empty() ? "" : " (" + description.profile + ")") +
                        ": " + description.folder);
     }
+    return read;
+}
+
+// Tells on stderr that no movie was found, and in which caches.
+void sayNothingFound(sarnika::UserCaches& caches, const CliOptions& options) {
+    const std::vector<std::string> read = cachesRead(caches);
     if (read.empty()) {
         std::cerr << "sarnika-cli: no Flash movie found: no browser cache was found "
                   << (options.caches.empty() ? "for this user" : "under the --cache folders")
@@ -165,6 +173,30 @@ int saveAll(const CliOptions& options, const std::vector<MovieRow>& rows,
     return kExitOk;
 }
 
+int writeArchive(const CliOptions& options, const std::vector<MovieRow>& rows,
+                 sarnika::UserCaches& caches) {
+    WarcExportRequest request;
+    request.target = options.archive;
+    request.replace = options.force;
+    request.now = std::chrono::duration_cast<std::chrono::seconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count();
+    request.caches = cachesRead(caches);
+    Progress progress;
+    const auto summary = exportWarc(rows, request, progress, std::cerr);
+    if (!summary) {
+        std::cerr << "sarnika-cli: " << terminalText(summary.error().message) << "\n";
+        return summary.error().code == Error::Code::Exists ? kExitUsage : kExitCopyFailed;
+    }
+    std::cout << summary->archived << " movie(s) archived in " << terminalText(options.archive)
+              << " (" << summary->bytes << " bytes)\n";
+    if (summary->failed > 0) {
+        std::cerr << "sarnika-cli: " << summary->failed << " movie(s) could not be archived\n";
+        return kExitCopyFailed;
+    }
+    return kExitOk;
+}
+
 int run(const CliOptions& options) {
     auto layerOptions = layerOptionsFor(options);
     if (!layerOptions) {
@@ -180,9 +212,11 @@ int run(const CliOptions& options) {
         return kExitUsage;
     }
     std::optional<sarnika::files::AppendFile> manifest;
-    if (options.command == Command::SaveAll) {
-        // An interrupted run leaves no half-written movie behind.
+    if (options.command != Command::List) {
+        // An interrupted run leaves no half-written movie or archive behind.
         sarnika::files::removeTemporariesOnInterrupt();
+    }
+    if (options.command == Command::SaveAll) {
         if (const sarnika::Status ready = prepareFolder(options.folder); !ready) {
             return usageFailure(ready.error().message);
         }
@@ -204,6 +238,9 @@ int run(const CliOptions& options) {
         printList(rows, options.json);
         return std::cout.flush() ? kExitOk : kExitCopyFailed;
     }
+    if (options.command == Command::Warc) {
+        return writeArchive(options, rows, *caches);
+    }
     return saveAll(options, rows, manifest ? &*manifest : nullptr);
 }
 
@@ -221,6 +258,7 @@ int runArguments(const std::vector<std::string>& arguments) {
         return kExitOk;
     case Command::List:
     case Command::SaveAll:
+    case Command::Warc:
         break;
     }
     return run(options.value());

@@ -201,7 +201,8 @@ std::string warcDate(std::int64_t unixSeconds) {
     return text.data();
 }
 
-std::string archivedHttpHead(std::string_view storedHead, std::uint64_t bodyLength) {
+std::string archivedHttpHead(std::string_view storedHead, std::uint64_t bodyLength,
+                             bool bodyDecoded) {
     std::string head;
     bool lengthGiven = false;
     bool first = true;
@@ -221,7 +222,7 @@ std::string archivedHttpHead(std::string_view storedHead, std::uint64_t bodyLeng
         }
         const std::string name = first ? std::string() : headerName(line);
         first = false;
-        if (name == "transfer-encoding" ||
+        if (name == "transfer-encoding" || (bodyDecoded && name == "content-encoding") ||
             (name == "content-length" && headerValueOf(line) != std::to_string(bodyLength))) {
             head += "X-Archive-Orig-";
         } else if (name == "content-length") {

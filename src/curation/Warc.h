@@ -56,7 +56,9 @@ std::string warcDate(std::int64_t unixSeconds);
 // The HTTP head a cache kept, as an archive keeps it in front of the body the cache stored:
 // CR LF lines ending in an empty one; a header that no longer describes the stored body
 // (Transfer-Encoding, a Content-Length of another length) is kept under an X-Archive-Orig-
-// name, and the body's own length is given.
-std::string archivedHttpHead(std::string_view storedHead, std::uint64_t bodyLength);
+// name, and the body's own length is given. A body the cache kept decoded loses its
+// Content-Encoding the same way.
+std::string archivedHttpHead(std::string_view storedHead, std::uint64_t bodyLength,
+                             bool bodyDecoded = false);
 
 } // namespace sarnika::curation

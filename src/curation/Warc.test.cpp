@@ -178,6 +178,10 @@ TEST(ArchivedHttpHead, DescribesTheStoredBody) {
               "Content-Length: 10\r\n\r\n");
     EXPECT_EQ(archivedHttpHead("HTTP/1.1 200 OK\r\ncontent-length:  10 \r\n\r\n", 10),
               "HTTP/1.1 200 OK\r\ncontent-length:  10 \r\n\r\n");
+    // Stored decoded, the body no longer has the encoding it came in.
+    EXPECT_EQ(archivedHttpHead("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n", 10, true),
+              "HTTP/1.1 200 OK\r\nX-Archive-Orig-Content-Encoding: gzip\r\n"
+              "Content-Length: 10\r\n\r\n");
 }
 
 TEST(WarcDate, UtcSecondsAcrossTheCalendar) {
