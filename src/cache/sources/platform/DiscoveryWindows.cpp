@@ -9,7 +9,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Browser folders under %LOCALAPPDATA% (caches) and %APPDATA% (Firefox profiles, Opera).
-constexpr std::array<std::string_view, 17> kWindowsBrowserFolders = {
+constexpr std::array<std::string_view, 18> kWindowsBrowserFolders = {
     "Google/Chrome",
     "Google/Chrome Beta",
     "Google/Chrome SxS",
@@ -27,6 +27,7 @@ constexpr std::array<std::string_view, 17> kWindowsBrowserFolders = {
     "Floorp",
     "Moonchild Productions",
     "Mullvad/MullvadBrowser",
+    "Apple Computer/Safari",
 };
 
 // The same browsers as elsewhere, under their Windows folder names.
