@@ -302,14 +302,25 @@ private:
     int m_linkLevels = 0;
 };
 
-// Browser families by their folder names on every platform (a leading dot left off).
-constexpr std::array<FamilyFolder, 16> kFamilies = {{
+// Browser families by their folder names on every system (a leading dot left off, case
+// ignored): a disk from Windows or macOS may be read anywhere.
+constexpr std::array<FamilyFolder, 31> kFamilies = {{
     {"google-chrome", "Google Chrome"},
+    {"Chrome", "Google Chrome"},
+    {"Chrome Beta", "Google Chrome"},
+    {"Chrome SxS", "Google Chrome"},
+    {"Chrome Canary", "Google Chrome"},
     {"BraveSoftware", "Brave"},
+    {"Brave-Browser", "Brave"},
     {"microsoft-edge", "Microsoft Edge"},
+    {"Edge", "Microsoft Edge"},
+    {"Microsoft Edge", "Microsoft Edge"},
     {"vivaldi", "Vivaldi"},
     {"opera", "Opera"},
+    {"Opera Software", "Opera"},
+    {"com.operasoftware.Opera", "Opera"},
     {"yandex-browser", "Yandex Browser"},
+    {"YandexBrowser", "Yandex Browser"},
     {"thorium", "Thorium"},
     {"cromite", "Cromite"},
     {"chromium", "Chromium"},
@@ -318,7 +329,12 @@ constexpr std::array<FamilyFolder, 16> kFamilies = {{
     {"floorp", "Floorp"},
     {"zen", "Zen"},
     {"moonchild productions", "Pale Moon"},
+    {"Pale Moon", "Pale Moon"},
     {"mullvad-browser", "Mullvad Browser"},
+    {"MullvadBrowser", "Mullvad Browser"},
+    {"SeaMonkey", "SeaMonkey"},
+    {"icecat", "IceCat"},
+    {"firefox", "Firefox"},
     {"mozilla", "Firefox"},
 }};
 
@@ -328,8 +344,9 @@ std::optional<std::string_view> familyOfFolder(std::string_view name) {
     }
     for (const std::span<const FamilyFolder> table :
          {std::span<const FamilyFolder>(kFamilies), platformFamilyFolders()}) {
-        const auto found = std::find_if(table.begin(), table.end(),
-                                        [name](const FamilyFolder& f) { return name == f.first; });
+        const auto found = std::find_if(table.begin(), table.end(), [name](const FamilyFolder& f) {
+            return sameName(name, f.first);
+        });
         if (found != table.end()) {
             return found->second;
         }
@@ -354,13 +371,15 @@ std::size_t partsAboveProfile(SourceLocation::Kind kind, const std::vector<std::
 void describeBrowserSource(const SourceLocation& source, const std::vector<std::string>& parts,
                            bool chromium, SourceDescription& description) {
     description.family = chromium ? "Chromium" : "Firefox";
-    for (const std::string& part : parts) {
-        if (const auto family = familyOfFolder(part)) {
+    const std::size_t back = partsAboveProfile(source.kind, parts);
+    // The innermost browser folder above the profile names it: Mozilla/SeaMonkey is SeaMonkey.
+    for (std::size_t i = parts.size() > back ? parts.size() - back : 0; i-- > 0;) {
+        if (const auto family = familyOfFolder(parts[i])) {
             description.family = std::string(*family);
             break;
         }
     }
-    if (const std::size_t back = partsAboveProfile(source.kind, parts); parts.size() > back) {
+    if (parts.size() > back) {
         description.profile = parts[parts.size() - back];
     }
 }
@@ -504,10 +523,10 @@ public:
                 homes.emplace_back(home, nameOf(home));
             }
         }
-        if (homes.empty() && std::any_of(kHomeMarkers.begin(), kHomeMarkers.end(),
-                                         [&](std::string_view marker) {
-                                             return !resolve(folder, marker).empty();
-                                         })) {
+        if (homes.empty() &&
+            std::any_of(kHomeMarkers.begin(), kHomeMarkers.end(), [&](std::string_view marker) {
+                return !resolve(folder, marker).empty();
+            })) {
             homes.emplace_back(folder, name);
             singleHome = true;
         }
@@ -583,8 +602,8 @@ private:
         while (!relative.empty() && !current.empty()) {
             const std::size_t slash = relative.find('/');
             const std::string_view part = relative.substr(0, slash);
-            relative = slash == std::string_view::npos ? std::string_view()
-                                                       : relative.substr(slash + 1);
+            relative =
+                slash == std::string_view::npos ? std::string_view() : relative.substr(slash + 1);
             std::vector<fs::path> next;
             for (const fs::path& folder : current) {
                 for (const fs::path& child : listing(folder)) {
@@ -670,7 +689,8 @@ fs::path environmentPath(const char* name) {
     return path.is_absolute() ? path : fs::path();
 }
 
-std::vector<SourceLocation> sourcesUnder(const fs::path& folder, std::vector<fs::path>* unreadable) {
+std::vector<SourceLocation> sourcesUnder(const fs::path& folder,
+                                         std::vector<fs::path>* unreadable) {
     Finder finder;
     std::error_code error;
     // The user named this path: a link there is followed (to a file too), none inside.

@@ -9,18 +9,18 @@ namespace sarnika::sources {
 // One file or folder that holds entries of one kind.
 struct SourceLocation {
     enum class Kind {
-        ChromiumCache,   // a folder of Chromium cache files (simple, blockfile or SQL backend)
-        ChromiumCookies, // a Chromium Cookies database
-        ChromiumHistory, // a Chromium History database
-        FirefoxCache,    // a Firefox cache2 folder
-        FirefoxCookies,  // cookies.sqlite
-        FirefoxHistory,  // places.sqlite
-        IndexDat,        // a WinINet index.dat (Internet Explorer, Wine)
-        FirefoxOldCache, // a Firefox cache folder of the years before cache2 (_CACHE_MAP_)
-        OperaCache,      // an Opera cache folder of the Presto years (dcache4.url)
-        WebCache,        // Internet Explorer 10 and 11's WebCacheV01.dat
+        ChromiumCache,    // a folder of Chromium cache files (simple, blockfile or SQL backend)
+        ChromiumCookies,  // a Chromium Cookies database
+        ChromiumHistory,  // a Chromium History database
+        FirefoxCache,     // a Firefox cache2 folder
+        FirefoxCookies,   // cookies.sqlite
+        FirefoxHistory,   // places.sqlite
+        IndexDat,         // a WinINet index.dat (Internet Explorer, Wine)
+        FirefoxOldCache,  // a Firefox cache folder of the years before cache2 (_CACHE_MAP_)
+        OperaCache,       // an Opera cache folder of the Presto years (dcache4.url)
+        WebCache,         // Internet Explorer 10 and 11's WebCacheV01.dat
         IeContentFolders, // a Content.IE5 or INetCache/IE folder whose index.dat is gone
-        SafariCache,     // Safari's Cache.db (com.apple.Safari, or Apple Computer/Safari)
+        SafariCache,      // Safari's Cache.db (com.apple.Safari, or Apple Computer/Safari)
     };
     Kind kind;
     std::filesystem::path path;

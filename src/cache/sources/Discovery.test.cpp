@@ -153,6 +153,86 @@ TEST(DiscoveryDescription, NamesTheBrowserAndProfile) {
     EXPECT_EQ(describeSource({Kind::FirefoxCache, "/x/cache2"}).folder, "/x/cache2");
 }
 
+// Another machine's disk: the homes under Users, Documents and Settings and home, each searched
+// where its browsers keep their files in that system's layout, in any case of the names; a
+// cache elsewhere in a home and a link out of the disk are left alone.
+TEST(DiscoveryOfWholeDisks, FindsTheCachesOfEveryUserInTheirPlaces) {
+    const TempDir dir;
+    const std::string ieIndex("Client UrlCache MMF Ver 5.2\0", 28);
+    dir.write("disk/Documents and Settings/Ann/Local Settings/Temporary Internet "
+              "Files/Content.IE5/index.dat",
+              ieIndex);
+    dir.write("disk/Documents and Settings/Ann/Application Data/Mozilla/Firefox/Profiles/a.default/"
+              "cookies.sqlite",
+              kSqlite);
+    dir.write("disk/Documents and Settings/Dee/LOCAL SETTINGS/application data/Google/Chrome/User "
+              "Data/Default/Cache/0123456789abcdef_0",
+              "x");
+    dir.write("disk/Users/Ben/AppData/Local/Microsoft/Windows/INetCache/IE/ABCD1234/a[1].swf", "x");
+    dir.write("disk/Users/Ben/AppData/Local/Microsoft/Windows/WebCache/WebCacheV01.dat", "");
+    dir.write("disk/Users/Ben/Documents/backup/Cache_Data/0123456789abcdef_0", "x");
+    dir.write("disk/Users/cy/Library/Caches/com.apple.Safari/Cache.db", "");
+    dir.write("disk/home/eve/.mozilla/firefox/e.default/cache2/entries/ABCDEF", "x");
+    dir.write("disk/home/eve/.wine/drive_c/users/wine/Local Settings/Temporary Internet "
+              "Files/Content.IE5/index.dat",
+              ieIndex);
+    dir.write("elsewhere/Default/Cache/0123456789abcdef_0", "x");
+    fs::create_directory_symlink(dir.path() / "elsewhere",
+                                 dir.path() / "disk/Users/Ben/AppData/Local/Vivaldi");
+
+    std::vector<fs::path> unreadable;
+    const std::vector<SourceLocation> found = sourcesUnder(dir.path() / "disk", &unreadable);
+    std::vector<std::string> seen;
+    for (const SourceLocation& source : found) {
+        const SourceDescription about = describeSource(source);
+        seen.push_back(
+            about.user + " " + about.family + " " +
+            source.path.lexically_relative(fs::canonical(dir.path() / "disk")).generic_string());
+    }
+    std::sort(seen.begin(), seen.end());
+    const std::vector<std::string> expected = {
+        "Ann Firefox Documents and Settings/Ann/Application "
+        "Data/Mozilla/Firefox/Profiles/a.default/cookies.sqlite",
+        "Ann Internet Explorer Documents and Settings/Ann/Local Settings/Temporary Internet "
+        "Files/Content.IE5/index.dat",
+        "Ben Internet Explorer Users/Ben/AppData/Local/Microsoft/Windows/INetCache/IE",
+        "Ben Internet Explorer Users/Ben/AppData/Local/Microsoft/Windows/WebCache/WebCacheV01.dat",
+        "Dee Google Chrome Documents and Settings/Dee/LOCAL SETTINGS/application "
+        "data/Google/Chrome/User Data/Default/Cache",
+        "cy Safari Users/cy/Library/Caches/com.apple.Safari/Cache.db",
+        "eve Firefox home/eve/.mozilla/firefox/e.default/cache2",
+        "wine Wine home/eve/.wine/drive_c/users/wine/Local Settings/Temporary Internet "
+        "Files/Content.IE5/index.dat",
+    };
+    EXPECT_EQ(seen, expected);
+    EXPECT_TRUE(unreadable.empty());
+
+    // One home alone: its user is the folder's name.
+    const auto home = sourcesUnder(dir.path() / "disk/Users/Ben");
+    ASSERT_EQ(home.size(), 2U);
+    EXPECT_EQ(home[0].user, "Ben");
+    EXPECT_EQ(home[1].user, "Ben");
+}
+
+// The user's own browsers belong to the user; a Wine prefix names its own users. Opera keeps
+// one profile per user: the folder above its cache is no profile.
+TEST_F(DiscoveryTest, NamesTheUserOfEverySource) {
+    UserEnvironment environment;
+    environment.home = dir.path() / "home";
+    environment.configHome = environment.home / ".config";
+    environment.cacheHome = environment.home / ".cache";
+    environment.winePrefixes = {dir.path() / "prefix"};
+    environment.userName = "me";
+    for (const SourceLocation& source : discoverSources(environment)) {
+        const bool wine = source.path.string().find("drive_c") != std::string::npos;
+        EXPECT_EQ(describeSource(source).user, wine ? "you" : "me") << source.path;
+    }
+    const SourceDescription opera =
+        describeSource({Kind::OperaCache, "/d/Documents and Settings/Al/Application "
+                                          "Data/Opera/Opera Next/profile/cache4"});
+    EXPECT_EQ(opera.family + "|" + opera.profile + "|" + opera.user, "Opera Next||Al");
+}
+
 TEST(UserEnvironmentTest, FollowsTheXdgVariables) {
     setenv("HOME", "/home/someone", 1);
     setenv("XDG_CACHE_HOME", "/var/cache/someone", 1);

@@ -30,22 +30,6 @@ constexpr std::array<std::string_view, 18> kWindowsBrowserFolders = {
     "Apple Computer/Safari",
 };
 
-// The same browsers as elsewhere, under their Windows folder names.
-constexpr std::array<FamilyFolder, 12> kWindowsFamilies = {{
-    {"Chrome", "Google Chrome"},
-    {"Chrome Beta", "Google Chrome"},
-    {"Chrome SxS", "Google Chrome"},
-    {"Brave-Browser", "Brave"},
-    {"Edge", "Microsoft Edge"},
-    {"Vivaldi", "Vivaldi"},
-    {"Opera Software", "Opera"},
-    {"YandexBrowser", "Yandex Browser"},
-    {"Waterfox", "Waterfox"},
-    {"Floorp", "Floorp"},
-    {"Moonchild Productions", "Pale Moon"},
-    {"Mozilla", "Firefox"},
-}};
-
 } // namespace
 
 // Windows: the profile folder, %APPDATA% (roaming) and %LOCALAPPDATA%; the window's own
@@ -81,7 +65,7 @@ std::vector<SearchRoot> browserRoots(const UserEnvironment& environment) {
 }
 
 std::span<const FamilyFolder> platformFamilyFolders() {
-    return kWindowsFamilies;
+    return {};
 }
 
 } // namespace sarnika::sources
