@@ -39,7 +39,7 @@ struct SourceDescription {
     std::string family;  // "Chromium", "Google Chrome", "Firefox", "Internet Explorer", "Wine", ...
     std::string profile; // the browser profile or the Windows user; empty when unknown
     std::string folder;  // the cache folder or the database
-    std::string user;    // the user whose files these are; empty when unknown
+    std::string user{};  // the user whose files these are; empty when unknown
 };
 SourceDescription describeSource(const SourceLocation& source);
 
