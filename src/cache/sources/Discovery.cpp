@@ -75,11 +75,15 @@ std::string nameOf(const fs::path& path) {
     return path.filename().string();
 }
 
-// Content.IE5 (Internet Explorer 5 to 9, and 10 and 11 beside WebCacheV01.dat) or INetCache/IE
-// (Windows 8.1 and later).
+// Content.IE5 (Internet Explorer 5 to 9, and 10 and 11 beside WebCacheV01.dat), or INetCache/IE
+// and INetCache/Low/IE (Windows 8.1 and later).
 bool isIeContentFolder(const fs::path& folder) {
+    const fs::path parent = folder.parent_path();
     return sameName(nameOf(folder), "Content.IE5") ||
-           (sameName(nameOf(folder), "IE") && sameName(nameOf(folder.parent_path()), "INetCache"));
+           (sameName(nameOf(folder), "IE") &&
+            (sameName(nameOf(parent), "INetCache") ||
+             (sameName(nameOf(parent), "Low") &&
+              sameName(nameOf(parent.parent_path()), "INetCache"))));
 }
 
 // Safari's folder: com.apple.Safari on macOS, Apple Computer/Safari on Windows.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/PosixFiles.h"
 #include "support/TempDir.h"
 
 namespace sarnika::sources {
@@ -168,7 +169,8 @@ TEST(DiscoveryOfWholeDisks, FindsTheCachesOfEveryUserInTheirPlaces) {
     dir.write("disk/Documents and Settings/Dee/LOCAL SETTINGS/application data/Google/Chrome/User "
               "Data/Default/Cache/0123456789abcdef_0",
               "x");
-    dir.write("disk/Users/Ben/AppData/Local/Microsoft/Windows/INetCache/IE/ABCD1234/a[1].swf", "x");
+    dir.write("disk/Users/Ben/AppData/Local/Microsoft/Windows/INetCache/Low/IE/ABCD1234/a[1].swf",
+              "x");
     dir.write("disk/Users/Ben/AppData/Local/Microsoft/Windows/WebCache/WebCacheV01.dat", "");
     dir.write("disk/Users/Ben/Documents/backup/Cache_Data/0123456789abcdef_0", "x");
     dir.write("disk/Users/cy/Library/Caches/com.apple.Safari/Cache.db", "");
@@ -195,7 +197,7 @@ TEST(DiscoveryOfWholeDisks, FindsTheCachesOfEveryUserInTheirPlaces) {
         "Data/Mozilla/Firefox/Profiles/a.default/cookies.sqlite",
         "Ann Internet Explorer Documents and Settings/Ann/Local Settings/Temporary Internet "
         "Files/Content.IE5/index.dat",
-        "Ben Internet Explorer Users/Ben/AppData/Local/Microsoft/Windows/INetCache/IE",
+        "Ben Internet Explorer Users/Ben/AppData/Local/Microsoft/Windows/INetCache/Low/IE",
         "Ben Internet Explorer Users/Ben/AppData/Local/Microsoft/Windows/WebCache/WebCacheV01.dat",
         "Dee Google Chrome Documents and Settings/Dee/LOCAL SETTINGS/application "
         "data/Google/Chrome/User Data/Default/Cache",
@@ -212,6 +214,34 @@ TEST(DiscoveryOfWholeDisks, FindsTheCachesOfEveryUserInTheirPlaces) {
     ASSERT_EQ(home.size(), 2U);
     EXPECT_EQ(home[0].user, "Ben");
     EXPECT_EQ(home[1].user, "Ben");
+}
+
+// A home of the disk that cannot be read is named once and skipped; the others are read.
+TEST(DiscoveryOfWholeDisks, NamesAnUnreadableFolderOnceAndGoesOn) {
+    const TempDir dir;
+    dir.write("disk/Users/Ann/AppData/Local/Chromium/User Data/Default/Cache/0123456789abcdef_0",
+              "x");
+    dir.write("disk/Users/Zed/AppData/Local/Chromium/User Data/Default/Cache/0123456789abcdef_0",
+              "x");
+    const fs::path disk = fs::canonical(dir.path() / "disk");
+    // Root reads everything: the scan runs as "nobody", which may enter the test's folder.
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+    fs::permissions(disk / "Users/Zed", fs::perms::none);
+    const testing::ChildEnd end = testing::runInChild([&disk] {
+        if (testing::runsAsRoot() && !testing::becomeNobody()) {
+            return 3;
+        }
+        std::vector<fs::path> unreadable;
+        const std::vector<SourceLocation> found = sourcesUnder(disk, &unreadable);
+        if (found.size() != 1 || found[0].user != "Ann") {
+            return 1;
+        }
+        return unreadable == std::vector<fs::path>{disk / "Users/Zed"} ? 0 : 2;
+    });
+    fs::permissions(disk / "Users/Zed", fs::perms::owner_all);
+    EXPECT_EQ(end.exitCode, 0) << "1: wrong sources, 2: wrong unreadable folders, 3: no setuid";
 }
 
 // The user's own browsers belong to the user; a Wine prefix names its own users. Opera keeps
