@@ -192,19 +192,20 @@ TEST(DiscoveryOfWholeDisks, FindsTheCachesOfEveryUserInTheirPlaces) {
             source.path.lexically_relative(fs::canonical(dir.path() / "disk")).generic_string());
     }
     std::sort(seen.begin(), seen.end());
+    const std::string xp = "Documents and Settings/";
+    const std::string ieFolder = "Local Settings/Temporary Internet Files/Content.IE5/index.dat";
+    const std::string windows = "Users/Ben/AppData/Local/Microsoft/Windows/";
     const std::vector<std::string> expected = {
-        "Ann Firefox Documents and Settings/Ann/Application "
-        "Data/Mozilla/Firefox/Profiles/a.default/cookies.sqlite",
-        "Ann Internet Explorer Documents and Settings/Ann/Local Settings/Temporary Internet "
-        "Files/Content.IE5/index.dat",
-        "Ben Internet Explorer Users/Ben/AppData/Local/Microsoft/Windows/INetCache/Low/IE",
-        "Ben Internet Explorer Users/Ben/AppData/Local/Microsoft/Windows/WebCache/WebCacheV01.dat",
-        "Dee Google Chrome Documents and Settings/Dee/LOCAL SETTINGS/application "
-        "data/Google/Chrome/User Data/Default/Cache",
+        "Ann Firefox " + xp +
+            "Ann/Application Data/Mozilla/Firefox/Profiles/a.default/cookies.sqlite",
+        "Ann Internet Explorer " + xp + "Ann/" + ieFolder,
+        "Ben Internet Explorer " + windows + "INetCache/Low/IE",
+        "Ben Internet Explorer " + windows + "WebCache/WebCacheV01.dat",
+        "Dee Google Chrome " + xp +
+            "Dee/LOCAL SETTINGS/application data/Google/Chrome/User Data/Default/Cache",
         "cy Safari Users/cy/Library/Caches/com.apple.Safari/Cache.db",
         "eve Firefox home/eve/.mozilla/firefox/e.default/cache2",
-        "wine Wine home/eve/.wine/drive_c/users/wine/Local Settings/Temporary Internet "
-        "Files/Content.IE5/index.dat",
+        "wine Wine home/eve/.wine/drive_c/users/wine/" + ieFolder,
     };
     EXPECT_EQ(seen, expected);
     EXPECT_TRUE(unreadable.empty());
