@@ -1,7 +1,8 @@
 #include "support/PosixFiles.h"
 
-#include <fcntl.h>
 #include <grp.h>
+
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
