@@ -240,6 +240,47 @@ TEST_F(CliProgram, SavesTheMoviesOfOldOperaAndFirefoxCaches) {
     EXPECT_NE(firefox.err.find("in the 1 browser cache(s) read"), std::string::npos) << firefox.err;
 }
 
+// A disk put together from the samples: two users of Windows XP and one of Windows 10, with
+// Internet Explorer, Firefox (before and with cache2), Chromium and Opera caches in their
+// places. Every movie names the user whose cache it came from.
+TEST_F(CliProgram, ReadsEveryUserOfAWholeDisk) {
+    const fs::path testdata = sharedDir() / "testdata";
+    const fs::path disk = root() / "disk";
+    const fs::path alice = disk / "Documents and Settings/Alice";
+    const fs::path bob = disk / "Documents and Settings/Bob";
+    const fs::path carol = disk / "Users/Carol";
+    const fs::path ie = alice / "Local Settings/Temporary Internet Files/Content.IE5";
+    const auto copy = [](const fs::path& from, const fs::path& to) {
+        fs::create_directories(to.parent_path());
+        fs::copy(from, to, fs::copy_options::recursive);
+    };
+    copy(testdata / "msiecf/wine8_Content.IE5_index.dat", ie / "index.dat");
+    copy(testdata / "swf/uncompressed_fws.swf", ie / "FYP4GFY2/Intro[0].SWF");
+    copy(testdata / "swf/zlib_cws.swf", ie / "NEGUNIP9/clip[0].swf");
+    copy(testdata / "external/firefox-oldcache/firefox_cache1",
+         alice / "Local Settings/Application Data/Mozilla/Firefox/Profiles/a.default/Cache");
+    // Names on a disk from Windows may come in another case.
+    copy(testdata / "external/opera11-cache/cache",
+         bob / "LOCAL SETTINGS/Application Data/Opera/Opera/cache");
+    copy(root() / "home/.cache/chromium/Default/Cache",
+         carol / "AppData/Local/Chromium/User Data/Default/Cache");
+    copy(testdata / "firefox/cache2_v3_firefox67_dfirlabs",
+         carol / "AppData/Local/Mozilla/Firefox/Profiles/c.default/cache2");
+
+    const CliRun run = cli("list --json --cache " + quoted(disk));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::ofstream(root() / "disk.json") << run.out;
+    EXPECT_EQ(python(R"(
+import collections, json, sys
+movies = json.load(open(sys.argv[1]))
+seen = collections.Counter((m['source']['family'], m['source']['user']) for m in movies)
+print(sorted(seen.items()))
+)",
+                     root() / "disk.json"),
+              "[(('Chromium', 'Carol'), 9), (('Internet Explorer', 'Alice'), 2), "
+              "(('Opera', 'Bob'), 12)]\n");
+}
+
 // Escape sequences from cache file names and the paths given: an OSC title change, a screen
 // clear, a C1 CSI and a bidirectional override must reach the terminal as visible text.
 TEST_F(CliProgram, WarningsShowControlSequencesEscaped) {

@@ -31,6 +31,7 @@ std::string jsonOf(const std::optional<sources::SourceDescription>& source) {
     return JsonObject()
         .add("family", source->family)
         .add("profile", source->profile)
+        .add("user", source->user)
         .add("folder", source->folder)
         .text();
 }

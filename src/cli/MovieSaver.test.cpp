@@ -115,7 +115,8 @@ TEST(MovieSaver, ManifestTimesAreUtcOrNull) {
     row.source = sources::SourceDescription{"Firefox", "p", "/c"};
     const std::string line = manifestLine(row, SavedFile{"/o/h/dl.swf", 3, "ab", "id=9"});
     EXPECT_EQ(line, R"({"url":"http://h/dl?id=9","saved":"/o/h/dl.swf","size":3,"sha256":"ab",)"
-                    R"("query":"id=9","source":{"family":"Firefox","profile":"p","folder":"/c"},)"
+                    R"("query":"id=9","source":{"family":"Firefox","profile":"p","user":"",)"
+                    R"("folder":"/c"},)"
                     R"("lastModified":"2024-01-01T00:00:00Z","lastAccess":null,"expires":null})");
 }
 

@@ -74,14 +74,23 @@ Result<BrowserCacheLayer::Options> layerOptionsFor(const CliOptions& options) {
     // Extractions of the user's own caches stay when other folders are read.
     layer.pruneUnknownSources = false;
     layer.reader = sarnika::sources::readSource;
+    std::set<fs::path> unreadableTold;
     for (const std::string& cache : options.caches) {
         if (const sarnika::Status readable = readablePath(cache); !readable) {
             return readable.error();
         }
         Progress progress;
         progress.show("Looking for caches under " + terminalText(cache) + "...");
-        const std::vector<SourceLocation> found = sarnika::sources::sourcesUnder(cache);
+        std::vector<fs::path> unreadable;
+        const std::vector<SourceLocation> found =
+            sarnika::sources::sourcesUnder(cache, &unreadable);
         progress.clear();
+        for (const fs::path& folder : unreadable) {
+            if (unreadableTold.insert(folder).second) {
+                std::cerr << "sarnika-cli: warning: " << terminalText(folder.string())
+                          << ": cannot be read, skipped\n";
+            }
+        }
         if (found.empty()) {
             std::cerr << "sarnika-cli: warning: no browser cache found under "
                       << terminalText(cache) << "\n";

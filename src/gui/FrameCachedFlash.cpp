@@ -210,9 +210,14 @@ void TframeCachedFlash::showSources() {
         if (!about.profile.empty()) {
             browser += QStringLiteral(" (%1)").arg(QString::fromStdString(about.profile));
         }
+        // On another machine's disk, whose cache it is matters as much as the browser's.
+        const QString user =
+            about.user.empty()
+                ? QString()
+                : QStringLiteral("User: %1\n").arg(QString::fromStdString(about.user));
         m_lbxFlash->item(line)->setToolTip(
-            QStringLiteral("From the cache of %1\n%2")
-                .arg(browser, QString::fromStdString(m_movies->Url(movie))));
+            QStringLiteral("From the cache of %1\n%2%3")
+                .arg(browser, user, QString::fromStdString(m_movies->Url(movie))));
     }
 }
 

@@ -297,6 +297,9 @@ void TestWindowJourneys::ctrlClickKeepsTheSelection() {
     takeScreenshot(QStringLiteral("journey-tooltip.png"));
     QVERIFY2(QToolTip::text().startsWith(QStringLiteral("From the cache of Chromium (Default)\n")),
              qPrintable(QToolTip::text()));
+    // ... and whose files they are: the user's own, here.
+    QVERIFY2(QToolTip::text().section(QLatin1Char('\n'), 1, 1).startsWith(QStringLiteral("User: ")),
+             qPrintable(QToolTip::text()));
     QVERIFY(driver.unexpected.isEmpty());
 }
 

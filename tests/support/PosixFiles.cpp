@@ -1,5 +1,7 @@
 #include "support/PosixFiles.h"
 
+#include <grp.h>
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -69,6 +71,15 @@ std::vector<ChildEnd> runInChildren(const std::vector<std::function<int()>>& bod
         ends.push_back(childEndOf(status));
     }
     return ends;
+}
+
+bool runsAsRoot() {
+    return geteuid() == 0;
+}
+
+bool becomeNobody() {
+    constexpr gid_t kNobody = 65534;
+    return setgroups(0, nullptr) == 0 && setgid(kNobody) == 0 && setuid(kNobody) == 0;
 }
 
 ChildEnd runInChild(const std::function<int()>& body) {

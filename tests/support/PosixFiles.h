@@ -23,6 +23,12 @@ std::int64_t accessTime(const std::filesystem::path& path);
 // Whether the file may be run by this user.
 bool isExecutable(const std::filesystem::path& path);
 
+// Whether the process runs as root, for which every folder is readable.
+bool runsAsRoot();
+// Leaves root for the unprivileged user "nobody" (uid and gid 65534), for good; false when
+// that fails. Meant for a child process.
+bool becomeNobody();
+
 // The highest memory the process has held so far, in KiB.
 long peakMemoryKiB();
 

@@ -118,8 +118,11 @@ bool sourceServes(SourceLocation::Kind kind, WalkGroup group) {
     case K::FirefoxCache:
     case K::FirefoxOldCache:
     case K::OperaCache:
+    case K::IeContentFolders:
+    case K::SafariCache:
         return takesContent(group);
     case K::IndexDat:
+    case K::WebCache:
         break;
     }
     return true;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <set>
 #include <span>
@@ -59,8 +60,92 @@ bool isShardName(std::string_view name) {
            std::all_of(name.begin() + 5, name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Names on a disk that Windows or macOS wrote may differ in case from the usual spelling.
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return lowerAscii(x) == lowerAscii(y);
+           });
+}
+
+std::string nameOf(const fs::path& path) {
+    return path.filename().string();
+}
+
+// Content.IE5 (Internet Explorer 5 to 9, and 10 and 11 beside WebCacheV01.dat), or INetCache/IE
+// and INetCache/Low/IE (Windows 8.1 and later).
+bool isIeContentFolder(const fs::path& folder) {
+    const fs::path parent = folder.parent_path();
+    return sameName(nameOf(folder), "Content.IE5") ||
+           (sameName(nameOf(folder), "IE") &&
+            (sameName(nameOf(parent), "INetCache") ||
+             (sameName(nameOf(parent), "Low") &&
+              sameName(nameOf(parent.parent_path()), "INetCache"))));
+}
+
+// Safari's folder: com.apple.Safari on macOS, Apple Computer/Safari on Windows.
+bool isSafariFolder(const fs::path& folder) {
+    return sameName(nameOf(folder), "com.apple.Safari") ||
+           (sameName(nameOf(folder), "Safari") &&
+            sameName(nameOf(folder.parent_path()), "Apple Computer"));
+}
+
+std::vector<std::string> partsOf(const fs::path& path) {
+    std::vector<std::string> parts;
+    for (const fs::path& part : path) {
+        parts.push_back(part.string());
+    }
+    return parts;
+}
+
+// The user whose home holds `parts`, by the folder the homes are in: Users (Windows Vista and
+// later, macOS), Documents and Settings (Windows 2000 and XP), home (Linux) and a Wine prefix's
+// drive_c/users. The innermost one counts: a Wine prefix inside a Linux home is the Wine user's.
+std::string userFromLayout(const std::vector<std::string>& parts) {
+    std::string user;
+    for (std::size_t i = 0; i + 2 < parts.size(); ++i) {
+        const std::string& name = parts[i];
+        const std::string& next = parts[i + 1];
+        if ((sameName(name, "Users") || sameName(name, "Documents and Settings") ||
+             sameName(name, "home")) &&
+            !next.empty() && next.front() != '.') {
+            user = next;
+        }
+    }
+    return user;
+}
+
+// Whose source this is: the Wine user inside a prefix, else `given`, else what the path tells.
+std::string userOf(const fs::path& path, const std::string& given) {
+    const std::vector<std::string> parts = partsOf(path);
+    for (std::size_t i = parts.size(); i-- > 0;) {
+        if (i + 3 < parts.size() && sameName(parts[i], "drive_c") &&
+            sameName(parts[i + 1], "users")) {
+            return parts[i + 2];
+        }
+    }
+    return given.empty() ? userFromLayout(parts) : given;
+}
+
 class Finder {
 public:
+    // The user that the sources found from now on belong to, when their path does not tell.
+    void setUser(std::string user) { m_user = std::move(user); }
+
+    // A folder that exists but could not be listed: skipped, and told once.
+    void noteUnreadable(const fs::path& folder, const std::error_code& error) {
+        if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
+            return;
+        }
+        if (m_unreadableSeen.insert(folder.string()).second) {
+            m_unreadable.push_back(folder);
+        }
+    }
+    std::vector<fs::path> takeUnreadable() { return std::move(m_unreadable); }
+
     // Searches a folder the user named or a browser's root folder. A symbolic link there, and
     // in the `linkLevels` levels below it (the profiles that sync tools move elsewhere), is
     // followed; links further down, inside profiles and caches, never are.
@@ -70,9 +155,10 @@ public:
     }
 
     std::vector<SourceLocation> take() { return std::move(m_found); }
+    bool foundAny() const { return !m_found.empty(); }
 
     void classifyFile(const fs::path& file) {
-        const std::string name = file.filename().string();
+        const std::string name = nameOf(file);
         if (name == "Cookies" && isSqlite(file)) {
             add(SourceLocation::Kind::ChromiumCookies, file);
         } else if (name == "History" && isSqlite(file)) {
@@ -81,8 +167,12 @@ public:
             add(SourceLocation::Kind::FirefoxCookies, file);
         } else if (name == "places.sqlite" && isSqlite(file)) {
             add(SourceLocation::Kind::FirefoxHistory, file);
-        } else if ((name == "index.dat" || name == "INDEX.DAT") && isIndexDat(file)) {
+        } else if (sameName(name, "index.dat") && isIndexDat(file)) {
             add(SourceLocation::Kind::IndexDat, file);
+        } else if (sameName(name, "WebCacheV01.dat")) {
+            add(SourceLocation::Kind::WebCache, file);
+        } else if (sameName(name, "Cache.db") && isSafariFolder(file.parent_path())) {
+            add(SourceLocation::Kind::SafariCache, file);
         }
     }
 
@@ -124,9 +214,8 @@ private:
         std::vector<fs::path> files;
         bool simpleCacheFiles = false;
         bool sqlShards = false;
-        for (fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied,
-                                       error);
-             !error && it != fs::directory_iterator(); it.increment(error)) {
+        for (fs::directory_iterator it(folder, error); !error && it != fs::directory_iterator();
+             it.increment(error)) {
             const fs::file_status entryStatus = it->symlink_status(error);
             if (error) {
                 break;
@@ -140,6 +229,9 @@ private:
                 sqlShards = sqlShards || (isShardName(name) && isSqlite(it->path()));
                 files.push_back(it->path());
             }
+        }
+        if (error) {
+            noteUnreadable(folder, error);
         }
         const std::string folderName = folder.filename().string();
         const bool chromiumIndex = std::any_of(files.begin(), files.end(), [](const fs::path& f) {
@@ -168,6 +260,18 @@ private:
             add(SourceLocation::Kind::OperaCache, folder);
             return;
         }
+        // The folders below hold the cached files themselves, nothing to search.
+        if (isIeContentFolder(folder)) {
+            const auto index = std::find_if(files.begin(), files.end(), [](const fs::path& f) {
+                return sameName(nameOf(f), "index.dat") && isIndexDat(f);
+            });
+            if (index != files.end()) {
+                add(SourceLocation::Kind::IndexDat, *index);
+            } else {
+                add(SourceLocation::Kind::IeContentFolders, folder);
+            }
+            return;
+        }
         for (const fs::path& file : files) {
             classifyFile(file);
         }
@@ -188,24 +292,39 @@ private:
             canonical = path;
         }
         if (m_seen.insert(canonical.string()).second) {
-            m_found.push_back({kind, canonical});
+            std::string user = userOf(canonical, m_user);
+            m_found.push_back({kind, std::move(canonical), std::move(user)});
         }
     }
 
     std::vector<SourceLocation> m_found;
+    std::string m_user;
+    std::vector<fs::path> m_unreadable;
+    std::set<std::string> m_unreadableSeen;
     std::set<std::string> m_seen;
     std::set<std::string> m_followed;
     int m_linkLevels = 0;
 };
 
-// Browser families by their folder names on every platform (a leading dot left off).
-constexpr std::array<FamilyFolder, 16> kFamilies = {{
+// Browser families by their folder names on every system (a leading dot left off, case
+// ignored): a disk from Windows or macOS may be read anywhere.
+constexpr std::array<FamilyFolder, 31> kFamilies = {{
     {"google-chrome", "Google Chrome"},
+    {"Chrome", "Google Chrome"},
+    {"Chrome Beta", "Google Chrome"},
+    {"Chrome SxS", "Google Chrome"},
+    {"Chrome Canary", "Google Chrome"},
     {"BraveSoftware", "Brave"},
+    {"Brave-Browser", "Brave"},
     {"microsoft-edge", "Microsoft Edge"},
+    {"Edge", "Microsoft Edge"},
+    {"Microsoft Edge", "Microsoft Edge"},
     {"vivaldi", "Vivaldi"},
     {"opera", "Opera"},
+    {"Opera Software", "Opera"},
+    {"com.operasoftware.Opera", "Opera"},
     {"yandex-browser", "Yandex Browser"},
+    {"YandexBrowser", "Yandex Browser"},
     {"thorium", "Thorium"},
     {"cromite", "Cromite"},
     {"chromium", "Chromium"},
@@ -214,7 +333,12 @@ constexpr std::array<FamilyFolder, 16> kFamilies = {{
     {"floorp", "Floorp"},
     {"zen", "Zen"},
     {"moonchild productions", "Pale Moon"},
+    {"Pale Moon", "Pale Moon"},
     {"mullvad-browser", "Mullvad Browser"},
+    {"MullvadBrowser", "Mullvad Browser"},
+    {"SeaMonkey", "SeaMonkey"},
+    {"icecat", "IceCat"},
+    {"firefox", "Firefox"},
     {"mozilla", "Firefox"},
 }};
 
@@ -224,8 +348,9 @@ std::optional<std::string_view> familyOfFolder(std::string_view name) {
     }
     for (const std::span<const FamilyFolder> table :
          {std::span<const FamilyFolder>(kFamilies), platformFamilyFolders()}) {
-        const auto found = std::find_if(table.begin(), table.end(),
-                                        [name](const FamilyFolder& f) { return name == f.first; });
+        const auto found = std::find_if(table.begin(), table.end(), [name](const FamilyFolder& f) {
+            return sameName(name, f.first);
+        });
         if (found != table.end()) {
             return found->second;
         }
@@ -250,18 +375,20 @@ std::size_t partsAboveProfile(SourceLocation::Kind kind, const std::vector<std::
 void describeBrowserSource(const SourceLocation& source, const std::vector<std::string>& parts,
                            bool chromium, SourceDescription& description) {
     description.family = chromium ? "Chromium" : "Firefox";
-    for (const std::string& part : parts) {
-        if (const auto family = familyOfFolder(part)) {
+    const std::size_t back = partsAboveProfile(source.kind, parts);
+    // The innermost browser folder above the profile names it: Mozilla/SeaMonkey is SeaMonkey.
+    for (std::size_t i = parts.size() > back ? parts.size() - back : 0; i-- > 0;) {
+        if (const auto family = familyOfFolder(parts[i])) {
             description.family = std::string(*family);
             break;
         }
     }
-    if (const std::size_t back = partsAboveProfile(source.kind, parts); parts.size() > back) {
+    if (parts.size() > back) {
         description.profile = parts[parts.size() - back];
     }
 }
 
-// An index.dat: Internet Explorer's, or Wine's inside a prefix; the profile is the user's.
+// Internet Explorer's caches, or Wine's inside a prefix; the profile is the Windows user.
 void describeIndexDat(const std::vector<std::string>& parts, SourceDescription& description) {
     const bool wine = std::find(parts.begin(), parts.end(), "drive_c") != parts.end();
     description.family = wine ? "Wine" : "Internet Explorer";
@@ -271,6 +398,232 @@ void describeIndexDat(const std::vector<std::string>& parts, SourceDescription& 
         }
     }
 }
+
+// Where browsers keep their files below a user's home, in the layouts of Windows Vista to 11,
+// Windows 2000 and XP, macOS and Linux ("" is the home itself, for the dot folders and XP's
+// Cookies). Every part is matched without regard to case.
+constexpr std::array<std::string_view, 11> kDataFolders = {
+    "",
+    "AppData/Local",
+    "AppData/LocalLow",
+    "AppData/Roaming",
+    "Local Settings/Application Data",
+    "Local Settings",
+    "Application Data",
+    "Library/Caches",
+    "Library/Application Support",
+    ".cache",
+    ".config",
+};
+
+// The browsers' own folders in those data folders, over the years. Each is searched
+// kDiscoveryDepth levels deep.
+constexpr std::array<std::string_view, 54> kBrowserFolders = {
+    // Chromium family
+    "Google/Chrome",
+    "Google/Chrome Beta",
+    "Google/Chrome SxS",
+    "Google/Chrome Canary",
+    "Chromium",
+    "chromium-browser",
+    "google-chrome",
+    "google-chrome-beta",
+    "google-chrome-unstable",
+    "BraveSoftware",
+    "Microsoft/Edge",
+    "Microsoft Edge",
+    "microsoft-edge",
+    "microsoft-edge-beta",
+    "microsoft-edge-dev",
+    "Vivaldi",
+    "vivaldi-snapshot",
+    "Opera Software",
+    "com.operasoftware.Opera",
+    "com.operasoftware.OperaNext",
+    "opera-beta",
+    "opera-developer",
+    "Yandex/YandexBrowser",
+    "yandex-browser",
+    "yandex-browser-beta",
+    "thorium",
+    // Opera 7 to 12 (cache4, opcache, cache), and the Linux folder of the later ones
+    "Opera",
+    "Opera Next",
+    ".opera",
+    ".opera-next",
+    // Firefox family; Mozilla holds Firefox and SeaMonkey
+    "Mozilla",
+    ".mozilla",
+    "Firefox",
+    "SeaMonkey",
+    "Moonchild Productions",
+    ".moonchild productions",
+    "Pale Moon",
+    "Waterfox",
+    ".waterfox",
+    "librewolf",
+    ".librewolf",
+    "floorp",
+    ".floorp",
+    // Internet Explorer and WinINet
+    "Microsoft/Windows/Temporary Internet Files",
+    "Microsoft/Windows/INetCache",
+    "Microsoft/Windows/WebCache",
+    "Microsoft/Windows/History",
+    "Microsoft/Windows/Cookies",
+    "Microsoft/Windows/INetCookies",
+    "Temporary Internet Files",
+    "History",
+    "Cookies",
+    // Safari
+    "Apple Computer/Safari",
+    "com.apple.Safari",
+};
+
+// Wine prefixes below a home: the default one, and folders of prefixes made by Wine front ends.
+constexpr std::array<std::string_view, 1> kWinePrefixes = {".wine"};
+constexpr std::array<std::string_view, 3> kWinePrefixFolders = {
+    ".local/share/wineprefixes",
+    ".PlayOnLinux/wineprefix",
+    ".var/app/com.usebottles.bottles/data/bottles/bottles",
+};
+
+// A folder's subfolders that hold the homes of users, matched without regard to case.
+constexpr std::array<std::string_view, 5> kHomesFolders = {
+    "Users", "Documents and Settings", "home", "drive_c/users", "drive_c/windows/profiles",
+};
+
+// Folders of which one in a folder makes it a user's home.
+constexpr std::array<std::string_view, 9> kHomeMarkers = {
+    "AppData", "Local Settings", "Application Data", "Library", ".cache",
+    ".config", ".mozilla",       ".opera",           ".wine",
+};
+
+// The known places of the users' homes under a disk's root, a folder of homes or one home:
+// only the browsers' folders are searched, never the whole disk. Links are never followed.
+class PlaceSearch {
+public:
+    explicit PlaceSearch(Finder& finder) : m_finder(finder) {}
+
+    // The homes below `folder` with their users; empty when it is neither a disk's root (or a
+    // Wine prefix, or its drive_c), a folder of homes nor a home.
+    std::vector<std::pair<fs::path, std::string>> homesIn(const fs::path& folder,
+                                                          bool& singleHome) {
+        std::vector<std::pair<fs::path, std::string>> homes;
+        singleHome = false;
+        std::vector<fs::path> homeFolders;
+        const std::string name = nameOf(folder);
+        if (sameName(name, "Users") || sameName(name, "Documents and Settings") ||
+            sameName(name, "home")) {
+            homeFolders.push_back(folder);
+        }
+        for (std::string_view relative : kHomesFolders) {
+            for (fs::path& found : resolve(folder, relative)) {
+                homeFolders.push_back(std::move(found));
+            }
+        }
+        for (const fs::path& homeFolder : homeFolders) {
+            for (const fs::path& home : listing(homeFolder)) {
+                homes.emplace_back(home, nameOf(home));
+            }
+        }
+        if (homes.empty() &&
+            std::any_of(kHomeMarkers.begin(), kHomeMarkers.end(), [&](std::string_view marker) {
+                return !resolve(folder, marker).empty();
+            })) {
+            homes.emplace_back(folder, name);
+            singleHome = true;
+        }
+        return homes;
+    }
+
+    void searchHome(const fs::path& home, const std::string& user, bool withWine) {
+        m_finder.setUser(user);
+        for (std::string_view data : kDataFolders) {
+            for (const fs::path& dataFolder : resolve(home, data)) {
+                for (std::string_view browser : kBrowserFolders) {
+                    for (const fs::path& root : resolve(dataFolder, browser)) {
+                        m_finder.searchRoot(root, kDiscoveryDepth, 0);
+                    }
+                }
+            }
+        }
+        if (!withWine) {
+            return;
+        }
+        std::vector<fs::path> prefixes;
+        for (std::string_view relative : kWinePrefixes) {
+            for (fs::path& prefix : resolve(home, relative)) {
+                prefixes.push_back(std::move(prefix));
+            }
+        }
+        for (std::string_view relative : kWinePrefixFolders) {
+            for (const fs::path& folder : resolve(home, relative)) {
+                const std::vector<fs::path>& inside = listing(folder);
+                prefixes.insert(prefixes.end(), inside.begin(), inside.end());
+            }
+        }
+        for (const fs::path& prefix : prefixes) {
+            for (std::string_view relative : {"drive_c/users", "drive_c/windows/profiles"}) {
+                for (const fs::path& users : resolve(prefix, relative)) {
+                    // Copied, since searching a home may list more folders.
+                    const std::vector<fs::path> wineHomes = listing(users);
+                    for (const fs::path& wineHome : wineHomes) {
+                        searchHome(wineHome, nameOf(wineHome), false);
+                    }
+                }
+            }
+        }
+    }
+
+private:
+    // The subfolders of a folder, links left out, sorted; each folder is listed once.
+    const std::vector<fs::path>& listing(const fs::path& folder) {
+        const auto known = m_listings.find(folder.string());
+        if (known != m_listings.end()) {
+            return known->second;
+        }
+        std::vector<fs::path> subfolders;
+        std::error_code error;
+        for (fs::directory_iterator it(folder, error); !error && it != fs::directory_iterator();
+             it.increment(error)) {
+            const fs::file_status status = it->symlink_status(error);
+            if (!error && fs::is_directory(status)) {
+                subfolders.push_back(it->path());
+            }
+        }
+        if (error) {
+            m_finder.noteUnreadable(folder, error);
+        }
+        std::sort(subfolders.begin(), subfolders.end());
+        return m_listings.emplace(folder.string(), std::move(subfolders)).first->second;
+    }
+
+    // The folders below `base` along `relative` ("a/b"), each part matched without regard to
+    // case: on a disk from Windows, "Application Data" may be "APPLICATION DATA".
+    std::vector<fs::path> resolve(const fs::path& base, std::string_view relative) {
+        std::vector<fs::path> current = {base};
+        while (!relative.empty() && !current.empty()) {
+            const std::size_t slash = relative.find('/');
+            const std::string_view part = relative.substr(0, slash);
+            relative =
+                slash == std::string_view::npos ? std::string_view() : relative.substr(slash + 1);
+            std::vector<fs::path> next;
+            for (const fs::path& folder : current) {
+                for (const fs::path& child : listing(folder)) {
+                    if (sameName(nameOf(child), part)) {
+                        next.push_back(child);
+                    }
+                }
+            }
+            current = std::move(next);
+        }
+        return current;
+    }
+
+    Finder& m_finder;
+    std::map<std::string, std::vector<fs::path>> m_listings;
+};
 
 } // namespace
 
@@ -287,6 +640,9 @@ bool holdsContent(SourceLocation::Kind kind) {
     case K::FirefoxOldCache:
     case K::OperaCache:
     case K::IndexDat:
+    case K::WebCache:
+    case K::IeContentFolders:
+    case K::SafariCache:
         break;
     }
     return true;
@@ -296,10 +652,8 @@ SourceDescription describeSource(const SourceLocation& source) {
     using K = SourceLocation::Kind;
     SourceDescription description;
     description.folder = source.path.string();
-    std::vector<std::string> parts;
-    for (const fs::path& part : source.path) {
-        parts.push_back(part.string());
-    }
+    const std::vector<std::string> parts = partsOf(source.path);
+    description.user = source.user.empty() ? userFromLayout(parts) : source.user;
     const bool chromium = source.kind == K::ChromiumCache || source.kind == K::ChromiumCookies ||
                           source.kind == K::ChromiumHistory;
     const bool firefox = source.kind == K::FirefoxCache || source.kind == K::FirefoxCookies ||
@@ -307,11 +661,14 @@ SourceDescription describeSource(const SourceLocation& source) {
     if (chromium || firefox) {
         describeBrowserSource(source, parts, chromium, description);
     } else if (source.kind == K::OperaCache) {
-        // <profile folder>/cache: ~/.opera, ...\Opera\Opera, a user's folder on an old disk.
-        description.family = "Opera";
-        if (parts.size() > 1) {
-            description.profile = parts[parts.size() - 2];
-        }
+        // One profile per user: the folder above the cache says nothing more ("profile",
+        // "Opera", ".opera"), but Opera Next kept its own.
+        const bool next = std::any_of(parts.begin(), parts.end(), [](const std::string& part) {
+            return sameName(part, "Opera Next") || sameName(part, ".opera-next");
+        });
+        description.family = next ? "Opera Next" : "Opera";
+    } else if (source.kind == K::SafariCache) {
+        description.family = "Safari";
     } else {
         describeIndexDat(parts, description);
     }
@@ -320,6 +677,7 @@ SourceDescription describeSource(const SourceLocation& source) {
 
 std::vector<SourceLocation> discoverSources(const UserEnvironment& environment) {
     Finder finder;
+    finder.setUser(environment.userName);
     for (const SearchRoot& root : browserRoots(environment)) {
         finder.searchRoot(root.folder, root.depth, root.linkLevels);
     }
@@ -335,7 +693,8 @@ fs::path environmentPath(const char* name) {
     return path.is_absolute() ? path : fs::path();
 }
 
-std::vector<SourceLocation> sourcesUnder(const fs::path& folder) {
+std::vector<SourceLocation> sourcesUnder(const fs::path& folder,
+                                         std::vector<fs::path>* unreadable) {
     Finder finder;
     std::error_code error;
     // The user named this path: a link there is followed (to a file too), none inside.
@@ -345,8 +704,23 @@ std::vector<SourceLocation> sourcesUnder(const fs::path& folder) {
     }
     if (fs::is_regular_file(named, error)) {
         finder.classifyFile(named);
+    } else {
+        PlaceSearch places(finder);
+        bool singleHome = false;
+        const auto homes = places.homesIn(named, singleHome);
+        for (const auto& [home, user] : homes) {
+            places.searchHome(home, user, true);
+        }
+        // Any other folder, and a home whose browsers keep their files elsewhere, is searched
+        // as a whole, a few levels deep.
+        if (homes.empty() || (singleHome && !finder.foundAny())) {
+            finder.setUser(singleHome ? nameOf(named) : std::string());
+            finder.searchRoot(named, kFolderSearchDepth, 0);
+        }
     }
-    finder.searchRoot(named, kFolderSearchDepth, 0);
+    if (unreadable != nullptr) {
+        *unreadable = finder.takeUnreadable();
+    }
     return finder.take();
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/PosixFiles.h"
 #include "support/TempDir.h"
 
 namespace sarnika::sources {
@@ -151,6 +152,116 @@ TEST(DiscoveryDescription, NamesTheBrowserAndProfile) {
                        "Files/Content.IE5/index.dat"),
               "Internet Explorer|Ann");
     EXPECT_EQ(describeSource({Kind::FirefoxCache, "/x/cache2"}).folder, "/x/cache2");
+}
+
+// Another machine's disk: the homes under Users, Documents and Settings and home, each searched
+// where its browsers keep their files in that system's layout, in any case of the names; a
+// cache elsewhere in a home and a link out of the disk are left alone.
+TEST(DiscoveryOfWholeDisks, FindsTheCachesOfEveryUserInTheirPlaces) {
+    const TempDir dir;
+    const std::string ieIndex("Client UrlCache MMF Ver 5.2\0", 28);
+    dir.write("disk/Documents and Settings/Ann/Local Settings/Temporary Internet "
+              "Files/Content.IE5/index.dat",
+              ieIndex);
+    dir.write("disk/Documents and Settings/Ann/Application Data/Mozilla/Firefox/Profiles/a.default/"
+              "cookies.sqlite",
+              kSqlite);
+    dir.write("disk/Documents and Settings/Dee/LOCAL SETTINGS/application data/Google/Chrome/User "
+              "Data/Default/Cache/0123456789abcdef_0",
+              "x");
+    dir.write("disk/Users/Ben/AppData/Local/Microsoft/Windows/INetCache/Low/IE/ABCD1234/a[1].swf",
+              "x");
+    dir.write("disk/Users/Ben/AppData/Local/Microsoft/Windows/WebCache/WebCacheV01.dat", "");
+    dir.write("disk/Users/Ben/Documents/backup/Cache_Data/0123456789abcdef_0", "x");
+    dir.write("disk/Users/cy/Library/Caches/com.apple.Safari/Cache.db", "");
+    dir.write("disk/home/eve/.mozilla/firefox/e.default/cache2/entries/ABCDEF", "x");
+    dir.write("disk/home/eve/.wine/drive_c/users/wine/Local Settings/Temporary Internet "
+              "Files/Content.IE5/index.dat",
+              ieIndex);
+    dir.write("elsewhere/Default/Cache/0123456789abcdef_0", "x");
+    fs::create_directory_symlink(dir.path() / "elsewhere",
+                                 dir.path() / "disk/Users/Ben/AppData/Local/Vivaldi");
+
+    std::vector<fs::path> unreadable;
+    const std::vector<SourceLocation> found = sourcesUnder(dir.path() / "disk", &unreadable);
+    std::vector<std::string> seen;
+    for (const SourceLocation& source : found) {
+        const SourceDescription about = describeSource(source);
+        seen.push_back(
+            about.user + " " + about.family + " " +
+            source.path.lexically_relative(fs::canonical(dir.path() / "disk")).generic_string());
+    }
+    std::sort(seen.begin(), seen.end());
+    const std::string xp = "Documents and Settings/";
+    const std::string ieFolder = "Local Settings/Temporary Internet Files/Content.IE5/index.dat";
+    const std::string windows = "Users/Ben/AppData/Local/Microsoft/Windows/";
+    const std::vector<std::string> expected = {
+        "Ann Firefox " + xp +
+            "Ann/Application Data/Mozilla/Firefox/Profiles/a.default/cookies.sqlite",
+        "Ann Internet Explorer " + xp + "Ann/" + ieFolder,
+        "Ben Internet Explorer " + windows + "INetCache/Low/IE",
+        "Ben Internet Explorer " + windows + "WebCache/WebCacheV01.dat",
+        "Dee Google Chrome " + xp +
+            "Dee/LOCAL SETTINGS/application data/Google/Chrome/User Data/Default/Cache",
+        "cy Safari Users/cy/Library/Caches/com.apple.Safari/Cache.db",
+        "eve Firefox home/eve/.mozilla/firefox/e.default/cache2",
+        "wine Wine home/eve/.wine/drive_c/users/wine/" + ieFolder,
+    };
+    EXPECT_EQ(seen, expected);
+    EXPECT_TRUE(unreadable.empty());
+
+    // One home alone: its user is the folder's name.
+    const auto home = sourcesUnder(dir.path() / "disk/Users/Ben");
+    ASSERT_EQ(home.size(), 2U);
+    EXPECT_EQ(home[0].user, "Ben");
+    EXPECT_EQ(home[1].user, "Ben");
+}
+
+// A home of the disk that cannot be read is named once and skipped; the others are read.
+TEST(DiscoveryOfWholeDisks, NamesAnUnreadableFolderOnceAndGoesOn) {
+    const TempDir dir;
+    dir.write("disk/Users/Ann/AppData/Local/Chromium/User Data/Default/Cache/0123456789abcdef_0",
+              "x");
+    dir.write("disk/Users/Zed/AppData/Local/Chromium/User Data/Default/Cache/0123456789abcdef_0",
+              "x");
+    const fs::path disk = fs::canonical(dir.path() / "disk");
+    // Root reads everything: the scan runs as "nobody", which may enter the test's folder.
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+    fs::permissions(disk / "Users/Zed", fs::perms::none);
+    const testing::ChildEnd end = testing::runInChild([&disk] {
+        if (testing::runsAsRoot() && !testing::becomeNobody()) {
+            return 3;
+        }
+        std::vector<fs::path> unreadable;
+        const std::vector<SourceLocation> found = sourcesUnder(disk, &unreadable);
+        if (found.size() != 1 || found[0].user != "Ann") {
+            return 1;
+        }
+        return unreadable == std::vector<fs::path>{disk / "Users/Zed"} ? 0 : 2;
+    });
+    fs::permissions(disk / "Users/Zed", fs::perms::owner_all);
+    EXPECT_EQ(end.exitCode, 0) << "1: wrong sources, 2: wrong unreadable folders, 3: no setuid";
+}
+
+// The user's own browsers belong to the user; a Wine prefix names its own users. Opera keeps
+// one profile per user: the folder above its cache is no profile.
+TEST_F(DiscoveryTest, NamesTheUserOfEverySource) {
+    UserEnvironment environment;
+    environment.home = dir.path() / "home";
+    environment.configHome = environment.home / ".config";
+    environment.cacheHome = environment.home / ".cache";
+    environment.winePrefixes = {dir.path() / "prefix"};
+    environment.userName = "me";
+    for (const SourceLocation& source : discoverSources(environment)) {
+        const bool wine = source.path.string().find("drive_c") != std::string::npos;
+        EXPECT_EQ(describeSource(source).user, wine ? "you" : "me") << source.path;
+    }
+    const SourceDescription opera =
+        describeSource({Kind::OperaCache, "/d/Documents and Settings/Al/Application "
+                                          "Data/Opera/Opera Next/profile/cache4"});
+    EXPECT_EQ(opera.family + "|" + opera.profile + "|" + opera.user, "Opera Next||Al");
 }
 
 TEST(UserEnvironmentTest, FollowsTheXdgVariables) {

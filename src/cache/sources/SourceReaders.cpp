@@ -77,6 +77,11 @@ std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_vi
         }
         return records;
     }
+    case K::WebCache:
+    case K::IeContentFolders:
+    case K::SafariCache:
+        // Found and described already; read by readers of their own.
+        return {};
     }
     return {};
 }

@@ -28,7 +28,8 @@ public:
             // Not from the other browsers' caches: from WinINet's.
             return sources::SourceDescription{
                 "WinINet", m_layer.options().userName,
-                std::filesystem::path(localFile).parent_path().string()};
+                std::filesystem::path(localFile).parent_path().string(),
+                m_layer.options().userName};
         }
         return sources::describeSource(*source);
     }

@@ -9,7 +9,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Browser folders under %LOCALAPPDATA% (caches) and %APPDATA% (Firefox profiles, Opera).
-constexpr std::array<std::string_view, 17> kWindowsBrowserFolders = {
+constexpr std::array<std::string_view, 18> kWindowsBrowserFolders = {
     "Google/Chrome",
     "Google/Chrome Beta",
     "Google/Chrome SxS",
@@ -27,23 +27,8 @@ constexpr std::array<std::string_view, 17> kWindowsBrowserFolders = {
     "Floorp",
     "Moonchild Productions",
     "Mullvad/MullvadBrowser",
+    "Apple Computer/Safari",
 };
-
-// The same browsers as elsewhere, under their Windows folder names.
-constexpr std::array<FamilyFolder, 12> kWindowsFamilies = {{
-    {"Chrome", "Google Chrome"},
-    {"Chrome Beta", "Google Chrome"},
-    {"Chrome SxS", "Google Chrome"},
-    {"Brave-Browser", "Brave"},
-    {"Edge", "Microsoft Edge"},
-    {"Vivaldi", "Vivaldi"},
-    {"Opera Software", "Opera"},
-    {"YandexBrowser", "Yandex Browser"},
-    {"Waterfox", "Waterfox"},
-    {"Floorp", "Floorp"},
-    {"Moonchild Productions", "Pale Moon"},
-    {"Mozilla", "Firefox"},
-}};
 
 } // namespace
 
@@ -80,7 +65,7 @@ std::vector<SearchRoot> browserRoots(const UserEnvironment& environment) {
 }
 
 std::span<const FamilyFolder> platformFamilyFolders() {
-    return kWindowsFamilies;
+    return {};
 }
 
 } // namespace sarnika::sources
