@@ -77,6 +77,7 @@ std::string metadataOf(const MovieRow& row) {
     std::vector<std::pair<std::string, std::string>> fields;
     if (row.source) {
         fields = {{"source-browser", row.source->family},
+                  {"source-user", row.source->user},
                   {"source-profile", row.source->profile},
                   {"source-folder", row.source->folder}};
     }
