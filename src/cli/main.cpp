@@ -2,6 +2,7 @@
 // other machines.
 #include <chrono>
 #include <clocale>
+#include <cmath>
 #include <fstream>
 #include <iostream>
 #include <set>
@@ -18,8 +19,8 @@
 #include "cli/MovieScan.h"
 #include "cli/Progress.h"
 #include "cli/TerminalText.h"
-#include "cli/WarcExport.h"
 #include "cli/platform/Console.h"
+#include "curation/MovieArchive.h"
 
 namespace {
 
@@ -182,9 +183,33 @@ int saveAll(const CliOptions& options, const std::vector<MovieRow>& rows,
     return kExitOk;
 }
 
+// Unix seconds of an entry time in UTC (days since 1899-12-30); none for 0.
+std::optional<std::int64_t> unixSecondsOf(double utcDays) {
+    constexpr double kDaysFrom1899To1970 = 25569;
+    constexpr double kSecondsPerDay = 86400;
+    if (utcDays <= 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(
+        std::llround((utcDays - kDaysFrom1899To1970) * kSecondsPerDay));
+}
+
 int writeArchive(const CliOptions& options, const std::vector<MovieRow>& rows,
                  sarnika::UserCaches& caches) {
-    WarcExportRequest request;
+    std::vector<sarnika::curation::ArchivedMovie> movies;
+    movies.reserve(rows.size());
+    for (const MovieRow& row : rows) {
+        sarnika::curation::ArchivedMovie& movie = movies.emplace_back();
+        movie.url = row.url;
+        movie.localFile = row.localFile;
+        movie.source = row.source;
+        if (row.entry != nullptr) {
+            movie.storedHead = row.entry->HeaderInfo;
+            movie.fetched = unixSecondsOf(row.entry->LastSyncTime);
+            movie.lastAccess = unixSecondsOf(row.entry->LastAccessTime);
+        }
+    }
+    sarnika::curation::ArchiveRequest request;
     request.target = options.archive;
     request.replace = options.force;
     request.now = std::chrono::duration_cast<std::chrono::seconds>(
@@ -192,15 +217,25 @@ int writeArchive(const CliOptions& options, const std::vector<MovieRow>& rows,
                       .count();
     request.caches = cachesRead(caches);
     Progress progress;
-    const auto summary = exportWarc(rows, request, progress, std::cerr);
+    const auto summary = sarnika::curation::writeMovieArchive(
+        movies, request, [&](std::size_t index, std::size_t total) {
+            progress.show("Archiving " + std::to_string(index + 1) + " of " +
+                          std::to_string(total) + ": " + terminalText(rows[index].displayName));
+            return true;
+        });
+    progress.clear();
     if (!summary) {
         std::cerr << "sarnika-cli: " << terminalText(summary.error().message) << "\n";
         return summary.error().code == Error::Code::Exists ? kExitUsage : kExitCopyFailed;
     }
+    for (const std::string& leftOut : summary->leftOut) {
+        std::cerr << "sarnika-cli: left out " << terminalText(leftOut) << "\n";
+    }
     std::cout << summary->archived << " movie(s) archived in " << terminalText(options.archive)
               << " (" << summary->bytes << " bytes)\n";
-    if (summary->failed > 0) {
-        std::cerr << "sarnika-cli: " << summary->failed << " movie(s) could not be archived\n";
+    if (!summary->leftOut.empty()) {
+        std::cerr << "sarnika-cli: " << summary->leftOut.size()
+                  << " movie(s) could not be archived\n";
         return kExitCopyFailed;
     }
     return kExitOk;
