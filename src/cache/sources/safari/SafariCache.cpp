@@ -12,6 +12,7 @@
 #include "cache/sources/HttpHeaders.h"
 #include "cache/sources/profile/SqliteAccess.h"
 #include "cache/sources/safari/BinaryPlist.h"
+#include "cache/sources/safari/XmlPlist.h"
 
 namespace sarnika::sources {
 
@@ -75,46 +76,6 @@ std::string_view reasonOf(std::int64_t status) {
     }
 }
 
-// Base64 as in RFC 4648, line breaks and blanks ignored; nothing on any other character.
-std::optional<std::string> base64Decode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() / 4 * 3);
-    std::uint32_t bits = 0;
-    int held = 0;
-    bool padded = false;
-    for (const char c : text) {
-        std::uint32_t digit = 0;
-        if (c >= 'A' && c <= 'Z') {
-            digit = static_cast<std::uint32_t>(c - 'A');
-        } else if (c >= 'a' && c <= 'z') {
-            digit = static_cast<std::uint32_t>(c - 'a' + 26);
-        } else if (c >= '0' && c <= '9') {
-            digit = static_cast<std::uint32_t>(c - '0' + 52);
-        } else if (c == '+') {
-            digit = 62;
-        } else if (c == '/') {
-            digit = 63;
-        } else if (c == '=') {
-            padded = true;
-            continue;
-        } else if (c == '\r' || c == '\n' || c == ' ' || c == '\t') {
-            continue;
-        } else {
-            return std::nullopt;
-        }
-        if (padded) {
-            return std::nullopt;
-        }
-        bits = (bits << 6U) | digit;
-        held += 6;
-        if (held >= 8) {
-            held -= 8;
-            out += static_cast<char>((bits >> static_cast<unsigned>(held)) & 0xFFU);
-        }
-    }
-    return out;
-}
-
 // Seconds since 2001 as a file time; 0 for what is no time a cache could hold.
 FileTime fileTimeFromAppleSeconds(double seconds) {
     const double unixSeconds = seconds + kAppleEpochUnixSeconds;
@@ -139,7 +100,7 @@ std::optional<HeaderList> orderedHeaders(const PlistValue& dict) {
     if (!bytes) {
         return std::nullopt;
     }
-    auto inner = parseBinaryPlist(*bytes);
+    auto inner = parsePropertyList(*bytes);
     if (!inner || !inner->is(PlistValue::Type::Dict)) {
         return std::nullopt;
     }
@@ -388,7 +349,7 @@ Result<SafariResponse> parseSafariResponse(std::string_view responseObject) {
     if (responseObject.size() > kSafariResponseMaxBytes) {
         return Error{Error::Code::TooLarge, "response object larger than 1 MiB"};
     }
-    SARNIKA_TRY_ASSIGN(root, parseBinaryPlist(responseObject));
+    SARNIKA_TRY_ASSIGN(root, parsePropertyList(responseObject));
     const PlistValue* array = root.find("Array");
     if (array == nullptr || !array->is(PlistValue::Type::Array) || array->items.empty()) {
         return malformed("response object without its array");

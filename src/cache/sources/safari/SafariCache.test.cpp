@@ -9,6 +9,7 @@
 
 #include "cache/sources/HttpHeaders.h"
 #include "cache/sources/safari/BinaryPlist.h"
+#include "cache/sources/safari/XmlPlist.h"
 #include "support/profile/ProfileTestSupport.h"
 
 namespace sarnika::sources {
@@ -174,6 +175,79 @@ TEST(SafariCache, DamagedDatabaseCopiesAreReadWithoutHarm) {
         ReadReport cut;
         EXPECT_LE(readSafariCache(cache, cut).size(), 31U);
     }
+}
+
+// The layout of the first versions (2007 to 2010, on Windows too): bodies in the blob table,
+// responses as XML property lists.
+TEST(SafariCache, ReadsTheOldLayoutWithXmlResponses) {
+    const TempDir temp;
+    const fs::path cache = temp.path() / "Safari";
+    fs::create_directories(cache);
+    const std::string response = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>Array</key>
+	<array>
+		<dict><key>_CFURLString</key><string>http://example.com/racer.swf?a=1&amp;b=2</string></dict>
+		<real>247104000.5</real>
+		<integer>0</integer>
+		<integer>200</integer>
+		<dict>
+			<key>Content-Type</key><string>application/x-shockwave-flash</string>
+			<key>Content-Encoding</key><string>gzip</string>
+			<!-- a comment --><key>X-Note</key><string><![CDATA[a <b>]]> &#x263A;</string>
+		</dict>
+		<integer>12</integer>
+		<string>application/x-shockwave-flash</string>
+	</array>
+	<key>Version</key><integer>1</integer>
+</dict>
+</plist>
+)";
+    {
+        const TestConnection db(cache / "Cache.db");
+        db.exec("CREATE TABLE cfurl_cache_response(entry_ID INTEGER PRIMARY KEY AUTOINCREMENT "
+                "UNIQUE, version INTEGER, hash_value INTEGER, storage_policy INTEGER, request_key "
+                "TEXT UNIQUE, time_stamp NOT NULL DEFAULT CURRENT_TIMESTAMP)");
+        db.exec("CREATE TABLE cfurl_cache_blob_data(entry_ID INTEGER PRIMARY KEY, response_object "
+                "BLOB, request_object BLOB, receiver_data BLOB, proto_props BLOB, user_info BLOB)");
+        db.exec("INSERT INTO cfurl_cache_response VALUES(1, 0, 7, 0, "
+                "'http://example.com/racer.swf?a=1&b=2', '2008-10-31 12:00:01')");
+        db.exec("INSERT INTO cfurl_cache_blob_data VALUES(1, CAST('" + response +
+                "' AS BLOB), NULL, x'4657530A0C00000001020304', NULL, NULL)");
+    }
+    const auto before = folderState(temp.path());
+    ASSERT_TRUE(looksLikeSafariCache(cache));
+    ReadReport report;
+    const auto records = readSafariCache(cache, report);
+    ASSERT_EQ(records.size(), 1U) << report.firstProblem;
+    const CacheRecord& movie = records[0];
+    EXPECT_EQ(movie.headers, "HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash\r\n"
+                             "X-Note: a <b> \xE2\x98\xBA\r\nContent-Length: 12\r\n\r\n");
+    EXPECT_EQ(movie.lastSync,
+              fileTimeFromUnixSeconds(978'307'200 + 247'104'000) + kFileTimeTicksPerSecond / 2);
+    EXPECT_EQ(*movie.body(kAll), "FWS\x0A\x0C\0\0\0\x01\x02\x03\x04"s);
+    EXPECT_EQ(folderState(temp.path()), before);
+
+    const auto refused = [](std::string_view xml) { return !parseXmlPlist(xml).ok(); };
+    EXPECT_TRUE(refused("<plist><dict><key>a</key></dict></plist>"));
+    EXPECT_TRUE(refused("<plist><array><string>open</array></plist>"));
+    EXPECT_TRUE(refused("<plist><integer>99999999999999999999</integer></plist>"));
+    EXPECT_TRUE(refused("<plist><string>&bogus;</string></plist>"));
+    EXPECT_TRUE(refused("<plist><data>@@</data></plist>"));
+    EXPECT_TRUE(refused(std::string(40, '\0') + "<plist><true/></plist>"));
+    std::string deep = "<plist>";
+    for (int i = 0; i < 40; ++i) {
+        deep += "<array>";
+    }
+    EXPECT_TRUE(refused(deep + "<true/>"));
+    const auto value = parseXmlPlist(
+        "<plist><array><date>2001-01-02T00:00:01Z</date><data>AP8=</data><false/></array></plist>");
+    ASSERT_TRUE(value) << value.error().message;
+    EXPECT_EQ(value->items[0].real, 86'401.0);
+    EXPECT_EQ(value->items[1].text, "\0\xFF"s);
+    EXPECT_TRUE(value->items[2].is(PlistValue::Type::Boolean) && !value->items[2].boolean);
 }
 
 // A binary property list of the given objects (offsets of 2 bytes, references of 1).
