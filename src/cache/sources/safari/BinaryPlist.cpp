@@ -70,8 +70,7 @@ public:
             return malformed("object count " + std::to_string(count) + " or top object " +
                              std::to_string(top) + " out of range");
         }
-        if (table < kMagic.size() || table > tableEnd ||
-            count * m_offsetSize > tableEnd - table) {
+        if (table < kMagic.size() || table > tableEnd || count * m_offsetSize > tableEnd - table) {
             return malformed("offset table outside the bytes");
         }
         m_count = count;
@@ -172,9 +171,10 @@ private:
             }
             const std::uint64_t bits = bigEndian(*bytes);
             value.type = date ? PlistValue::Type::Date : PlistValue::Type::Real;
-            value.real = low == 2 ? static_cast<double>(
-                                        std::bit_cast<float>(static_cast<std::uint32_t>(bits)))
-                                  : std::bit_cast<double>(bits);
+            value.real =
+                low == 2
+                    ? static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bits)))
+                    : std::bit_cast<double>(bits);
             break;
         }
         case 0x4:
@@ -186,7 +186,8 @@ private:
                 return malformed("string or data of object " + std::to_string(ref) +
                                  " runs past the objects");
             }
-            const std::string_view bytes = *in.bytes(static_cast<std::size_t>(*count) * (wide ? 2 : 1));
+            const std::string_view bytes =
+                *in.bytes(static_cast<std::size_t>(*count) * (wide ? 2 : 1));
             value.type = (marker >> 4U) == 0x4 ? PlistValue::Type::Data : PlistValue::Type::String;
             value.text = wide ? utf8FromUtf16be(bytes) : std::string(bytes);
             break;

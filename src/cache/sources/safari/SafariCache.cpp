@@ -50,9 +50,8 @@ bool sameName(std::string_view a, std::string_view b) {
     const auto lower = [](char c) {
         return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-               return lower(x) == lower(y);
-           });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 std::string_view reasonOf(std::int64_t status) {
@@ -224,8 +223,8 @@ public:
             return;
         }
         const SqliteDatabase& db = opened->db;
-        Status schema = db.requireTable(
-            "cfurl_cache_response", {"entry_ID", "request_key", "time_stamp"});
+        Status schema =
+            db.requireTable("cfurl_cache_response", {"entry_ID", "request_key", "time_stamp"});
         if (schema) {
             schema = db.requireTable("cfurl_cache_blob_data", {"entry_ID", "response_object"});
         }
@@ -234,8 +233,8 @@ public:
             return;
         }
         Layout layout;
-        layout.receiverTable =
-            static_cast<bool>(db.requireTable("cfurl_cache_receiver_data", {"entry_ID", "receiver_data"}));
+        layout.receiverTable = static_cast<bool>(
+            db.requireTable("cfurl_cache_receiver_data", {"entry_ID", "receiver_data"}));
         layout.dataOnFs =
             layout.receiverTable &&
             static_cast<bool>(db.requireTable("cfurl_cache_receiver_data", {"isDataOnFS"}));
@@ -248,7 +247,8 @@ public:
         std::error_code error;
         const fs::path bodyFolder = m_folder / kBodyFolder;
         // The folder of body files must be a folder of the cache, not a link to elsewhere.
-        m_bodyFolderUsable = fs::symlink_status(bodyFolder, error).type() == fs::file_type::directory;
+        m_bodyFolderUsable =
+            fs::symlink_status(bodyFolder, error).type() == fs::file_type::directory;
         m_bodyQuery = bodyQuery(layout);
 
         auto rows = db.prepare(listingQuery(layout));
@@ -268,8 +268,7 @@ public:
             auto record = recordOf(*rows, opened->source);
             if (!record) {
                 m_report.skip(m_database.string() + ": entry " +
-                              std::to_string(rows->columnInt64(0)) + ": " +
-                              record.error().message);
+                              std::to_string(rows->columnInt64(0)) + ": " + record.error().message);
                 continue;
             }
             if (m_report.admit(record->url.size() + record->headers.size() +
@@ -302,7 +301,8 @@ private:
         if (dataType == "null") {
             return malformed("no body");
         }
-        const auto stored = static_cast<std::uint64_t>(std::max<std::int64_t>(row.columnInt64(7), 0));
+        const auto stored =
+            static_cast<std::uint64_t>(std::max<std::int64_t>(row.columnInt64(7), 0));
         if (row.columnInt64(5) == 1) {
             const std::string_view name = row.columnBytes(8);
             if (!isPlainName(name)) {
@@ -331,7 +331,8 @@ private:
         record.headers = safariHeaders(response, record.size);
         record.lastAccess = fileTimeFromSqliteTimestamp(timeStamp).value_or(0);
         record.lastSync = response.responseTime != 0 ? response.responseTime : record.lastAccess;
-        record.lastModified = parseHttpDate(headerValue(record.headers, "Last-Modified")).value_or(0);
+        record.lastModified =
+            parseHttpDate(headerValue(record.headers, "Last-Modified")).value_or(0);
         record.expires = parseHttpDate(headerValue(record.headers, "Expires")).value_or(0);
         return record;
     }

@@ -59,7 +59,8 @@ TEST(SafariCache, ReadsEveryResponseOfTheSampleWithItsBody) {
     for (const CacheRecord& record : records) {
         SCOPED_TRACE(record.url);
         identities.insert(record.identity);
-        EXPECT_TRUE(record.headers.starts_with("HTTP/1.1 ") && record.headers.ends_with("\r\n\r\n"));
+        EXPECT_TRUE(record.headers.starts_with("HTTP/1.1 ") &&
+                    record.headers.ends_with("\r\n\r\n"));
         EXPECT_EQ(headerValue(record.headers, "Content-Length"), std::to_string(record.size));
         EXPECT_EQ(headerValue(record.headers, "Content-Encoding"), "");
         EXPECT_NE(record.lastAccess, 0U);
@@ -99,8 +100,9 @@ TEST(SafariCache, ReadsEveryResponseOfTheSampleWithItsBody) {
     EXPECT_EQ(icons.expires, parseHttpDate("Sat, 15 Sep 2018 05:38:22 GMT"));
     EXPECT_EQ(icons.lastModified, parseHttpDate("Fri, 16 Jun 2017 07:02:03 GMT"));
     // Sent gzipped, kept decoded.
-    const CacheRecord& quirks = *map.at("https://configuration.apple.com/configurations/"
-                                        "internetservices/safari/SitesAllowedToUseAutoplayQuirks-1.plist");
+    const CacheRecord& quirks =
+        *map.at("https://configuration.apple.com/configurations/"
+                "internetservices/safari/SitesAllowedToUseAutoplayQuirks-1.plist");
     EXPECT_TRUE(quirks.headers.starts_with("HTTP/1.1 404 Not Found\r\n"));
     EXPECT_TRUE(quirks.body(kAll)->starts_with("<!DOCTYPE"));
 
@@ -230,7 +232,9 @@ TEST(SafariCache, ReadsTheOldLayoutWithXmlResponses) {
     EXPECT_EQ(*movie.body(kAll), "FWS\x0A\x0C\0\0\0\x01\x02\x03\x04"s);
     EXPECT_EQ(folderState(temp.path()), before);
 
-    const auto refused = [](std::string_view xml) { return !parseXmlPlist(xml).ok(); };
+    const auto refused = [](std::string_view xml) {
+        return !parseXmlPlist(xml).ok();
+    };
     EXPECT_TRUE(refused("<plist><dict><key>a</key></dict></plist>"));
     EXPECT_TRUE(refused("<plist><array><string>open</array></plist>"));
     EXPECT_TRUE(refused("<plist><integer>99999999999999999999</integer></plist>"));
@@ -272,11 +276,11 @@ std::string plist(const std::vector<std::string>& objects, std::uint8_t top = 0)
 TEST(BinaryPlist, DecodesEveryKindOfObject) {
     const auto value = parseBinaryPlist(plist({
         "\xAB\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B"s, // array of the objects below
-        "\x10\xC8"s,                                          // 200
-        "\x13\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFE"s,              // -2
+        "\x10\xC8"s,                                         // 200
+        "\x13\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFE"s,             // -2
         "\x14"s + std::string(8, '\0') + "\x00\x00\x00\x00\x00\x01\x00\x00"s, // 65536
-        "\x23\x41\xC0\xA6\x69\x26\xDD\xD9\x23"s,              // 558682701.73 (a real)
-        "\x33\x41\xC0\xA6\x69\x26\xDD\xD9\x23"s,              // the same as a date
+        "\x23\x41\xC0\xA6\x69\x26\xDD\xD9\x23"s, // 558682701.73 (a real)
+        "\x33\x41\xC0\xA6\x69\x26\xDD\xD9\x23"s, // the same as a date
         "\x53GET"s,
         "\x64\x00\xE9\xD8\x3D\xDE\x00\xD8\x00"s, // e-acute, a smiley, a lone surrogate
         "\x4F\x10\x02\x00\xFF"s,                 // data with its count in an integer
@@ -301,14 +305,16 @@ TEST(BinaryPlist, DecodesEveryKindOfObject) {
 }
 
 TEST(BinaryPlist, RefusesHostileLists) {
-    const auto refused = [](const std::string& bytes) { return !parseBinaryPlist(bytes).ok(); };
-    EXPECT_TRUE(refused(plist({"\xA1\x00"s})));               // an array that holds itself
-    EXPECT_TRUE(refused(plist({"\xA1\x01"s, "\xA1\x00"s})));  // two that hold each other
-    EXPECT_TRUE(refused(plist({"\xA1\x05"s})));               // a reference to nothing
+    const auto refused = [](const std::string& bytes) {
+        return !parseBinaryPlist(bytes).ok();
+    };
+    EXPECT_TRUE(refused(plist({"\xA1\x00"s})));                  // an array that holds itself
+    EXPECT_TRUE(refused(plist({"\xA1\x01"s, "\xA1\x00"s})));     // two that hold each other
+    EXPECT_TRUE(refused(plist({"\xA1\x05"s})));                  // a reference to nothing
     EXPECT_TRUE(refused(plist({"\xD1\x01\x01"s, "\x10\x01"s}))); // a key that is no string
-    EXPECT_TRUE(refused(plist({"\x5F\x10\x50GET"s})));       // a string past the objects
-    EXPECT_TRUE(refused(plist({"\x10\x01"s}, 1)));            // a top object that is missing
-    EXPECT_TRUE(refused(plist({"\x70"s})));                   // an unknown marker
+    EXPECT_TRUE(refused(plist({"\x5F\x10\x50GET"s})));           // a string past the objects
+    EXPECT_TRUE(refused(plist({"\x10\x01"s}, 1)));               // a top object that is missing
+    EXPECT_TRUE(refused(plist({"\x70"s})));                      // an unknown marker
     // Each array refers twice to the next: 2^40 values if it were expanded.
     std::vector<std::string> laughs;
     for (std::uint8_t i = 1; i <= 40; ++i) {
