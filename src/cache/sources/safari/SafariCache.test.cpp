@@ -239,6 +239,7 @@ TEST(SafariCache, ReadsTheOldLayoutWithXmlResponses) {
     EXPECT_TRUE(refused("<plist><array><string>open</array></plist>"));
     EXPECT_TRUE(refused("<plist><integer>99999999999999999999</integer></plist>"));
     EXPECT_TRUE(refused("<plist><string>&bogus;</string></plist>"));
+    EXPECT_TRUE(refused("<plist><string>a&;</string></plist>"));
     EXPECT_TRUE(refused("<plist><data>@@</data></plist>"));
     EXPECT_TRUE(refused(std::string(40, '\0') + "<plist><true/></plist>"));
     std::string deep = "<plist>";

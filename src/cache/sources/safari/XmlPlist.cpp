@@ -202,12 +202,15 @@ private:
                 return {};
             }
         }
+        if (!name.starts_with('#')) {
+            return malformed("unknown entity &" + std::string(name) + ";");
+        }
         std::uint32_t code = 0;
         const bool hex = name.starts_with("#x") || name.starts_with("#X");
         const std::string_view digits = name.substr(hex ? 2 : 1);
         const auto [last, error] =
             std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
-        if (!name.starts_with("#") || digits.empty() || error != std::errc() ||
+        if (digits.empty() || error != std::errc() ||
             last != digits.data() + digits.size() || code == 0 || code > 0x10FFFF ||
             (code >= 0xD800 && code < 0xE000)) {
             return malformed("bad character reference &" + std::string(name) + ";");
