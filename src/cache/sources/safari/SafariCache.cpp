@@ -136,6 +136,17 @@ HeaderList headersOf(const PlistValue& dict) {
     return headers;
 }
 
+// The URL of a row. Later versions add the host of the page that made the request to the key
+// ("<url>[<host>]"), to keep the caches of different sites apart.
+std::string urlOf(std::string_view requestKey, std::string_view responseUrl) {
+    if (!responseUrl.empty() && requestKey.size() > responseUrl.size() + 1 &&
+        requestKey.starts_with(responseUrl) && requestKey[responseUrl.size()] == '[' &&
+        requestKey.ends_with(']')) {
+        return std::string(responseUrl);
+    }
+    return std::string(requestKey);
+}
+
 // A name in fsCachedData/: one plain name, never a path or a way out of the folder.
 bool isPlainName(std::string_view name) {
     return !name.empty() && name.size() <= kMaxBodyNameBytes && name != "." && name != ".." &&
@@ -296,7 +307,7 @@ private:
 
         CacheRecord record;
         record.kind = RecordKind::Content;
-        record.url = std::string(row.columnBytes(1));
+        record.url = urlOf(row.columnBytes(1), response.url);
         const std::string dataType(row.columnBytes(6));
         if (dataType == "null") {
             return malformed("no body");

@@ -130,6 +130,9 @@ TEST(SafariCache, DamagedRowsAndHostileBodyNamesAreSkipped) {
         db.exec("UPDATE cfurl_cache_receiver_data SET isDataOnFS = 1, receiver_data = 'link' "
                 "WHERE entry_ID = 7");
         db.exec("DELETE FROM cfurl_cache_receiver_data WHERE entry_ID = 9");
+        // Keys of later versions name the page's host too.
+        db.exec("UPDATE cfurl_cache_response SET request_key = request_key || '[www.apple.com]' "
+                "WHERE entry_ID = 10");
     }
     fs::remove(cache / "fsCachedData" / "AA0F65BF-DB6D-4DCB-B6E3-13C46516C86B");
     ReadReport report;
@@ -141,6 +144,7 @@ TEST(SafariCache, DamagedRowsAndHostileBodyNamesAreSkipped) {
 
     // A body changed or gone after the listing is refused, not misread.
     const auto map = byUrl(records);
+    EXPECT_EQ(map.count("https://cdn.smoot.apple.com/images/mac_YFVkNF/play_circle.png"), 1U);
     const CacheRecord& inline8 =
         *map.at("https://cdn.smoot.apple.com/images/mac_YFVkNF/rt_cert_fresh.png");
     const CacheRecord& file1 = *map.at("https://configuration.apple.com/configurations/"

@@ -210,9 +210,8 @@ private:
         const std::string_view digits = name.substr(hex ? 2 : 1);
         const auto [last, error] =
             std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
-        if (digits.empty() || error != std::errc() ||
-            last != digits.data() + digits.size() || code == 0 || code > 0x10FFFF ||
-            (code >= 0xD800 && code < 0xE000)) {
+        if (digits.empty() || error != std::errc() || last != digits.data() + digits.size() ||
+            code == 0 || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) {
             return malformed("bad character reference &" + std::string(name) + ";");
         }
         appendUtf8(out, code);
