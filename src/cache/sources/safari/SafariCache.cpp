@@ -445,7 +445,8 @@ std::optional<FileTime> fileTimeFromSqliteTimestamp(std::string_view text) {
     }
     constexpr std::int64_t kUnixEpochDay = 25'569; // 1970-01-01 counted from 1899-12-30
     const std::int64_t days = dayNumber(year, month, day) - kUnixEpochDay;
-    return fileTimeFromUnixSeconds(days * 86'400 + hour * 3'600 + minute * 60 + second);
+    return fileTimeFromUnixSeconds(days * 86'400 + std::int64_t{hour} * 3'600 +
+                                   std::int64_t{minute} * 60 + second);
 }
 
 std::vector<CacheRecord> readSafariCache(const fs::path& folder, ReadReport& report) {

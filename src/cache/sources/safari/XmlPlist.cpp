@@ -56,7 +56,8 @@ std::optional<double> appleSecondsOf(std::string_view text) {
         return std::nullopt;
     }
     const std::int64_t days = dayNumber(fields[0], fields[1], fields[2]) - dayNumber(2001, 1, 1);
-    return static_cast<double>(days * 86'400 + fields[3] * 3'600 + fields[4] * 60 + fields[5]);
+    return static_cast<double>(days * 86'400 + std::int64_t{fields[3]} * 3'600 +
+                               std::int64_t{fields[4]} * 60 + fields[5]);
 }
 
 class XmlDecoder {
@@ -134,7 +135,7 @@ private:
         for (; m_pos < m_text.size(); ++m_pos) {
             const char c = m_text[m_pos];
             if (quote != 0) {
-                quote = c == quote ? 0 : quote;
+                quote = c == quote ? '\0' : quote;
             } else if (c == '"' || c == '\'') {
                 quote = c;
             } else if (c == '>') {
