@@ -342,9 +342,13 @@ private:
         record.headers = safariHeaders(response, record.size);
         record.lastAccess = fileTimeFromSqliteTimestamp(timeStamp).value_or(0);
         record.lastSync = response.responseTime != 0 ? response.responseTime : record.lastAccess;
-        record.lastModified =
-            parseHttpDate(headerValue(record.headers, "Last-Modified")).value_or(0);
-        record.expires = parseHttpDate(headerValue(record.headers, "Expires")).value_or(0);
+        for (const auto& [name, value] : response.headers) {
+            if (sameName(name, "Last-Modified")) {
+                record.lastModified = parseHttpDate(value).value_or(0);
+            } else if (sameName(name, "Expires")) {
+                record.expires = parseHttpDate(value).value_or(0);
+            }
+        }
         return record;
     }
 

@@ -1,5 +1,6 @@
 #include "cache/sources/safari/XmlPlist.h"
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 
@@ -326,30 +327,34 @@ Result<PlistValue> parsePropertyList(std::string_view bytes) {
 }
 
 std::optional<std::string> base64Decode(std::string_view text) {
+    // Digit values; 64 for '=', 65 for blanks, 66 for anything else.
+    static constexpr auto kDigits = [] {
+        std::array<std::uint8_t, 256> digits{};
+        digits.fill(66);
+        constexpr std::string_view alphabet =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (std::size_t i = 0; i < alphabet.size(); ++i) {
+            digits[static_cast<std::uint8_t>(alphabet[i])] = static_cast<std::uint8_t>(i);
+        }
+        digits['='] = 64;
+        for (const char blank : {' ', '\t', '\r', '\n'}) {
+            digits[static_cast<std::uint8_t>(blank)] = 65;
+        }
+        return digits;
+    }();
     std::string out;
     out.reserve(text.size() / 4 * 3);
     std::uint32_t bits = 0;
-    int held = 0;
+    unsigned held = 0;
     bool padded = false;
     for (const char c : text) {
-        std::uint32_t digit = 0;
-        if (c >= 'A' && c <= 'Z') {
-            digit = static_cast<std::uint32_t>(c - 'A');
-        } else if (c >= 'a' && c <= 'z') {
-            digit = static_cast<std::uint32_t>(c - 'a' + 26);
-        } else if (c >= '0' && c <= '9') {
-            digit = static_cast<std::uint32_t>(c - '0' + 52);
-        } else if (c == '+') {
-            digit = 62;
-        } else if (c == '/') {
-            digit = 63;
-        } else if (c == '=') {
-            padded = true;
+        const std::uint8_t digit = kDigits[static_cast<std::uint8_t>(c)];
+        if (digit >= 64) {
+            if (digit == 66) {
+                return std::nullopt;
+            }
+            padded = padded || digit == 64;
             continue;
-        } else if (isBlank(c)) {
-            continue;
-        } else {
-            return std::nullopt;
         }
         if (padded) {
             return std::nullopt;
@@ -358,7 +363,7 @@ std::optional<std::string> base64Decode(std::string_view text) {
         held += 6;
         if (held >= 8) {
             held -= 8;
-            out += static_cast<char>((bits >> static_cast<unsigned>(held)) & 0xFFU);
+            out += static_cast<char>((bits >> held) & 0xFFU);
         }
     }
     return out;
