@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -31,6 +32,8 @@ constexpr std::string_view kNullToken = "__CFURLResponseNullTokenString__";
 constexpr double kAppleEpochUnixSeconds = 978'307'200.0;
 // Longest name of a body file: a UUID takes 36 characters.
 constexpr std::size_t kMaxBodyNameBytes = 255;
+// Walks over the rows of a damaged database, each going on after damage that stopped the last.
+constexpr int kMaxWalks = 64;
 
 Error malformed(std::string what) {
     return Error{Error::Code::Malformed, std::move(what)};
@@ -176,7 +179,7 @@ std::string listingQuery(const Layout& layout) {
     if (layout.receiverTable) {
         sql += "LEFT JOIN cfurl_cache_receiver_data d ON d.entry_ID = r.entry_ID ";
     }
-    return sql + "ORDER BY r.entry_ID";
+    return sql + "WHERE r.entry_ID >= ?1 ORDER BY r.entry_ID";
 }
 
 std::string bodyQuery(const Layout& layout) {
@@ -262,21 +265,64 @@ public:
             fs::symlink_status(bodyFolder, error).type() == fs::file_type::directory;
         m_bodyQuery = bodyQuery(layout);
 
-        auto rows = db.prepare(listingQuery(layout));
-        if (!rows) {
-            m_report.skip(m_database.string() + ": " + rows.error().message);
-            return;
+        // Damage to the database's pages stops a walk over its rows. The walk then goes on from
+        // the first entry from which rows can be read again, found by doubling the distance and
+        // then halving it: only the entries of the damaged pages are lost.
+        const std::string query = listingQuery(layout);
+        std::int64_t from = 0;
+        for (int walks = 0; walks < kMaxWalks; ++walks) {
+            const auto stoppedAfter = walk(db, query, from, opened->source, records);
+            if (!stoppedAfter) {
+                return;
+            }
+            std::int64_t unreadable = *stoppedAfter + 1;
+            std::optional<std::int64_t> readable;
+            for (std::int64_t gap = 1; gap <= (std::int64_t{1} << 62U); gap *= 2) {
+                if (*stoppedAfter > std::numeric_limits<std::int64_t>::max() - 1 - gap) {
+                    break;
+                }
+                if (readableFrom(db, query, *stoppedAfter + 1 + gap)) {
+                    readable = *stoppedAfter + 1 + gap;
+                    break;
+                }
+                unreadable = *stoppedAfter + 1 + gap;
+            }
+            if (!readable) {
+                return;
+            }
+            while (unreadable + 1 < *readable) {
+                const std::int64_t middle = unreadable + (*readable - unreadable) / 2;
+                (readableFrom(db, query, middle) ? *readable : unreadable) = middle;
+            }
+            from = *readable;
         }
+    }
+
+private:
+    // Lists the rows from entry `from` on. Answers the last entry reached where damage stopped
+    // the walk, nothing at its end.
+    std::optional<std::int64_t> walk(const SqliteDatabase& db, const std::string& query,
+                                     std::int64_t from, const BrowserDatabase& source,
+                                     std::vector<CacheRecord>& records) {
+        auto rows = db.prepare(query);
+        if (!rows || !rows->bindInt64(1, from)) {
+            m_report.skip(m_database.string() + ": " +
+                          (rows ? db.lastError() : rows.error().message));
+            return std::nullopt;
+        }
+        std::int64_t last = from - 1;
         for (;;) {
             auto next = rows->step();
             if (!next) {
-                m_report.skip(m_database.string() + ": reading stopped: " + next.error().message);
-                return;
+                m_report.skip(m_database.string() + ": reading stopped after entry " +
+                              std::to_string(last) + ": " + next.error().message);
+                return last;
             }
             if (!*next || m_report.budgetSpent) {
-                return;
+                return std::nullopt;
             }
-            auto record = recordOf(*rows, opened->source);
+            last = std::max(last, rows->columnInt64(0));
+            auto record = recordOf(*rows, source);
             if (!record) {
                 m_report.skip(m_database.string() + ": entry " +
                               std::to_string(rows->columnInt64(0)) + ": " + record.error().message);
@@ -289,7 +335,13 @@ public:
         }
     }
 
-private:
+    // Whether rows can be read from entry `from` on (or none follow).
+    static bool readableFrom(const SqliteDatabase& db, const std::string& query,
+                             std::int64_t from) {
+        auto rows = db.prepare(query);
+        return rows && rows->bindInt64(1, from) && rows->step().ok();
+    }
+
     Result<CacheRecord> recordOf(const SqliteStatement& row, const BrowserDatabase& source) {
         const std::int64_t entryId = row.columnInt64(0);
         if (row.columnType(1) != SQLITE_TEXT || row.columnBytes(1).empty() ||

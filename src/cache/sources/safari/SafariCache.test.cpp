@@ -166,20 +166,25 @@ TEST(SafariCache, DamagedDatabaseCopiesAreReadWithoutHarm) {
     const TempDir temp;
     const fs::path cache = copyOfSample(temp);
     const std::string clean = readWholeFile(cache / "Cache.db");
-    for (std::size_t at = 100; at < clean.size(); at += 4093) {
+    for (std::size_t at = 100; at < clean.size(); at += 1021) {
         SCOPED_TRACE("byte " + std::to_string(at));
         std::string flipped = clean;
         flipped[at] = static_cast<char>(~flipped[at]);
         temp.write("com.apple.Safari/Cache.db", flipped);
         ReadReport report;
         const auto records = readSafariCache(cache, report);
-        EXPECT_LE(records.size(), 31U);
+        // Damage to the header or the schema loses the whole database; elsewhere only the
+        // entries of the damaged page: the listing goes on after it.
+        EXPECT_TRUE(records.empty() || (records.size() >= 25 && records.size() <= 31))
+            << records.size() << " " << report.firstProblem;
         for (const CacheRecord& record : records) {
             (void)record.body(kAll);
         }
-        temp.write("com.apple.Safari/Cache.db", std::string_view(clean).substr(0, at));
-        ReadReport cut;
-        EXPECT_LE(readSafariCache(cache, cut).size(), 31U);
+        if ((at - 100) % 4084 == 0) {
+            temp.write("com.apple.Safari/Cache.db", std::string_view(clean).substr(0, at));
+            ReadReport cut;
+            EXPECT_LE(readSafariCache(cache, cut).size(), 31U);
+        }
     }
 }
 
