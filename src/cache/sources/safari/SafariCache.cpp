@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 
@@ -190,22 +192,44 @@ std::string bodyQuery(const Layout& layout) {
            table + " WHERE entry_ID = ?1";
 }
 
-// The body of a row as the database holds it now, provided it still has the listed length.
-Result<std::string> readRowBody(const BrowserDatabase& source, const std::string& query,
-                                std::int64_t entryId, std::uint64_t size, std::uint64_t limit) {
-    SARNIKA_TRY_ASSIGN(db, source.open());
-    SARNIKA_TRY_ASSIGN(row, db.prepare(query));
-    const std::uint64_t wanted = std::min(size, limit);
-    SARNIKA_TRY(row.bindInt64(1, entryId));
-    SARNIKA_TRY(row.bindInt64(2, static_cast<std::int64_t>(wanted)));
-    SARNIKA_TRY_ASSIGN(found, row.step());
-    if (!found || row.columnInt64(0) != static_cast<std::int64_t>(size)) {
-        return makeError(Error::Code::NotFound, source.original().string() + ": entry " +
-                                                    std::to_string(entryId) +
-                                                    " changed or went since it was listed");
+// Reads the bodies kept in the rows of one database, over one connection opened at the first
+// read and kept while any record of the listing lives. Reads may come from several threads.
+class RowBodies {
+public:
+    RowBodies(BrowserDatabase source, std::string query)
+        : m_source(std::move(source)), m_query(std::move(query)) {}
+
+    // The body of a row as the database holds it now, provided it still has the listed length.
+    Result<std::string> read(std::int64_t entryId, std::uint64_t size, std::uint64_t limit) {
+        const std::lock_guard lock(m_mutex);
+        // An immutable connection would not see the browser rewrite the file: a new one does.
+        std::string identity = fileIdentity(m_source.original());
+        if (!m_db || identity != m_identity) {
+            m_db.reset();
+            SARNIKA_TRY_ASSIGN(db, m_source.open());
+            m_db.emplace(std::move(db));
+            m_identity = std::move(identity);
+        }
+        SARNIKA_TRY_ASSIGN(row, m_db->prepare(m_query));
+        const std::uint64_t wanted = std::min(size, limit);
+        SARNIKA_TRY(row.bindInt64(1, entryId));
+        SARNIKA_TRY(row.bindInt64(2, static_cast<std::int64_t>(wanted)));
+        SARNIKA_TRY_ASSIGN(found, row.step());
+        if (!found || row.columnInt64(0) != static_cast<std::int64_t>(size)) {
+            return makeError(Error::Code::NotFound, m_source.original().string() + ": entry " +
+                                                        std::to_string(entryId) +
+                                                        " changed or went since it was listed");
+        }
+        return std::string(row.columnBytes(1).substr(0, static_cast<std::size_t>(wanted)));
     }
-    return std::string(row.columnBytes(1).substr(0, static_cast<std::size_t>(wanted)));
-}
+
+private:
+    std::mutex m_mutex;
+    BrowserDatabase m_source;
+    std::string m_query;
+    std::optional<SqliteDatabase> m_db;
+    std::string m_identity; // of the database when m_db was opened
+};
 
 BodyReader fileReader(std::string path, std::string identity, std::uint64_t size) {
     return [path = std::move(path), identity = std::move(identity),
@@ -263,7 +287,7 @@ public:
         // The folder of body files must be a folder of the cache, not a link to elsewhere.
         m_bodyFolderUsable =
             fs::symlink_status(bodyFolder, error).type() == fs::file_type::directory;
-        m_bodyQuery = bodyQuery(layout);
+        m_bodies = std::make_shared<RowBodies>(opened->source, bodyQuery(layout));
 
         // Damage to the database's pages stops a walk over its rows. The walk then goes on from
         // the first entry from which rows can be read again, found by doubling the distance and
@@ -271,7 +295,7 @@ public:
         const std::string query = listingQuery(layout);
         std::int64_t from = 0;
         for (int walks = 0; walks < kMaxWalks; ++walks) {
-            const auto stoppedAfter = walk(db, query, from, opened->source, records);
+            const auto stoppedAfter = walk(db, query, from, records);
             if (!stoppedAfter) {
                 return;
             }
@@ -302,8 +326,7 @@ private:
     // Lists the rows from entry `from` on. Answers the last entry reached where damage stopped
     // the walk, nothing at its end.
     std::optional<std::int64_t> walk(const SqliteDatabase& db, const std::string& query,
-                                     std::int64_t from, const BrowserDatabase& source,
-                                     std::vector<CacheRecord>& records) {
+                                     std::int64_t from, std::vector<CacheRecord>& records) {
         auto rows = db.prepare(query);
         if (!rows || !rows->bindInt64(1, from)) {
             m_report.skip(m_database.string() + ": " +
@@ -322,7 +345,7 @@ private:
                 return std::nullopt;
             }
             last = std::max(last, rows->columnInt64(0));
-            auto record = recordOf(*rows, source);
+            auto record = recordOf(*rows);
             if (!record) {
                 m_report.skip(m_database.string() + ": entry " +
                               std::to_string(rows->columnInt64(0)) + ": " + record.error().message);
@@ -342,7 +365,7 @@ private:
         return rows && rows->bindInt64(1, from) && rows->step().ok();
     }
 
-    Result<CacheRecord> recordOf(const SqliteStatement& row, const BrowserDatabase& source) {
+    Result<CacheRecord> recordOf(const SqliteStatement& row) {
         const std::int64_t entryId = row.columnInt64(0);
         if (row.columnType(1) != SQLITE_TEXT || row.columnBytes(1).empty() ||
             row.columnBytes(1).size() > kMaxUrlBytes) {
@@ -387,8 +410,8 @@ private:
             record.size = stored;
             record.identity = m_database.string() + "#" + std::to_string(entryId) + "|" +
                               timeStamp + "|" + std::to_string(stored);
-            record.body = [source, query = m_bodyQuery, entryId, stored](std::uint64_t limit) {
-                return readRowBody(source, query, entryId, stored, limit);
+            record.body = [bodies = m_bodies, entryId, stored](std::uint64_t limit) {
+                return bodies->read(entryId, stored, limit);
             };
         }
         record.headers = safariHeaders(response, record.size);
@@ -408,7 +431,7 @@ private:
     fs::path m_database;
     ReadReport& m_report;
     bool m_bodyFolderUsable = false;
-    std::string m_bodyQuery;
+    std::shared_ptr<RowBodies> m_bodies;
 };
 
 } // namespace

@@ -149,6 +149,7 @@ TEST(SafariCache, DamagedRowsAndHostileBodyNamesAreSkipped) {
         *map.at("https://cdn.smoot.apple.com/images/mac_YFVkNF/rt_cert_fresh.png");
     const CacheRecord& file1 = *map.at("https://configuration.apple.com/configurations/"
                                        "internetservices/safari/FallbackMaskIcons-11.1.2.plist");
+    EXPECT_TRUE(inline8.body(kAll));
     {
         const TestConnection db(cache / "Cache.db");
         db.exec("UPDATE cfurl_cache_receiver_data SET receiver_data = x'0102' WHERE entry_ID = 8");
