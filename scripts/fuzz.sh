@@ -32,6 +32,17 @@ seed fuzz_OperaCache "$opera"/dcache4.url "$opera"/revocation/dcache4.url "$oper
 seed fuzz_FirefoxOldCache "$shared"/testdata/external/firefox-oldcache/*/_CACHE_00?_
 seed fuzz_ContentDecoding "$shared"/testdata/swf/*.swf
 seed fuzz_SwfHeader "$shared"/testdata/swf/*.swf
+safari="$shared"/testdata/external/safari-cache/com.apple.Safari
+seed fuzz_BinaryPlist "$safari"/fsCachedData/AF2A2216-EBB0-4B33-8389-322840BD65B2
+python3 - "$safari/Cache.db" "$work/fuzz_BinaryPlist" <<'PY'
+import plistlib, sqlite3, sys
+db = sqlite3.connect("file:" + sys.argv[1] + "?immutable=1", uri=True)
+for entry, blob in db.execute("SELECT entry_ID, response_object FROM cfurl_cache_blob_data"):
+    open(f"{sys.argv[2]}/response{entry}", "wb").write(blob)
+    # The first versions kept the same objects as XML.
+    open(f"{sys.argv[2]}/response{entry}.xml", "wb").write(
+        plistlib.dumps(plistlib.loads(blob), fmt=plistlib.FMT_XML))
+PY
 seed fuzz_ChromiumResponse
 seed fuzz_ChromiumSqlCache
 mv "$work/chromium/simple" "$work/fuzz_SimpleEntry"
