@@ -7,21 +7,35 @@
 #ifdef SARNIKA_WITH_SQLITE
 #include "cache/sources/profile/ChromiumSqlCache.h"
 #include "cache/sources/profile/ProfileDatabases.h"
+#include "cache/sources/safari/SafariCache.h"
 #endif
 
 namespace sarnika::sources {
 
-#ifndef SARNIKA_WITH_SQLITE
 namespace {
+
+// Browsers whose own file names (Opera's opr0001A.tmp, Safari's fsCachedData/<UUID>) say
+// nothing of the kind: the bodies are extracted under names of ours, as for the browsers that
+// keep no named files.
+std::vector<CacheRecord> extractedUnderOurNames(std::vector<CacheRecord> records) {
+    for (CacheRecord& record : records) {
+        if (record.body) {
+            record.localFile.clear();
+        }
+    }
+    return records;
+}
+
+#ifndef SARNIKA_WITH_SQLITE
 
 // Builds without SQLite (the Windows cross-build) still list the caches of the other kinds.
 std::vector<CacheRecord> withoutSqlite(ReadReport& report) {
     report.skip("reading it needs SQLite, which this build leaves out");
     return {};
 }
+#endif
 
 } // namespace
-#endif
 
 std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_view user,
                                     ReadReport& report) {
@@ -66,20 +80,16 @@ std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_vi
         return readIndexDat(source.path, report);
     case K::FirefoxOldCache:
         return readFirefoxOldCache(source.path, report);
-    case K::OperaCache: {
-        std::vector<CacheRecord> records = readOperaCache(source.path, report);
-        // Opera's own file names (opr0001A.tmp) say nothing of the kind: the bodies are
-        // extracted under names of ours, as for the other browsers that keep no named files.
-        for (CacheRecord& record : records) {
-            if (record.body) {
-                record.localFile.clear();
-            }
-        }
-        return records;
-    }
+    case K::OperaCache:
+        return extractedUnderOurNames(readOperaCache(source.path, report));
+    case K::SafariCache:
+#ifdef SARNIKA_WITH_SQLITE
+        return extractedUnderOurNames(readSafariCache(source.path.parent_path(), report));
+#else
+        return withoutSqlite(report);
+#endif
     case K::WebCache:
     case K::IeContentFolders:
-    case K::SafariCache:
         // Found and described already; read by readers of their own.
         return {};
     }
