@@ -56,8 +56,8 @@ std::string fileUrl(const fs::path& file) {
     std::string url = "file://";
     for (const char c : path) {
         const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) != 0 || std::string_view("-._~/[]:!$&'()*+,;=@").find(c) !=
-                                           std::string_view::npos) {
+        if (std::isalnum(byte) != 0 ||
+            std::string_view("-._~/[]:!$&'()*+,;=@").find(c) != std::string_view::npos) {
             url += c;
         } else {
             url += '%';
@@ -70,9 +70,10 @@ std::string fileUrl(const fs::path& file) {
 
 FileTime fileTimeOf(fs::file_time_type time) {
     const auto system = std::chrono::file_clock::to_sys(time);
-    const auto ticks = std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>>(
-                           system.time_since_epoch())
-                           .count();
+    const auto ticks =
+        std::chrono::duration_cast<std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>>(
+            system.time_since_epoch())
+            .count();
     const std::int64_t sinceFileTimeEpoch =
         ticks + kFileTimeUnixEpochSeconds * static_cast<std::int64_t>(kFileTimeTicksPerSecond);
     return sinceFileTimeEpoch > 0 ? static_cast<FileTime>(sinceFileTimeEpoch) : 0;
@@ -125,8 +126,7 @@ std::vector<CacheRecord> readIeContentFolders(const fs::path& folder,
     std::vector<CacheRecord> records;
     for (const fs::path& cacheFolder : cacheFolders) {
         std::vector<fs::path> files;
-        for (fs::directory_iterator it(cacheFolder, ec), end; !ec && it != end;
-             it.increment(ec)) {
+        for (fs::directory_iterator it(cacheFolder, ec), end; !ec && it != end; it.increment(ec)) {
             std::error_code statusError;
             if (fs::is_regular_file(it->symlink_status(statusError)) &&
                 !isBookkeeping(it->path().filename().string())) {
@@ -160,7 +160,9 @@ std::vector<CacheRecord> readIeContentFolders(const fs::path& folder,
             const auto written = fs::last_write_time(file, timeError);
             record.lastSync = timeError ? 0 : fileTimeOf(written);
             record.identity = opened->identity();
-            record.body = [file](std::uint64_t limit) { return readFileRange(file, 0, limit); };
+            record.body = [file](std::uint64_t limit) {
+                return readFileRange(file, 0, limit);
+            };
             if (!report.admit(record.url.size() + record.localFile.size())) {
                 return records;
             }

@@ -50,7 +50,8 @@ public:
     }
     std::string text() {
         std::array<char, 512> buffer{};
-        if (m_error == nullptr || libesedb_error_sprint(m_error, buffer.data(), buffer.size()) < 0) {
+        if (m_error == nullptr ||
+            libesedb_error_sprint(m_error, buffer.data(), buffer.size()) < 0) {
             return "unreadable";
         }
         std::string message(buffer.data());
@@ -140,8 +141,7 @@ std::optional<std::string> textValue(libesedb_record_t* record, int column, std:
         }
         text.resize(size);
         if (libesedb_record_get_value_utf8_string(
-                record, column, reinterpret_cast<std::uint8_t*>(text.data()), size, nullptr) !=
-            1) {
+                record, column, reinterpret_cast<std::uint8_t*>(text.data()), size, nullptr) != 1) {
             return std::nullopt;
         }
     }
@@ -150,8 +150,7 @@ std::optional<std::string> textValue(libesedb_record_t* record, int column, std:
 }
 
 // A binary column as stored; nothing when it is empty, unreadable or longer than `limit`.
-std::optional<std::string> binaryValue(libesedb_record_t* record, int column,
-                                       std::uint64_t limit) {
+std::optional<std::string> binaryValue(libesedb_record_t* record, int column, std::uint64_t limit) {
     std::string bytes;
     const Separate separate = longValue(record, column);
     if (separate.failed) {
@@ -217,8 +216,8 @@ public:
             }
             const Column column(raw);
             std::size_t size = 0;
-            if (libesedb_column_get_utf8_name_size(column.get(), &size, nullptr) != 1 || size == 0 ||
-                size > kMaxNameBytes) {
+            if (libesedb_column_get_utf8_name_size(column.get(), &size, nullptr) != 1 ||
+                size == 0 || size > kMaxNameBytes) {
                 continue;
             }
             std::string name(size, '\0');
@@ -248,7 +247,8 @@ std::uint64_t integer(libesedb_record_t* record, int column) {
 
 Table tableNamed(libesedb_file_t* file, std::string_view name) {
     libesedb_table_t* table = nullptr;
-    if (libesedb_file_get_table_by_utf8_name(file, reinterpret_cast<const std::uint8_t*>(name.data()),
+    if (libesedb_file_get_table_by_utf8_name(file,
+                                             reinterpret_cast<const std::uint8_t*>(name.data()),
                                              name.size(), &table, nullptr) != 1) {
         return nullptr;
     }
@@ -424,8 +424,7 @@ std::vector<CacheRecord> readWebCache(const fs::path& folder, ReadReport& report
     std::error_code ec;
     const fs::path root = fs::temp_directory_path(ec);
     if (ec) {
-        report.skip("no temporary folder for a copy of " + database.string() + ": " +
-                    ec.message());
+        report.skip("no temporary folder for a copy of " + database.string() + ": " + ec.message());
         return {};
     }
     auto copyFolder = makePrivateFolder((root / temporaryFolderPattern("db")).string());

@@ -209,8 +209,8 @@ TEST(WebCache, ServesTheFilesBesideItFromACopyAndLeavesTheProfileAsItWas) {
     const WebCacheRow& main = rowWithFile(*tables, 1, 3);
     const WebCacheRow& app = rowWithFile(*tables, 7, 1);
     const WebCacheRow& linked = rowWithFile(*tables, 21, 2);
-    const fs::path lowFile = profile.windows / "INetCache" / "Low" / "IE" / secureName(21, 1) /
-                             low.fileName;
+    const fs::path lowFile =
+        profile.windows / "INetCache" / "Low" / "IE" / secureName(21, 1) / low.fileName;
     const fs::path mainFile = profile.windows / "Temporary Internet Files" / "Content.IE5" /
                               secureName(1, 3) / main.fileName;
     const fs::path appFile = profile.local / "Packages" / "microsoft.windows.search_cw5n1h2txyewy" /
@@ -279,8 +279,8 @@ TEST(WebCache, DirtyAndDamagedDatabasesAreReadWithoutHarm) {
     EXPECT_EQ(readDamaged(dirty).size(), clean.size());
 
     constexpr std::size_t kPage = 32768;
-    for (const std::size_t length : {std::size_t{0}, std::size_t{100}, 3 * kPage, bytes.size() / 2,
-                                     bytes.size() - kPage}) {
+    for (const std::size_t length :
+         {std::size_t{0}, std::size_t{100}, 3 * kPage, bytes.size() / 2, bytes.size() - kPage}) {
         SCOPED_TRACE("truncated to " + std::to_string(length));
         for (const CacheRecord& record : readDamaged(bytes.substr(0, length))) {
             EXPECT_TRUE(cleanUrls.contains(record.url));

@@ -343,8 +343,8 @@ std::vector<CacheRecord> webCacheRecords(const std::vector<WebCacheContainer>& c
         record.hitRate = row.accessCount;
         record.exemptDelta = row.exemptionDelta;
         record.fileExtension = row.fileExtension;
-        record.identity = std::string(identityBase) + "#" + std::to_string(row.containerId) +
-                          "/" + std::to_string(row.entryId);
+        record.identity = std::string(identityBase) + "#" + std::to_string(row.containerId) + "/" +
+                          std::to_string(row.entryId);
         if (record.kind == RecordKind::Content) {
             record.headers = webCacheHeaders(row.responseHeaders);
             if (isPlainName(row.fileName)) {
