@@ -12,7 +12,6 @@ namespace sarnika::sources {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::contentOf;
 using testing::sharedDir;
 using testing::TempDir;
 

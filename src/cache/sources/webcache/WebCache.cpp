@@ -1,5 +1,6 @@
 #include "cache/sources/webcache/WebCache.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -306,6 +307,45 @@ std::vector<WebCacheContainer> readContainers(libesedb_file_t* file, ReadReport&
     return containers;
 }
 
+// When the Containers table cannot be read: a container without name or folders for each
+// "Container_<id>" table.
+std::vector<WebCacheContainer> unnamedContainers(libesedb_file_t* file) {
+    std::vector<WebCacheContainer> containers;
+    int count = 0;
+    if (libesedb_file_get_number_of_tables(file, &count, nullptr) != 1) {
+        return containers;
+    }
+    for (int i = 0; i < count && containers.size() < kMaxContainers; ++i) {
+        libesedb_table_t* raw = nullptr;
+        if (libesedb_file_get_table(file, i, &raw, nullptr) != 1) {
+            continue;
+        }
+        const Table table(raw);
+        std::size_t size = 0;
+        if (libesedb_table_get_utf8_name_size(table.get(), &size, nullptr) != 1 || size == 0 ||
+            size > kMaxNameBytes) {
+            continue;
+        }
+        std::string name(size, '\0');
+        if (libesedb_table_get_utf8_name(table.get(), reinterpret_cast<std::uint8_t*>(name.data()),
+                                         size, nullptr) != 1) {
+            continue;
+        }
+        name.resize(name.find('\0') == std::string::npos ? name.size() : name.find('\0'));
+        constexpr std::string_view kPrefix = "Container_";
+        const std::string_view id =
+            std::string_view(name).substr(std::min(kPrefix.size(), name.size()));
+        if (!name.starts_with(kPrefix) || id.empty() || id.size() > 9 ||
+            !std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            continue;
+        }
+        WebCacheContainer container;
+        container.id = std::stoull(std::string(id));
+        containers.push_back(std::move(container));
+    }
+    return containers;
+}
+
 void readRows(libesedb_file_t* file, const WebCacheContainer& container,
               std::vector<WebCacheRow>& rows, ReadReport& report) {
     const std::string tableName = "Container_" + std::to_string(container.id);
@@ -382,6 +422,9 @@ Result<WebCacheTables> readWebCacheTables(const fs::path& database, bool everyCo
     }
     WebCacheTables tables;
     tables.containers = readContainers(file.get(), report);
+    if (tables.containers.empty()) {
+        tables.containers = unnamedContainers(file.get());
+    }
     for (const WebCacheContainer& container : tables.containers) {
         if (!report.budgetSpent && (everyContainer || webCacheContainerGivesEntries(container))) {
             readRows(file.get(), container, tables.rows, report);

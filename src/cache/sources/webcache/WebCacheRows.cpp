@@ -131,7 +131,8 @@ bool isThere(const fs::path& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-enum class ContainerUse { Content, History, Cookies, None };
+// Unknown: the Containers table was lost, the container's rows are told apart by their URLs.
+enum class ContainerUse { Content, History, Cookies, Unknown, None };
 
 ContainerUse useOf(const WebCacheContainer& container) {
     if (equalNoCase(container.name, "Content")) {
@@ -143,7 +144,33 @@ ContainerUse useOf(const WebCacheContainer& container) {
     if (equalNoCase(container.name, "Cookies")) {
         return ContainerUse::Cookies;
     }
-    return ContainerUse::None;
+    return container.name.empty() ? ContainerUse::Unknown : ContainerUse::None;
+}
+
+std::optional<RecordKind> kindOfRow(ContainerUse use, std::string_view url) {
+    const bool visit = startsWithNoCase(url, "Visited:");
+    const bool cookie = startsWithNoCase(url, "Cookie:");
+    switch (use) {
+    case ContainerUse::Content:
+        return RecordKind::Content;
+    case ContainerUse::History:
+        return visit ? std::optional(RecordKind::History) : std::nullopt;
+    case ContainerUse::Cookies:
+        return cookie ? std::optional(RecordKind::Cookie) : std::nullopt;
+    case ContainerUse::Unknown:
+        if (visit || cookie) {
+            return visit ? RecordKind::History : RecordKind::Cookie;
+        }
+        for (const std::string_view scheme : {"http:", "https:", "ftp:", "file:"}) {
+            if (startsWithNoCase(url, scheme)) {
+                return RecordKind::Content;
+            }
+        }
+        return std::nullopt;
+    case ContainerUse::None:
+        break;
+    }
+    return std::nullopt;
 }
 
 // Where the files of one container lie, found once per container and cache folder.
@@ -313,26 +340,12 @@ std::vector<CacheRecord> webCacheRecords(const std::vector<WebCacheContainer>& c
         if (use == uses.end() || row.url.empty()) {
             continue;
         }
-        CacheRecord record;
-        switch (use->second) {
-        case ContainerUse::Content:
-            record.kind = RecordKind::Content;
-            break;
-        case ContainerUse::History:
-            if (!startsWithNoCase(row.url, "Visited:")) {
-                continue;
-            }
-            record.kind = RecordKind::History;
-            break;
-        case ContainerUse::Cookies:
-            if (!startsWithNoCase(row.url, "Cookie:")) {
-                continue;
-            }
-            record.kind = RecordKind::Cookie;
-            break;
-        case ContainerUse::None:
+        const std::optional<RecordKind> kind = kindOfRow(use->second, row.url);
+        if (!kind) {
             continue;
         }
+        CacheRecord record;
+        record.kind = *kind;
         record.url = row.url;
         record.size = row.fileSize;
         record.lastAccess = row.accessedTime;

@@ -64,7 +64,9 @@ bool webCacheContainerGivesEntries(const WebCacheContainer& container);
 
 // The entries of the rows: content of "Content" containers, visits of "History" containers and
 // cookies of "Cookies" containers; rows of other containers (periodic histories, DOM storage,
-// compatibility lists, downloads, ...) are not entries. Content rows get their file in the
+// compatibility lists, downloads, ...) are not entries. A container with no name (its row in
+// the Containers table is lost) gives the rows whose URLs say what they are: visits, cookies,
+// and http, https, ftp and file URLs as content without a file. Content rows get their file in the
 // container's folder beside the database when the names are plain and no folder on the way is
 // a link. `identityBase` prefixes each record's identity.
 std::vector<CacheRecord> webCacheRecords(const std::vector<WebCacheContainer>& containers,
