@@ -448,7 +448,10 @@ std::vector<CacheRecord> readDatabase(const fs::path& database, const fs::path& 
 } // namespace
 
 std::vector<CacheRecord> readWebCache(const fs::path& folder, ReadReport& report) {
-    const fs::path database = webCacheDatabase(folder);
+    // The cache folders are found from the database's folder upwards: an absolute path of it.
+    std::error_code absoluteError;
+    const fs::path database =
+        webCacheDatabase(fs::absolute(folder, absoluteError).lexically_normal());
     if (database.empty()) {
         report.skip(folder.string() + " holds no WebCacheV01.dat");
         return {};
@@ -461,7 +464,7 @@ std::vector<CacheRecord> readWebCache(const fs::path& folder, ReadReport& report
     }
     const std::string identityBase = fileIdentity(database);
     if (!webCacheNeedsCopy(database)) {
-        return readDatabase(database, folder, identityBase, report);
+        return readDatabase(database, database.parent_path(), identityBase, report);
     }
 
     std::error_code ec;
@@ -482,7 +485,7 @@ std::vector<CacheRecord> readWebCache(const fs::path& folder, ReadReport& report
         const TemporaryPathGuard fileGuard(copy);
         const Status copied = copyStoredBytes(database, copy);
         if (copied) {
-            records = readDatabase(copy, folder, identityBase, report);
+            records = readDatabase(copy, database.parent_path(), identityBase, report);
         } else {
             report.skip("copying " + database.string() + ": " + copied.error().message);
         }
