@@ -9,6 +9,9 @@ packages=(
     zlib1g-dev libsqlite3-dev libbrotli-dev liblzma-dev
     # the index.dat reader's tests compare with libmsiecf's msiecfexport
     libmsiecf-utils
+    # the WebCache reader of IE 10/11 reads its ESE database through libesedb; its tests
+    # compare with esedbexport
+    libesedb-dev libesedb-utils
     # the end-to-end test lets the real browsers fill their caches
     chromium firefox-esr bc tar
     # the Debian package: built by CPack (dpkg-shlibdeps, file), checked, run under Xvfb

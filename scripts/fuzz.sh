@@ -45,6 +45,15 @@ for entry, blob in db.execute("SELECT entry_ID, response_object FROM cfurl_cache
 PY
 seed fuzz_ChromiumResponse
 seed fuzz_ChromiumSqlCache
+# The WebCache rows' fuzzer reads a container and a row as lines (see WebCacheRows.fuzz.cpp).
+mkdir -p "$work/fuzz_WebCacheRows"
+printf '%s\n' Content 'C:\Users\J\AppData\Local\Microsoft\Windows\INetCache\Low\IE\' \
+    08CUFRSBBJS8EBNL144XBWIW https://example.com/movie.swf 'movie[1].swf' \
+    >"$work/fuzz_WebCacheRows/content"
+printf 'HTTP/1.1 200 OK\r\nContent-Type: application/x-shockwave-flash\r\n\r\n~U:john\r\n' \
+    >>"$work/fuzz_WebCacheRows/content"
+printf '%s\n' History 'C:\Users\J\AppData\Local\Microsoft\Windows\History\History.IE5\' '' \
+    'Visited: John@https://example.com/' '' >"$work/fuzz_WebCacheRows/history"
 mv "$work/chromium/simple" "$work/fuzz_SimpleEntry"
 mv "$work/chromium/blockfile" "$work/fuzz_Blockfile"
 
