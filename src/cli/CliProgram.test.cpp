@@ -240,6 +240,28 @@ TEST_F(CliProgram, SavesTheMoviesOfOldOperaAndFirefoxCaches) {
     EXPECT_NE(firefox.err.find("in the 1 browser cache(s) read"), std::string::npos) << firefox.err;
 }
 
+// IE folders whose index is lost give their files by their own names; a WebCache database
+// with its rows is read where it lies.
+TEST_F(CliProgram, ReadsIeFoldersWithoutIndexAndWebCaches) {
+    const fs::path samples = sharedDir() / "testdata" / "external";
+    const fs::path disk = root() / "ie-disk";
+    fs::copy(samples / "inetcache-no-index", disk, fs::copy_options::recursive);
+    const fs::path movie =
+        disk / "Temporary Internet Files" / "Content.IE5" / "HDGR3A25" / "intro[1].swf";
+    fs::copy_file(sharedDir() / "testdata" / "swf" / "lessthan_fws_v4_as1.swf", movie);
+    const CliRun folders = cli("list --cache " + quoted(disk));
+    ASSERT_EQ(folders.exitCode, 0) << folders.err;
+    const std::vector<std::string> lines = linesOf(folders.out);
+    ASSERT_EQ(lines.size(), 1U) << folders.out;
+    EXPECT_EQ(fieldsOf(lines[0])[0], "intro[1].swf");
+    EXPECT_EQ(fieldsOf(lines[0])[3].rfind("file:", 0), 0U) << lines[0];
+
+    const CliRun webCache = cli("list --cache " + quoted(samples / "webcache-win10"));
+    EXPECT_EQ(webCache.exitCode, 0);
+    EXPECT_NE(webCache.err.find("Internet Explorer: "), std::string::npos) << webCache.err;
+    EXPECT_NE(webCache.err.find("WebCacheV01.dat"), std::string::npos) << webCache.err;
+}
+
 // A disk put together from the samples: two users of Windows XP and one of Windows 10, with
 // Internet Explorer, Firefox (before and with cache2), Chromium and Opera caches in their
 // places. Every movie names the user whose cache it came from.

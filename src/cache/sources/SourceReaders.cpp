@@ -1,9 +1,15 @@
+#include <filesystem>
+#include <set>
+#include <string>
+
 #include "cache/sources/BrowserCacheLayer.h"
 #include "cache/sources/chromium/ChromiumCache.h"
 #include "cache/sources/firefox/FirefoxCache.h"
 #include "cache/sources/firefox/FirefoxOldCache.h"
+#include "cache/sources/msiecf/IeContentFolders.h"
 #include "cache/sources/msiecf/IndexDat.h"
 #include "cache/sources/opera/OperaCache.h"
+#include "cache/sources/webcache/WebCache.h"
 #ifdef SARNIKA_WITH_SQLITE
 #include "cache/sources/profile/ChromiumSqlCache.h"
 #include "cache/sources/profile/ProfileDatabases.h"
@@ -24,6 +30,32 @@ std::vector<CacheRecord> extractedUnderOurNames(std::vector<CacheRecord> records
         }
     }
     return records;
+}
+
+// The local files that the WebCache database of the same Windows user names, for a content
+// folder (".../Microsoft/Windows/INetCache/IE", ".../Temporary Internet Files/Content.IE5", their
+// "Low" twins): the database wins, and the folder adds only the files it does not name.
+std::set<std::string> filesNamedByWebCache(const std::filesystem::path& contentFolder) {
+    std::set<std::string> named;
+#if SARNIKA_WITH_ESEDB
+    // ".../Windows/INetCache/Low/IE" is three folders below ".../Windows", where WebCache is.
+    std::filesystem::path above = contentFolder;
+    for (int level = 0; level < 3 && above.has_relative_path(); ++level) {
+        above = above.parent_path();
+        if (looksLikeWebCache(above / "WebCache")) {
+            ReadReport ignored;
+            for (const CacheRecord& record : readWebCache(above / "WebCache", ignored)) {
+                if (!record.localFile.empty()) {
+                    named.insert(record.localFile);
+                }
+            }
+            break;
+        }
+    }
+#else
+    static_cast<void>(contentFolder);
+#endif
+    return named;
 }
 
 #ifndef SARNIKA_WITH_SQLITE
@@ -89,9 +121,14 @@ std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_vi
         return withoutSqlite(report);
 #endif
     case K::WebCache:
-    case K::IeContentFolders:
-        // Found and described already; read by readers of their own.
+#if SARNIKA_WITH_ESEDB
+        return readWebCache(source.path.parent_path(), report);
+#else
+        report.skip("reading it needs libesedb, which this build leaves out");
         return {};
+#endif
+    case K::IeContentFolders:
+        return readIeContentFolders(source.path, filesNamedByWebCache(source.path), report);
     }
     return {};
 }
