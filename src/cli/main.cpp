@@ -126,14 +126,8 @@ std::vector<MovieRow> scanMovies(BrowserCacheLayer& layer, MovieScan& scan, bool
 // The caches read, for people: "Chromium (Default): /home/ann/.cache/chromium/Default/Cache".
 std::vector<std::string> cachesRead(sarnika::UserCaches& caches) {
     std::vector<std::string> read = caches.systemCaches();
-    for (const SourceLocation& source : caches.layer().options().sources) {
-        if (!sarnika::sources::holdsContent(source.kind)) {
-            continue;
-        }
-        const auto description = sarnika::sources::describeSource(source);
-        read.push_back(description.family +
-                       (description.profile.empty() ? "" : " (" + description.profile + ")") +
-                       ": " + description.folder);
+    for (std::string& cache : sarnika::sources::contentCachesRead(caches.layer())) {
+        read.push_back(std::move(cache));
     }
     return read;
 }

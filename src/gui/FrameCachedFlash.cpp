@@ -1,6 +1,7 @@
 #include "gui/FrameCachedFlash.h"
 
 #include <algorithm>
+#include <map>
 
 #include <QContextMenuEvent>
 #include <QFile>
@@ -296,6 +297,43 @@ std::vector<std::string> TframeCachedFlash::AllSuggestedNames() const {
 
 std::vector<std::string> TframeCachedFlash::AllCacheFiles() const {
     return m_movies ? sarnika::AllCacheFiles(*m_movies, m_listBox) : std::vector<std::string>();
+}
+
+std::vector<curation::ArchivedMovie> TframeCachedFlash::ArchivedMovies() const {
+    std::vector<curation::ArchivedMovie> archived;
+    if (!m_movies) {
+        return archived;
+    }
+    // The entries of the scan by their local file, for the headers the cache kept.
+    std::map<std::string, const TEntryInfo*> entries;
+    if (m_analyzer) {
+        for (const auto* list : {&m_analyzer->MultimediaEntries(), &m_analyzer->OtherEntries(),
+                                 &m_analyzer->PageEntries(), &m_analyzer->ImageEntries()}) {
+            for (const auto& entry : *list) {
+                entries.emplace(entry->LocalFileName, entry.get());
+            }
+        }
+    }
+    const auto* layer = dynamic_cast<const sources::BrowserCacheLayer*>(&m_cache);
+    for (std::size_t movie = 0; movie < m_movies->MovieCount(); ++movie) {
+        curation::ArchivedMovie& item = archived.emplace_back();
+        item.url = m_movies->Url(movie);
+        item.localFile = m_movies->CacheFile(movie);
+        if (const auto found = entries.find(item.localFile); found != entries.end()) {
+            item.storedHead = found->second->HeaderInfo;
+        }
+        if (layer != nullptr) {
+            if (const sources::SourceLocation* source = layer->sourceOfLocalFile(item.localFile)) {
+                item.source = sources::describeSource(*source);
+            }
+        }
+    }
+    return archived;
+}
+
+std::vector<std::string> TframeCachedFlash::CachesRead() const {
+    const auto* layer = dynamic_cast<const sources::BrowserCacheLayer*>(&m_cache);
+    return layer != nullptr ? sources::contentCachesRead(*layer) : std::vector<std::string>();
 }
 
 QString TframeCachedFlash::statusText() const {

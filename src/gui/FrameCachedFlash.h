@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "cache/CacheAnalyzer.h"
+#include "curation/MovieArchive.h"
 #include "gui/ErrorGuard.h"
 #include "movies/MovieList.h"
 
@@ -86,6 +87,11 @@ public:
     std::string SuggestedFileName() const;
     std::vector<std::string> AllSuggestedNames() const;
     std::vector<std::string> AllCacheFiles() const;
+    // The listed movies as a web archive keeps them: URL, cached file, the headers the cache
+    // kept and the cache they came from.
+    std::vector<curation::ArchivedMovie> ArchivedMovies() const;
+    // The content caches read, for people.
+    std::vector<std::string> CachesRead() const;
 
     QListWidget* lbxFlash() const { return m_lbxFlash; }
     QSplitter* Splitter1() const { return m_splitter1; }

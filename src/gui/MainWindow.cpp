@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -13,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QScopeGuard>
 #include <QTimer>
 #include <QTreeView>
@@ -73,6 +76,26 @@ QAction* separator(const char* name, QObject* parent) {
     return line;
 }
 
+// A file dialog for saving, wide enough that sizes, types and dates show whole; the name takes
+// the rest.
+QFileDialog* makeSaveDialog(QWidget* parent, const QString& caption, const QString& filter,
+                            const QString& suffix) {
+    auto* dialog = new QFileDialog(parent, caption);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(filter);
+    dialog->setDefaultSuffix(suffix);
+    dialog->setSizeGripEnabled(true);
+    dialog->resize(760, 440);
+    if (auto* files = dialog->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* columns = files->header();
+        columns->setStretchLastSection(false);
+        columns->setSectionResizeMode(QHeaderView::ResizeToContents);
+        columns->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
+    return dialog;
+}
+
 } // namespace
 
 TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports ports,
@@ -88,21 +111,13 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Sarnika"));
 
-    m_dlgSave = new QFileDialog(this, QStringLiteral("Save Flash movie as..."));
+    m_dlgSave = makeSaveDialog(this, QStringLiteral("Save Flash movie as..."),
+                               QStringLiteral("Flash movies (*.swf)"), QStringLiteral("swf"));
     m_dlgSave->setObjectName(QStringLiteral("dlgSave"));
-    m_dlgSave->setAcceptMode(QFileDialog::AcceptSave);
-    m_dlgSave->setFileMode(QFileDialog::AnyFile);
-    m_dlgSave->setNameFilter(QStringLiteral("Flash movies (*.swf)"));
-    m_dlgSave->setDefaultSuffix(QStringLiteral("swf"));
-    m_dlgSave->setSizeGripEnabled(true);
-    // Wide enough that sizes, types and dates show whole; the name takes the rest.
-    m_dlgSave->resize(760, 440);
-    if (auto* files = m_dlgSave->findChild<QTreeView*>(QStringLiteral("treeView"))) {
-        QHeaderView* columns = files->header();
-        columns->setStretchLastSection(false);
-        columns->setSectionResizeMode(QHeaderView::ResizeToContents);
-        columns->setSectionResizeMode(0, QHeaderView::Stretch);
-    }
+    m_dlgExport = makeSaveDialog(this, QStringLiteral("Export web archive"),
+                                 QStringLiteral("Web archives (*.warc.gz *.warc)"),
+                                 QStringLiteral("warc.gz"));
+    m_dlgExport->setObjectName(QStringLiteral("dlgExport"));
 
     m_frameSites = new TframeCachedFlash(
         cache, localTime, m_guard, ports.makePreview ? ports.makePreview : makeWebPreview, this);
@@ -182,6 +197,8 @@ void TfrmMain::createActions() {
                            QKeySequence(Qt::Key_S), &TfrmMain::actSaveExecute);
     m_actSaveAll = makeAction(actList, "actSaveAll", QStringLiteral("Save all..."),
                               QKeySequence(Qt::CTRL | Qt::Key_S), &TfrmMain::actSaveAllExecute);
+    m_actExportWarc = makeAction(actList, "actExportWarc", QStringLiteral("Export web archive..."),
+                                 QKeySequence(), &TfrmMain::actExportWarcExecute);
     m_actRefresh = makeAction(actList, "actRefresh", QStringLiteral("Refresh"),
                               QKeySequence(Qt::CTRL | Qt::Key_R), &TfrmMain::actRefreshExecute);
     m_actAbout = makeAction(actList, "actAbout", QStringLiteral("About"),
@@ -203,9 +220,9 @@ void TfrmMain::createMenus() {
     miFile->setObjectName(QStringLiteral("miFile"));
     m_miSave = entryFor(m_actSave, "miSave", miFile);
     m_miSaveAll = entryFor(m_actSaveAll, "miSaveAll", miFile);
-    miFile->addActions({m_miSave, m_miSaveAll, separator("N4", miFile),
-                        entryFor(m_actRefresh, "miRefresh", miFile), separator("N1", miFile),
-                        entryFor(m_actExit, "miExit", miFile)});
+    miFile->addActions({m_miSave, m_miSaveAll, entryFor(m_actExportWarc, "miExportWarc", miFile),
+                        separator("N4", miFile), entryFor(m_actRefresh, "miRefresh", miFile),
+                        separator("N1", miFile), entryFor(m_actExit, "miExit", miFile)});
 
     QMenu* help1 = menuMain->addMenu(QStringLiteral("Help"));
     help1->setObjectName(QStringLiteral("Help1"));
@@ -339,6 +356,63 @@ void TfrmMain::actSaveExecute() {
     const QString target = m_dlgSave->selectedFiles().constFirst();
     if (const Status copied = SaveAs(cacheFile, toLocal(target), *m_copier); !copied) {
         m_guard.report(QString::fromStdString(copied.error().message));
+    }
+}
+
+void TfrmMain::actExportWarcExecute() {
+    if (m_frameSites->listBox().count() == 0) {
+        return;
+    }
+    m_dlgExport->setDirectory(firstExistingFolder({m_saveAllFolder, GetPersonalFolder()}));
+    m_dlgExport->selectFile(QStringLiteral("flash-movies.warc.gz"));
+    if (m_dlgExport->exec() != QDialog::Accepted || m_dlgExport->selectedFiles().isEmpty()) {
+        return;
+    }
+    const QString target = m_dlgExport->selectedFiles().constFirst();
+    const std::vector<curation::ArchivedMovie> movies = m_frameSites->ArchivedMovies();
+    curation::ArchiveRequest request;
+    request.target = toLocal(target);
+    // The dialog has asked before the user chose a file that is there.
+    request.replace = QFileInfo(target).isFile();
+    request.caches = m_frameSites->CachesRead();
+    request.now = QDateTime::currentSecsSinceEpoch();
+    QProgressDialog progress(QStringLiteral("Writing the web archive..."), QStringLiteral("Cancel"),
+                             0, static_cast<int>(movies.size()), this);
+    progress.setObjectName(QStringLiteral("exportProgress"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    const auto written =
+        curation::writeMovieArchive(movies, request, [&progress](std::size_t index, std::size_t) {
+            progress.setValue(static_cast<int>(index));
+            QCoreApplication::processEvents();
+            return !progress.wasCanceled();
+        });
+    progress.reset();
+    if (!written) {
+        if (written.error().code != Error::Code::Cancelled) {
+            m_guard.report(QString::fromStdString(written.error().message));
+        }
+        return;
+    }
+    if (!written->leftOut.empty()) {
+        QStringList leftOut;
+        for (const std::string& movie : written->leftOut) {
+            leftOut.append(QString::fromStdString(movie));
+        }
+        m_guard.report(QStringLiteral("Left out of the archive:\n") +
+                       leftOut.join(QLatin1Char('\n')));
+    }
+    QMessageBox question(
+        QMessageBox::Question, QStringLiteral("Congratulations"),
+        QStringLiteral("%1 movie(s) archived in \"%2\" (%3).\nOpen the folder now?")
+            .arg(written->archived)
+            .arg(QFileInfo(target).fileName(),
+                 locale().formattedDataSize(static_cast<qint64>(written->bytes))),
+        QMessageBox::Yes | QMessageBox::No, this);
+    question.setObjectName(QStringLiteral("exported"));
+    if (question.exec() == QMessageBox::Yes) {
+        static_cast<void>(
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(target).absolutePath())));
     }
 }
 

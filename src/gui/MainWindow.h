@@ -112,6 +112,7 @@ private:
 
     void actSaveExecute();
     void actSaveAllExecute();
+    void actExportWarcExecute();
     void actRefreshExecute();
     void actAboutExecute();
     void actExitExecute();
@@ -123,12 +124,14 @@ private:
     std::shared_ptr<FileCopier> m_copier;
 
     QFileDialog* m_dlgSave = nullptr;
+    QFileDialog* m_dlgExport = nullptr;
     TframeCachedFlash* m_frameSites = nullptr;
     TdfsBrowseDirectoryDlg* m_dlgBrowseDir = nullptr;
     QMenu* m_popFiles = nullptr;
 
     QAction* m_actSave = nullptr;
     QAction* m_actSaveAll = nullptr;
+    QAction* m_actExportWarc = nullptr;
     QAction* m_actRefresh = nullptr;
     QAction* m_actAbout = nullptr;
     QAction* m_actExit = nullptr;

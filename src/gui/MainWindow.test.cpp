@@ -381,14 +381,15 @@ void TestMainWindow::actionsMenusAndShortcuts() {
     QCOMPARE(miFile->title(), QStringLiteral("File"));
     QCOMPARE(help1->title(), QStringLiteral("Help"));
     QCOMPARE(entryNames(miFile), (QStringList{QStringLiteral("miSave"), QStringLiteral("miSaveAll"),
-                                              QStringLiteral("N4"), QStringLiteral("miRefresh"),
-                                              QStringLiteral("N1"), QStringLiteral("miExit")}));
+                                              QStringLiteral("miExportWarc"), QStringLiteral("N4"),
+                                              QStringLiteral("miRefresh"), QStringLiteral("N1"),
+                                              QStringLiteral("miExit")}));
     QCOMPARE(entryNames(help1),
              (QStringList{QStringLiteral("VisitourWebSite1"), QStringLiteral("About1")}));
     QCOMPARE(entryNames(rig.window->popFiles()),
              (QStringList{QStringLiteral("Saveas1"), QStringLiteral("Saveall2"),
                           QStringLiteral("N6"), QStringLiteral("Refresh2")}));
-    QVERIFY(miFile->actions()[2]->isSeparator() && miFile->actions()[4]->isSeparator());
+    QVERIFY(miFile->actions()[3]->isSeparator() && miFile->actions()[5]->isSeparator());
     QVERIFY(rig.window->popFiles()->actions()[2]->isSeparator());
 
     // Entries show their action's caption and shortcut.

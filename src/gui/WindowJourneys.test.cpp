@@ -11,11 +11,14 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QObject>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSettings>
 #include <QStyleOptionViewItem>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolTip>
@@ -139,6 +142,7 @@ private slots:
     void savingNeverOffersTheRoot();
     void ctrlClickKeepsTheSelection();
     void refreshFindsACacheMadeAfterTheStart();
+    void exportsAWebArchiveFromTheFileMenu();
 };
 
 void TestWindowJourneys::init() {
@@ -329,6 +333,55 @@ void TestWindowJourneys::refreshFindsACacheMadeAfterTheStart() {
     QTRY_VERIFY_WITH_TIMEOUT(list->count() > 0, kLimitMs);
     QCOMPARE(list->currentRow(), 0);
     QVERIFY(driver.unexpected.isEmpty());
+}
+
+// From the File menu with the keyboard: the archive goes where the user says, holds every
+// listed movie, and the window says how much it wrote.
+void TestWindowJourneys::exportsAWebArchiveFromTheFileMenu() {
+    const QTemporaryDir out;
+    const QString archive = out.filePath(QStringLiteral("rescued.warc.gz"));
+    ModalDriver driver;
+    QString folderOffered;
+    driver.expect([&](QWidget* modal) {
+        shownAndActive(modal);
+        auto* files = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(files != nullptr);
+        folderOffered = files->directory().absolutePath();
+        auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name != nullptr);
+        name->setText(archive);
+        QMetaObject::invokeMethod(files, "accept", Qt::QueuedConnection);
+    });
+    QString told;
+    driver.expect([&told](QWidget* modal) {
+        shownAndActive(modal);
+        told = qobject_cast<QMessageBox*>(modal)->text();
+        ModalDriver::click(QMessageBox::No)(modal);
+    });
+    ServicesRig rig;
+    rig.window->FormCreate();
+    showActive(rig);
+    const int movies = rig.window->frameSites()->lbxFlash()->count();
+    QVERIFY(movies > 0);
+    // Alt takes the keyboard to the menu bar, Down opens File on its first entry; the third.
+    QVERIFY(runXdotool({QStringLiteral("key"), QStringLiteral("alt")}));
+    QVERIFY(runXdotool({QStringLiteral("key"), QStringLiteral("Down")}));
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::activePopupWidget() != nullptr, kLimitMs);
+    QVERIFY(runXdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"),
+                        QStringLiteral("Return")}));
+    QTRY_VERIFY_WITH_TIMEOUT(driver.allAnswered(), kLimitMs);
+    QCOMPARE(folderOffered, QDir(QDir::homePath() + QStringLiteral("/Documents")).exists()
+                                ? QDir::homePath() + QStringLiteral("/Documents")
+                                : QDir::homePath());
+    QVERIFY2(
+        told.startsWith(QStringLiteral("%1 movie(s) archived in \"rescued.warc.gz\"").arg(movies)),
+        qPrintable(told));
+    QProcess gunzip;
+    gunzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc"), archive});
+    QVERIFY(gunzip.waitForFinished(kLimitMs) && gunzip.exitCode() == 0);
+    QCOMPARE(gunzip.readAllStandardOutput().count("WARC-Type: response"), movies);
+    QVERIFY(noModalOpen() && shownAndActive(rig.window.get()));
+    QVERIFY2(driver.unexpected.isEmpty(), qPrintable(driver.unexpected.join(QLatin1Char('\n'))));
 }
 
 int main(int argc, char** argv) {

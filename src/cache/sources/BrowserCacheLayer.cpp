@@ -465,4 +465,18 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
     out.push_back(std::move(entry));
 }
 
+std::vector<std::string> contentCachesRead(const BrowserCacheLayer& layer) {
+    std::vector<std::string> read;
+    for (const SourceLocation& source : layer.options().sources) {
+        if (!holdsContent(source.kind)) {
+            continue;
+        }
+        const SourceDescription description = describeSource(source);
+        read.push_back(description.family +
+                       (description.profile.empty() ? "" : " (" + description.profile + ")") +
+                       ": " + description.folder);
+    }
+    return read;
+}
+
 } // namespace sarnika::sources

@@ -89,4 +89,7 @@ private:
     bool m_stale = true;
 };
 
+// The content caches the layer reads, for people: "Chromium (Default): <folder>".
+std::vector<std::string> contentCachesRead(const BrowserCacheLayer& layer);
+
 } // namespace sarnika::sources

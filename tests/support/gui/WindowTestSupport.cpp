@@ -22,6 +22,7 @@
 #include <QHash>
 #include <QPair>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QRegularExpression>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -358,7 +359,8 @@ ModalDriver::Answer ModalDriver::reject() {
 
 void ModalDriver::poll() {
     QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr || m_handled.contains(modal)) {
+    // A progress dialog is the program at work, not a question to answer.
+    if (modal == nullptr || m_handled.contains(modal) || qobject_cast<QProgressDialog*>(modal)) {
         return;
     }
     m_handled.append(modal);
