@@ -319,6 +319,39 @@ TEST_F(CliProgram, SniffAddsMoviesFoundByTheirFirstBytes) {
     EXPECT_EQ(added, (std::vector<std::string>{"/play/movie7", "/dl?id=9"}));
 }
 
+// A blockfile cache whose response infos lie in a lost data file: the movies still come,
+// named from their URL or their first bytes, with the bytes served (decoded where stored so).
+TEST_F(CliProgram, MoviesWhoseHeadersAreLostAreSavedWhole) {
+    const fs::path cache = root() / "headers-lost";
+    fs::copy(root() / "home-blockfile", cache, fs::copy_options::recursive);
+    const fs::path data = cache / ".cache/chromium/Default/Cache/Cache_Data";
+    // Points the response info of three entries into data_5, which does not exist.
+    EXPECT_EQ(python(R"(
+import struct, sys
+idx = open(sys.argv[1] + '/index', 'rb').read()
+data = bytearray(open(sys.argv[1] + '/data_1', 'rb').read())
+moved = 0
+for at in range(368, len(idx), 4):
+    addr, = struct.unpack_from('<I', idx, at)
+    entry = 8192 + (addr & 0xFFFF) * 256
+    if addr and data[entry + 96:entry + 96 + struct.unpack_from('<i', data, entry + 32)[0]].endswith((b'/big.swf', b'/gz.swf', b'/movie7')):
+        struct.pack_into('<I', data, entry + 56, 0xB0050000 + moved)
+        moved += 1
+open(sys.argv[1] + '/data_1', 'wb').write(data)
+print(moved)
+)",
+                     data),
+              "3\n");
+    const fs::path folder = root() / "saved-headers-lost";
+    const CliRun run = cli("--sniff --cache " + quoted(cache) + " save-all " + quoted(folder));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("11 movie(s) saved"), std::string::npos) << run.out;
+    for (const auto& [saved, served] : std::map<std::string, std::string>{
+             {"big.swf.swf", "big.swf"}, {"gz.swf.swf", "gz.swf"}, {"movie7.swf", "movie7.bin"}}) {
+        EXPECT_TRUE(contentOf(folder / saved) == contentOf(site() / served)) << saved;
+    }
+}
+
 TEST_F(CliProgram, SaveAllTwiceKeepsEveryEarlierFile) {
     const fs::path folder = root() / "saved" / "new";
     const CliRun first = cli("save-all " + quoted(folder));

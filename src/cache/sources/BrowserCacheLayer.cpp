@@ -204,6 +204,13 @@ private:
     std::string m_head;
 };
 
+// The encoding of a body whose headers are lost: gzip shows by its first bytes, which no movie,
+// picture or page starts with. Other encodings cannot be told and are served as stored.
+std::string encodingOfBare(const CacheRecord& record) {
+    const auto head = record.body ? record.body(2) : Result<std::string>(std::string());
+    return head && *head == "\x1F\x8B" ? "gzip" : "";
+}
+
 // The first bytes of a decoded body, for its signature; decoding stops once they are there.
 Result<std::string> decodedHead(std::string_view raw, const std::string& encoding) {
     std::string head;
@@ -396,7 +403,8 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
     }
     const std::string& headers = entry.HeaderInfo ? *entry.HeaderInfo : record.headers;
     LocalName name = localNameFor(record.url, headerValue(headers, "Content-Type"));
-    const std::string encoding = headerValue(headers, "Content-Encoding");
+    const std::string encoding =
+        headers.empty() ? encodingOfBare(record) : headerValue(headers, "Content-Encoding");
     std::optional<std::string> raw;
     if (name.extension.empty()) {
         // Neither the type nor the URL tells: look at the body itself.
