@@ -53,6 +53,8 @@ Result<CliOptions> parseArguments(const std::vector<std::string>& arguments) {
             version = true;
         } else if (argument == "--json") {
             options.json = true;
+        } else if (argument == "--all") {
+            options.all = true;
         } else if (argument == "--sniff") {
             options.sniff = true;
         } else if (argument == "--keep-paths") {
@@ -100,8 +102,8 @@ Result<CliOptions> parseArguments(const std::vector<std::string>& arguments) {
             return usageError("save-all takes one folder, found also " + positional[2]);
         }
         options.folder = positional[1];
-        if (options.json) {
-            return usageError("--json belongs to list");
+        if (options.json || options.all) {
+            return usageError("--json and --all belong to list");
         }
     } else if (command == "warc") {
         options.command = Command::Warc;
@@ -126,7 +128,7 @@ std::string versionText() {
 }
 
 std::string helpText() {
-    return R"(Usage: sarnika-cli [OPTIONS] list [--json]
+    return R"(Usage: sarnika-cli [OPTIONS] list [--all] [--json]
        sarnika-cli [OPTIONS] save-all DIR [--keep-paths] [--manifest FILE]
        sarnika-cli [OPTIONS] warc FILE [--force]
 
@@ -154,6 +156,12 @@ Options:
   --json          list: a JSON array with name, size, host, url, localFile,
                   localFileBytes (its exact bytes, %XX escaped), suggestedName,
                   sniffed and source of each movie
+  --all           list: every cache entry, not only the movies, one line each:
+                  group (cookie, history, content), category (image, page,
+                  multimedia, other; "-" for cookies and history), URL, size, local
+                  file ("-" when there is none), source cache; with --json the
+                  members group, category, url, size, localFile, localFileBytes and
+                  source
   --keep-paths    save-all: save as DIR/<host>/<URL path>/<file name>; the query
                   goes to the manifest, not into the path
   --manifest FILE save-all: append one JSON line per saved movie (url, saved path,

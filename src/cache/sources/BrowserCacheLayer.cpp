@@ -291,6 +291,12 @@ void BrowserCacheLayer::load(WalkGroup group) {
         m_sourceOfFile.clear();
         m_contentSources = m_options.sources;
     }
+    if (group == WalkGroup::All || group == WalkGroup::Cookies) {
+        m_sourceOfCookie.clear();
+    }
+    if (group == WalkGroup::All || group == WalkGroup::History) {
+        m_sourceOfVisit.clear();
+    }
     for (std::size_t sourceIndex = 0; sourceIndex < m_options.sources.size(); ++sourceIndex) {
         const SourceLocation& source = m_options.sources[sourceIndex];
         const std::string sourceKey = ExtractionStore::keyOf(source.path.string());
@@ -320,6 +326,7 @@ void BrowserCacheLayer::load(WalkGroup group) {
                                         std::to_string(readReport.skipped) + " skipped (" +
                                         readReport.firstProblem + ")");
         }
+        const auto shared = std::make_shared<const SourceLocation>(source);
         std::vector<std::string> keptFolders;
         std::size_t refused = 0;
         std::size_t overBudget = 0;
@@ -335,6 +342,8 @@ void BrowserCacheLayer::load(WalkGroup group) {
             }
             textHeld += textOf(record);
             if (record.kind != RecordKind::Content) {
+                (record.kind == RecordKind::Cookie ? m_sourceOfCookie : m_sourceOfVisit)[record.url]
+                    .push_back(shared);
                 entries.push_back(entryOf(record));
                 continue;
             }
@@ -379,6 +388,17 @@ void BrowserCacheLayer::load(WalkGroup group) {
 const SourceLocation* BrowserCacheLayer::sourceOfLocalFile(const std::string& localFile) const {
     const auto found = m_sourceOfFile.find(localFile);
     return found == m_sourceOfFile.end() ? nullptr : &m_contentSources[found->second];
+}
+
+const SourceLocation* BrowserCacheLayer::sourceOfRecord(const std::string& url,
+                                                        std::size_t occurrence) const {
+    for (const SourcesByUrl* sources : {&m_sourceOfCookie, &m_sourceOfVisit}) {
+        if (const auto found = sources->find(url);
+            found != sources->end() && occurrence < found->second.size()) {
+            return found->second[occurrence].get();
+        }
+    }
+    return nullptr;
 }
 
 void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
@@ -427,6 +447,7 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
     entry.LocalFileName = file;
     if (TCacheAnalyzer::ClassifyFile(fileName) != TEntryCategory::ecMultimedia) {
         // Only bodies of the kinds the program lists are copied out.
+        m_sourceOfFile[file] = sourceIndex;
         out.push_back(std::move(entry));
         return;
     }
