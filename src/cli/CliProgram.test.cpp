@@ -352,6 +352,58 @@ print(moved)
     }
 }
 
+TEST_F(CliProgram, ListAllGivesEveryEntryInTheShapeOfTheMovieList) {
+    const CliRun all = cli("list --all");
+    ASSERT_EQ(all.exitCode, 0) << all.err;
+    std::map<std::string, int> counts;
+    for (const std::string& line : linesOf(all.out)) {
+        const auto fields = fieldsOf(line);
+        ASSERT_EQ(fields.size(), 6U) << line;
+        ++counts[fields[0] + " " + fields[1]];
+    }
+    // Chromium and Firefox each cached the site: 12 multimedia bodies, 1 picture, 2 pages.
+    EXPECT_EQ(counts, (std::map<std::string, int>{{"cookie -", 2},
+                                                  {"history -", 6},
+                                                  {"content image", 2},
+                                                  {"content page", 4},
+                                                  {"content multimedia", 24},
+                                                  {"content other", 1}}));
+    // Each movie of the list is there with the same URL, size and local file.
+    const CliRun movies = cli("list");
+    for (const std::string& line : linesOf(movies.out)) {
+        const auto fields = fieldsOf(line);
+        EXPECT_NE(all.out.find("content\tmultimedia\t" + fields.at(3) + "\t" + fields.at(1) + "\t" +
+                               fields.at(4) + "\t"),
+                  std::string::npos)
+            << line;
+    }
+
+    const CliRun json = cli("list --all --json");
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    std::ofstream(root() / "all-entries.json") << json.out;
+    std::ofstream(root() / "all-movies.json") << cli("list --json").out;
+    EXPECT_EQ(python(R"(
+import json, os, sys
+entries = json.load(open(sys.argv[1] + '/all-entries.json'))
+movies = json.load(open(sys.argv[1] + '/all-movies.json'))
+print(len(entries), all(list(e) == ['group', 'category', 'url', 'size', 'localFile',
+                                    'localFileBytes', 'source'] for e in entries))
+# The members a movie has in both lists agree.
+print(all(any(all(e[k] == m[k] for k in ('url', 'size', 'localFile', 'localFileBytes', 'source'))
+              for e in entries) for m in movies))
+# Both browsers hold the same cookie and visits: each entry names its own.
+print(*sorted(e['source']['family'][0] + e['group'][0] for e in entries if e['group'] != 'content'))
+page = [e for e in entries if e['url'] == 'http://127.0.0.1:18473/index.html' and e['source']['family'] == 'Chromium']
+e = page[0]
+print(len(page), e['group'], e['category'], e['url'], e['size'], e['localFile'], e['localFileBytes'],
+      e['source']['profile'], os.path.relpath(e['source']['folder'], sys.argv[1]))
+)",
+                     root()),
+              "39 True\nTrue\nCc Ch Ch Ch Fc Fh Fh Fh\n1 content page "
+              "http://127.0.0.1:18473/index.html 1221 None None "
+              "Default home/.cache/chromium/Default/Cache/Cache_Data\n");
+}
+
 TEST_F(CliProgram, SaveAllTwiceKeepsEveryEarlierFile) {
     const fs::path folder = root() / "saved" / "new";
     const CliRun first = cli("save-all " + quoted(folder));
