@@ -102,8 +102,8 @@ Result<CliOptions> parseArguments(const std::vector<std::string>& arguments) {
             return usageError("save-all takes one folder, found also " + positional[2]);
         }
         options.folder = positional[1];
-        if (options.json || options.all) {
-            return usageError("--json and --all belong to list");
+        if (options.json) {
+            return usageError("--json belongs to list");
         }
     } else if (command == "warc") {
         options.command = Command::Warc;
@@ -119,6 +119,9 @@ Result<CliOptions> parseArguments(const std::vector<std::string>& arguments) {
     }
     if (options.force && options.command != Command::Warc) {
         return usageError("--force belongs to warc");
+    }
+    if (options.all && options.command != Command::List) {
+        return usageError("--all belongs to list");
     }
     return options;
 }

@@ -28,8 +28,8 @@ std::string sourceText(const std::optional<sources::SourceDescription>& source) 
     if (!source) {
         return "-";
     }
-    return source->family + (source->profile.empty() ? "" : " (" + source->profile + ")") + ": " +
-           source->folder;
+    return source->family + (source->profile.empty() ? "" : " (" + source->profile + ")") +
+           (source->user.empty() ? "" : " of " + source->user) + ": " + source->folder;
 }
 
 std::string listLine(const EntryRow& row) {

@@ -17,7 +17,7 @@ void readSwfHeaders(std::vector<MovieRow>& rows);
 // for what the entry does not have.
 std::string listLine(const EntryRow& row);
 std::string jsonOf(const EntryRow& row);
-// A source as one field of text: "family (profile): folder".
+// A source as one field of text: "family (profile) of user: folder".
 std::string sourceText(const std::optional<sources::SourceDescription>& source);
 
 // The JSON object of a row. "localFile" is the name as valid UTF-8 (bad bytes become U+FFFD);

@@ -49,8 +49,9 @@ TEST(MovieOutput, EntryLinesShowDashesAndJsonNullsForWhatIsMissing) {
     EXPECT_EQ(listLine(row), "cookie\t-\tCookie:u@h\\x1B/\t0\t-\t-");
     EXPECT_EQ(jsonOf(row), R"({"group":"cookie","category":null,"url":"Cookie:u@h\u001b/",)"
                            R"("size":0,"localFile":null,"localFileBytes":null,"source":null})");
-    row.source = sources::SourceDescription{"Firefox", "", "/p/cookies.sqlite"};
-    EXPECT_EQ(listLine(row).substr(listLine(row).rfind('\t') + 1), "Firefox: /p/cookies.sqlite");
+    row.source = sources::SourceDescription{"Firefox", "", "/p/cookies.sqlite", "ann"};
+    EXPECT_EQ(listLine(row).substr(listLine(row).rfind('\t') + 1),
+              "Firefox of ann: /p/cookies.sqlite");
 }
 
 } // namespace
