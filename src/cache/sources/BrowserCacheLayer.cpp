@@ -423,10 +423,18 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
     }
     const std::string& headers = entry.HeaderInfo ? *entry.HeaderInfo : record.headers;
     LocalName name = localNameFor(record.url, headerValue(headers, "Content-Type"));
-    const std::string encoding =
-        headers.empty() ? encodingOfBare(record) : headerValue(headers, "Content-Encoding");
+    std::string encoding = headerValue(headers, "Content-Encoding");
+    // Without headers the body itself tells, read only where the encoding matters.
+    bool encodingKnown = !headers.empty();
+    const auto learnEncoding = [&] {
+        if (!encodingKnown) {
+            encoding = encodingOfBare(record);
+            encodingKnown = true;
+        }
+    };
     std::optional<std::string> raw;
     if (name.extension.empty()) {
+        learnEncoding();
         // Neither the type nor the URL tells: look at the body itself.
         if (encoding.empty()) {
             auto head = record.body(kSniffBytes);
@@ -457,6 +465,7 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
     if (size) {
         ++m_report.reused;
     } else {
+        learnEncoding();
         if (!raw) {
             auto stored = storedBody(record);
             if (!stored) {
