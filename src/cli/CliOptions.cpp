@@ -53,6 +53,8 @@ Result<CliOptions> parseArguments(const std::vector<std::string>& arguments) {
             version = true;
         } else if (argument == "--json") {
             options.json = true;
+        } else if (argument == "--all") {
+            options.all = true;
         } else if (argument == "--sniff") {
             options.sniff = true;
         } else if (argument == "--keep-paths") {
@@ -118,6 +120,9 @@ Result<CliOptions> parseArguments(const std::vector<std::string>& arguments) {
     if (options.force && options.command != Command::Warc) {
         return usageError("--force belongs to warc");
     }
+    if (options.all && options.command != Command::List) {
+        return usageError("--all belongs to list");
+    }
     return options;
 }
 
@@ -126,7 +131,7 @@ std::string versionText() {
 }
 
 std::string helpText() {
-    return R"(Usage: sarnika-cli [OPTIONS] list [--json]
+    return R"(Usage: sarnika-cli [OPTIONS] list [--all] [--json]
        sarnika-cli [OPTIONS] save-all DIR [--keep-paths] [--manifest FILE]
        sarnika-cli [OPTIONS] warc FILE [--force]
 
@@ -154,6 +159,12 @@ Options:
   --json          list: a JSON array with name, size, host, url, localFile,
                   localFileBytes (its exact bytes, %XX escaped), suggestedName,
                   sniffed and source of each movie
+  --all           list: every cache entry, not only the movies, one line each:
+                  group (cookie, history, content), category (image, page,
+                  multimedia, other; "-" for cookies and history), URL, size, local
+                  file ("-" when there is none), source cache; with --json the
+                  members group, category, url, size, localFile, localFileBytes and
+                  source
   --keep-paths    save-all: save as DIR/<host>/<URL path>/<file name>; the query
                   goes to the manifest, not into the path
   --manifest FILE save-all: append one JSON line per saved movie (url, saved path,

@@ -15,6 +15,7 @@ struct CliOptions {
     std::vector<std::string> caches; // --cache, in the order given
     bool sniff = false;
     bool json = false;      // list only
+    bool all = false;       // list only: every entry, not only the movies
     std::string folder;     // save-all only
     bool keepPaths = false; // save-all only
     std::optional<std::string> manifest;

@@ -55,6 +55,9 @@ TEST(CliOptions, MistakesAreUsageErrorsThatSayWhat) {
     EXPECT_NE(failure({"save-all"}).find("folder"), std::string::npos);
     EXPECT_NE(failure({"save-all", "a", "b"}).find("also b"), std::string::npos);
     EXPECT_NE(failure({"save-all", "a", "--json"}).find("--json"), std::string::npos);
+    EXPECT_NE(failure({"save-all", "a", "--all"}).find("--all"), std::string::npos);
+    EXPECT_NE(failure({"warc", "a.warc", "--all"}).find("--all"), std::string::npos);
+    EXPECT_TRUE(parsed({"--all", "list"}).all);
     EXPECT_NE(failure({"list", "--keep-paths"}).find("save-all"), std::string::npos);
     EXPECT_NE(failure({"list", "--manifest", "m"}).find("save-all"), std::string::npos);
     EXPECT_NE(failure({"save-all", "d", "--manifest"}).find("--manifest"), std::string::npos);

@@ -341,6 +341,91 @@ TEST_F(CliProgram, SniffAddsMoviesFoundByTheirFirstBytes) {
     EXPECT_EQ(added, (std::vector<std::string>{"/play/movie7", "/dl?id=9"}));
 }
 
+// A blockfile cache whose response infos lie in a lost data file: the movies still come,
+// named from their URL or their first bytes, with the bytes served (decoded where stored so).
+TEST_F(CliProgram, MoviesWhoseHeadersAreLostAreSavedWhole) {
+    const fs::path cache = root() / "headers-lost";
+    fs::copy(root() / "home-blockfile", cache, fs::copy_options::recursive);
+    const fs::path data = cache / ".cache/chromium/Default/Cache/Cache_Data";
+    // Points the response info of three entries into data_5, which does not exist.
+    EXPECT_EQ(python(R"(
+import struct, sys
+idx = open(sys.argv[1] + '/index', 'rb').read()
+data = bytearray(open(sys.argv[1] + '/data_1', 'rb').read())
+moved = 0
+for at in range(368, len(idx), 4):
+    addr, = struct.unpack_from('<I', idx, at)
+    entry = 8192 + (addr & 0xFFFF) * 256
+    if addr and data[entry + 96:entry + 96 + struct.unpack_from('<i', data, entry + 32)[0]].endswith((b'/big.swf', b'/gz.swf', b'/movie7')):
+        struct.pack_into('<I', data, entry + 56, 0xB0050000 + moved)
+        moved += 1
+open(sys.argv[1] + '/data_1', 'wb').write(data)
+print(moved)
+)",
+                     data),
+              "3\n");
+    const fs::path folder = root() / "saved-headers-lost";
+    const CliRun run = cli("--sniff --cache " + quoted(cache) + " save-all " + quoted(folder));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("11 movie(s) saved"), std::string::npos) << run.out;
+    for (const auto& [saved, served] : std::map<std::string, std::string>{
+             {"big.swf.swf", "big.swf"}, {"gz.swf.swf", "gz.swf"}, {"movie7.swf", "movie7.bin"}}) {
+        EXPECT_TRUE(contentOf(folder / saved) == contentOf(site() / served)) << saved;
+    }
+}
+
+TEST_F(CliProgram, ListAllGivesEveryEntryInTheShapeOfTheMovieList) {
+    const CliRun all = cli("list --all");
+    ASSERT_EQ(all.exitCode, 0) << all.err;
+    std::map<std::string, int> counts;
+    for (const std::string& line : linesOf(all.out)) {
+        const auto fields = fieldsOf(line);
+        ASSERT_EQ(fields.size(), 6U) << line;
+        ++counts[fields[0] + " " + fields[1]];
+    }
+    // Chromium and Firefox each cached the site: 12 multimedia bodies, 1 picture, 2 pages.
+    EXPECT_EQ(counts, (std::map<std::string, int>{{"cookie -", 2},
+                                                  {"history -", 6},
+                                                  {"content image", 2},
+                                                  {"content page", 4},
+                                                  {"content multimedia", 24},
+                                                  {"content other", 1}}));
+    // Each movie of the list is there with the same URL, size and local file.
+    const CliRun movies = cli("list");
+    for (const std::string& line : linesOf(movies.out)) {
+        const auto fields = fieldsOf(line);
+        EXPECT_NE(all.out.find("content\tmultimedia\t" + fields.at(3) + "\t" + fields.at(1) + "\t" +
+                               fields.at(4) + "\t"),
+                  std::string::npos)
+            << line;
+    }
+
+    const CliRun json = cli("list --all --json");
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    std::ofstream(root() / "all-entries.json") << json.out;
+    std::ofstream(root() / "all-movies.json") << cli("list --json").out;
+    EXPECT_EQ(python(R"(
+import json, os, sys
+entries = json.load(open(sys.argv[1] + '/all-entries.json'))
+movies = json.load(open(sys.argv[1] + '/all-movies.json'))
+print(len(entries), all(list(e) == ['group', 'category', 'url', 'size', 'localFile',
+                                    'localFileBytes', 'source'] for e in entries))
+# The members a movie has in both lists agree.
+print(all(any(all(e[k] == m[k] for k in ('url', 'size', 'localFile', 'localFileBytes', 'source'))
+              for e in entries) for m in movies))
+# Both browsers hold the same cookie and visits: each entry names its own.
+print(*sorted(e['source']['family'][0] + e['group'][0] for e in entries if e['group'] != 'content'))
+page = [e for e in entries if e['url'] == 'http://127.0.0.1:18473/index.html' and e['source']['family'] == 'Chromium']
+e = page[0]
+print(len(page), e['group'], e['category'], e['url'], e['size'], e['localFile'], e['localFileBytes'],
+      e['source']['profile'], os.path.relpath(e['source']['folder'], sys.argv[1]))
+)",
+                     root()),
+              "39 True\nTrue\nCc Ch Ch Ch Fc Fh Fh Fh\n1 content page "
+              "http://127.0.0.1:18473/index.html 1221 None None "
+              "Default home/.cache/chromium/Default/Cache/Cache_Data\n");
+}
+
 TEST_F(CliProgram, SaveAllTwiceKeepsEveryEarlierFile) {
     const fs::path folder = root() / "saved" / "new";
     const CliRun first = cli("save-all " + quoted(folder));

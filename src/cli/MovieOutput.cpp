@@ -24,6 +24,40 @@ std::string listLine(const MovieRow& row) {
            terminalText(row.localFile);
 }
 
+std::string sourceText(const std::optional<sources::SourceDescription>& source) {
+    if (!source) {
+        return "-";
+    }
+    return source->family + (source->profile.empty() ? "" : " (" + source->profile + ")") +
+           (source->user.empty() ? "" : " of " + source->user) + ": " + source->folder;
+}
+
+std::string listLine(const EntryRow& row) {
+    const auto orDash = [](const std::string& text) {
+        return text.empty() ? std::string("-") : terminalText(text);
+    };
+    return row.group + '\t' + orDash(row.category) + '\t' + terminalText(row.url) + '\t' +
+           std::to_string(row.size) + '\t' + orDash(row.localFile) + '\t' +
+           terminalText(sourceText(row.source));
+}
+
+std::string jsonOf(const EntryRow& row) {
+    const auto orNull = [](const std::string& text) {
+        return text.empty() ? std::nullopt : std::optional(text);
+    };
+    return JsonObject()
+        .add("group", row.group)
+        .addOrNull("category", orNull(row.category))
+        .add("url", row.url)
+        .addOrNull("size", std::optional(row.size))
+        .addOrNull("localFile", orNull(row.localFile))
+        .addOrNull("localFileBytes", row.localFile.empty()
+                                         ? std::nullopt
+                                         : std::optional(exactBytesText(row.localFile)))
+        .addRaw("source", jsonOf(row.source))
+        .text();
+}
+
 std::string jsonOf(const std::optional<sources::SourceDescription>& source) {
     if (!source) {
         return "null";

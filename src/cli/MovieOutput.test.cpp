@@ -42,5 +42,17 @@ TEST(MovieOutput, ListLinesAndJson) {
               R"({"error":"bad \"x\""})");
 }
 
+TEST(MovieOutput, EntryLinesShowDashesAndJsonNullsForWhatIsMissing) {
+    EntryRow row;
+    row.group = "cookie";
+    row.url = "Cookie:u@h\x1B/";
+    EXPECT_EQ(listLine(row), "cookie\t-\tCookie:u@h\\x1B/\t0\t-\t-");
+    EXPECT_EQ(jsonOf(row), R"({"group":"cookie","category":null,"url":"Cookie:u@h\u001b/",)"
+                           R"("size":0,"localFile":null,"localFileBytes":null,"source":null})");
+    row.source = sources::SourceDescription{"Firefox", "", "/p/cookies.sqlite", "ann"};
+    EXPECT_EQ(listLine(row).substr(listLine(row).rfind('\t') + 1),
+              "Firefox of ann: /p/cookies.sqlite");
+}
+
 } // namespace
 } // namespace sarnika::cli

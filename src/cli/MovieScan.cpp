@@ -83,6 +83,40 @@ std::vector<MovieRow> MovieScan::run(bool sniff, const std::function<void(std::s
     return rows;
 }
 
+std::vector<EntryRow> MovieScan::entries(const EntrySourceLookup& source) const {
+    const std::pair<const char*, const TCacheAnalyzer::EntryList*> lists[] = {
+        {"cookie", &m_analyzer.CookieEntries()},         {"history", &m_analyzer.HistoryEntries()},
+        {"image", &m_analyzer.ImageEntries()},           {"page", &m_analyzer.PageEntries()},
+        {"multimedia", &m_analyzer.MultimediaEntries()}, {"other", &m_analyzer.OtherEntries()}};
+    std::vector<EntryRow> rows;
+    for (const auto& [name, list] : lists) {
+        const std::string category = name;
+        const bool content = category != "cookie" && category != "history";
+        std::unordered_map<std::string, std::size_t> occurrences;
+        for (const auto& entry : *list) {
+            EntryRow row;
+            row.group = content ? "content" : category;
+            row.category = content ? category : std::string();
+            row.url = entry->SourceUrlName;
+            row.size = entry->Size;
+            std::error_code error;
+            const std::string& file = entry->LocalFileName;
+            if (!file.empty() && std::filesystem::is_regular_file(file, error)) {
+                row.localFile = file;
+                if (const std::uintmax_t size = std::filesystem::file_size(file, error); !error) {
+                    row.size = size;
+                }
+            }
+            if (source) {
+                row.source = source(entry->SourceUrlName, file,
+                                    file.empty() ? occurrences[entry->SourceUrlName]++ : 0);
+            }
+            rows.push_back(std::move(row));
+        }
+    }
+    return rows;
+}
+
 bool hasSwfSignature(const std::string& file) {
     if (file.empty()) {
         return false;

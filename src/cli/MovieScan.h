@@ -27,9 +27,25 @@ struct MovieRow {
     std::optional<Result<sources::SwfHeader>> swf;
 };
 
+// One entry of any kind, for the listing of every entry.
+struct EntryRow {
+    std::string group;    // "cookie", "history" or "content"
+    std::string category; // content: "image", "page", "multimedia" or "other"; else empty
+    std::string url;
+    std::string localFile; // empty when the entry has no local file, or it is gone
+    // The local file's size, or the size the cache records when there is no file.
+    std::uint64_t size = 0;
+    std::optional<sources::SourceDescription> source;
+};
+
 // The cache a local file came from, when the cache port can tell.
 using SourceLookup =
     std::function<std::optional<sources::SourceDescription>(const std::string& localFile)>;
+
+// The cache an entry came from, by its URL, its local file and, for entries without one, how
+// many entries of its group with the same URL came before it.
+using EntrySourceLookup = std::function<std::optional<sources::SourceDescription>(
+    const std::string& url, const std::string& localFile, std::size_t occurrence)>;
 
 // Scans a cache with the window's own scan (ScanFlashMovies) and turns its movies into rows.
 // Entry times are taken in UTC.
@@ -39,6 +55,9 @@ public:
 
     // Calls `tick` with the number of entries seen so far, during the scan.
     std::vector<MovieRow> run(bool sniff, const std::function<void(std::size_t)>& tick);
+    // Every entry of the last run: cookies, history, then content by the analyzer's categories
+    // (multimedia largest first).
+    std::vector<EntryRow> entries(const EntrySourceLookup& source) const;
     // Content entries the last run left out for a line break or NUL in their URL or file name.
     std::size_t refusedEntries() const { return m_analyzer.RefusedEntries(); }
 

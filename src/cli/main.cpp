@@ -163,6 +163,21 @@ void printList(std::vector<MovieRow> rows, bool json) {
     std::cout << (rows.empty() ? "]\n" : "\n]\n");
 }
 
+// Every entry of the scan, of any kind.
+void printEntries(const std::vector<EntryRow>& rows, bool json) {
+    if (!json) {
+        for (const EntryRow& row : rows) {
+            std::cout << listLine(row) << "\n";
+        }
+        return;
+    }
+    std::cout << "[";
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::cout << (i == 0 ? "\n  " : ",\n  ") << jsonOf(rows[i]);
+    }
+    std::cout << (rows.empty() ? "]\n" : "\n]\n");
+}
+
 int saveAll(const CliOptions& options, const std::vector<MovieRow>& rows,
             sarnika::files::AppendFile* manifest) {
     sarnika::LocalFileCopier copier;
@@ -268,6 +283,14 @@ int run(const CliOptions& options) {
     }
     MovieScan scan(cache, [&caches](const std::string& file) { return caches->sourceOf(file); });
     const std::vector<MovieRow> rows = scanMovies(caches->layer(), scan, options.sniff);
+    if (options.all) {
+        printEntries(scan.entries([&caches](const std::string& url, const std::string& file,
+                                            std::size_t occurrence) {
+            return caches->sourceOfEntry(url, file, occurrence);
+        }),
+                     options.json);
+        return std::cout.flush() ? kExitOk : kExitCopyFailed;
+    }
     if (rows.empty()) {
         // Scripts see an empty list and exit code 0; people learn what was looked at.
         sayNothingFound(*caches, options);

@@ -28,6 +28,19 @@ public:
     // The cache a listed local file came from, when it can be told.
     virtual std::optional<sources::SourceDescription>
     sourceOf(const std::string& localFile) const = 0;
+    // The cache any entry of the last scan came from: its local file's, or for the cookies and
+    // history the layer serves (they have none) the source that served the URL (see
+    // BrowserCacheLayer::sourceOfRecord for `occurrence`).
+    std::optional<sources::SourceDescription>
+    sourceOfEntry(const std::string& url, const std::string& localFile, std::size_t occurrence) {
+        if (!localFile.empty()) {
+            return sourceOf(localFile);
+        }
+        if (const sources::SourceLocation* source = layer().sourceOfRecord(url, occurrence)) {
+            return sources::describeSource(*source);
+        }
+        return std::nullopt;
+    }
 };
 
 // Defined once per platform; the build picks the file.

@@ -204,6 +204,13 @@ private:
     std::string m_head;
 };
 
+// The encoding of a body whose headers are lost: gzip shows by its first bytes, which no movie,
+// picture or page starts with. Other encodings cannot be told and are served as stored.
+std::string encodingOfBare(const CacheRecord& record) {
+    const auto head = record.body ? record.body(2) : Result<std::string>(std::string());
+    return head && *head == "\x1F\x8B" ? "gzip" : "";
+}
+
 // The first bytes of a decoded body, for its signature; decoding stops once they are there.
 Result<std::string> decodedHead(std::string_view raw, const std::string& encoding) {
     std::string head;
@@ -284,6 +291,12 @@ void BrowserCacheLayer::load(WalkGroup group) {
         m_sourceOfFile.clear();
         m_contentSources = m_options.sources;
     }
+    if (group == WalkGroup::All || group == WalkGroup::Cookies) {
+        m_sourceOfCookie.clear();
+    }
+    if (group == WalkGroup::All || group == WalkGroup::History) {
+        m_sourceOfVisit.clear();
+    }
     for (std::size_t sourceIndex = 0; sourceIndex < m_options.sources.size(); ++sourceIndex) {
         const SourceLocation& source = m_options.sources[sourceIndex];
         const std::string sourceKey = ExtractionStore::keyOf(source.path.string());
@@ -313,6 +326,7 @@ void BrowserCacheLayer::load(WalkGroup group) {
                                         std::to_string(readReport.skipped) + " skipped (" +
                                         readReport.firstProblem + ")");
         }
+        const auto shared = std::make_shared<const SourceLocation>(source);
         std::vector<std::string> keptFolders;
         std::size_t refused = 0;
         std::size_t overBudget = 0;
@@ -328,6 +342,8 @@ void BrowserCacheLayer::load(WalkGroup group) {
             }
             textHeld += textOf(record);
             if (record.kind != RecordKind::Content) {
+                (record.kind == RecordKind::Cookie ? m_sourceOfCookie : m_sourceOfVisit)[record.url]
+                    .push_back(shared);
                 entries.push_back(entryOf(record));
                 continue;
             }
@@ -374,6 +390,17 @@ const SourceLocation* BrowserCacheLayer::sourceOfLocalFile(const std::string& lo
     return found == m_sourceOfFile.end() ? nullptr : &m_contentSources[found->second];
 }
 
+const SourceLocation* BrowserCacheLayer::sourceOfRecord(const std::string& url,
+                                                        std::size_t occurrence) const {
+    for (const SourcesByUrl* sources : {&m_sourceOfCookie, &m_sourceOfVisit}) {
+        if (const auto found = sources->find(url);
+            found != sources->end() && occurrence < found->second.size()) {
+            return found->second[occurrence].get();
+        }
+    }
+    return nullptr;
+}
+
 void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
                                    std::vector<CacheEntrySource>& out,
                                    std::vector<std::string>& keptFolders) {
@@ -396,9 +423,18 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
     }
     const std::string& headers = entry.HeaderInfo ? *entry.HeaderInfo : record.headers;
     LocalName name = localNameFor(record.url, headerValue(headers, "Content-Type"));
-    const std::string encoding = headerValue(headers, "Content-Encoding");
+    std::string encoding = headerValue(headers, "Content-Encoding");
+    // Without headers the body itself tells, read only where the encoding matters.
+    bool encodingKnown = !headers.empty();
+    const auto learnEncoding = [&] {
+        if (!encodingKnown) {
+            encoding = encodingOfBare(record);
+            encodingKnown = true;
+        }
+    };
     std::optional<std::string> raw;
     if (name.extension.empty()) {
+        learnEncoding();
         // Neither the type nor the URL tells: look at the body itself.
         if (encoding.empty()) {
             auto head = record.body(kSniffBytes);
@@ -419,6 +455,7 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
     entry.LocalFileName = file;
     if (TCacheAnalyzer::ClassifyFile(fileName) != TEntryCategory::ecMultimedia) {
         // Only bodies of the kinds the program lists are copied out.
+        m_sourceOfFile[file] = sourceIndex;
         out.push_back(std::move(entry));
         return;
     }
@@ -428,6 +465,7 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
     if (size) {
         ++m_report.reused;
     } else {
+        learnEncoding();
         if (!raw) {
             auto stored = storedBody(record);
             if (!stored) {

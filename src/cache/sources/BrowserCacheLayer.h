@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -67,6 +68,10 @@ public:
     const LayerReport& report() const { return m_report; }
     // The source a content entry's local file came from, after the last content walk.
     const SourceLocation* sourceOfLocalFile(const std::string& localFile) const;
+    // The source a cookie or history entry came from, after the last walk of its group: by its
+    // URL and, where several sources hold that URL, which of the entries it is (0, 1, ... in
+    // the order the walk served them).
+    const SourceLocation* sourceOfRecord(const std::string& url, std::size_t occurrence) const;
     const Options& options() const { return m_options; }
 
 private:
@@ -79,6 +84,12 @@ private:
     std::unordered_map<std::string, std::size_t> m_sourceOfFile;
     // The sources of the last content walk, which m_sourceOfFile indexes.
     std::vector<SourceLocation> m_contentSources;
+    // The sources of the cookie and history entries of the last walks of their groups, by URL,
+    // in the order the entries were served.
+    using SourcesByUrl =
+        std::unordered_map<std::string, std::vector<std::shared_ptr<const SourceLocation>>>;
+    SourcesByUrl m_sourceOfCookie;
+    SourcesByUrl m_sourceOfVisit;
     // The extraction folder of the source being read, with a trailing separator.
     std::string m_sourceFolder;
     std::string m_sourceKey;

@@ -233,11 +233,12 @@ Result<ChromiumBlockfileEntry> Walker::readEntry(CacheAddr addr, const std::stri
     if (entry.dataSizes[0] > kMaxStream0Length) {
         return malformed("response info too large");
     }
+    // The response info often sits in another data file than the entry: when that file is
+    // missing or damaged, the key and the body still make an entry worth having.
     auto stream0 = readAt(streams[0], entry.dataSizes[0]);
-    if (!stream0) {
-        return makeError(stream0.error().code, "response info: " + stream0.error().message);
+    if (stream0) {
+        entry.stream0 = std::move(*stream0);
     }
-    entry.stream0 = std::move(*stream0);
 
     entry.bodySize = entry.dataSizes[1];
     if (entry.bodySize > 0) {
@@ -247,7 +248,10 @@ Result<ChromiumBlockfileEntry> Walker::readEntry(CacheAddr addr, const std::stri
         }
         entry.bodyFile = body->file;
         entry.bodyOffset = body->offset;
+    } else if (!stream0) {
+        return makeError(stream0.error().code, "response info: " + stream0.error().message);
     }
+    entry.headersLost = !stream0;
 
     m_claimed.insert(claims.begin(), claims.end());
     // The rankings node only adds the last-use time: without it the entry still stands.
@@ -402,18 +406,26 @@ std::vector<CacheRecord> readChromiumBlockfileCache(const std::filesystem::path&
     std::vector<CacheRecord> records;
     records.reserve(entries.size());
     for (auto& entry : entries) {
-        auto info = parseChromiumResponseInfo(entry.stream0);
-        if (!info) {
+        auto info = entry.headersLost ? Result<ChromiumResponseInfo>(makeError(
+                                            Error::Code::NotFound, "response info is lost"))
+                                      : parseChromiumResponseInfo(entry.stream0);
+        if (!info && entry.bodySize == 0) {
             report.skip("entry " + hex8(entry.address) + ": " + info.error().message);
             continue;
         }
         CacheRecord record;
         record.url = urlFromChromiumKey(entry.key);
-        record.headers = std::move(info->headers);
         record.size = entry.bodySize;
-        record.lastSync = info->responseTime;
+        // Without its response info the entry has no headers and no response time: the
+        // entry's creation stands in for the time it was fetched.
+        if (info) {
+            record.headers = std::move(info->headers);
+            record.lastSync = info->responseTime;
+        } else {
+            record.lastSync = fileTimeFromWindowsMicros(entry.creationTime);
+        }
         const FileTime lastUsed = fileTimeFromWindowsMicros(entry.lastUsed);
-        record.lastAccess = lastUsed != 0 ? lastUsed : info->responseTime;
+        record.lastAccess = lastUsed != 0 ? lastUsed : record.lastSync;
         record.useCount = entry.reuseCount;
         record.identity =
             dir.string() + "|" + hex8(entry.address) + "|" + std::to_string(entry.dataSizes[0]) +

@@ -81,8 +81,9 @@ public:
 struct ChromiumBlockfileEntry {
     std::uint32_t address = 0;
     std::string key;
-    std::string stream0;  // the pickled response info
-    std::string bodyFile; // the file holding the body; empty when the body is empty
+    std::string stream0;      // the pickled response info
+    bool headersLost = false; // the response info lies in a missing or damaged place
+    std::string bodyFile;     // the file holding the body; empty when the body is empty
     std::uint64_t bodyOffset = 0;
     std::uint64_t bodySize = 0;
     std::array<std::uint32_t, 4> dataSizes{};
@@ -92,8 +93,9 @@ struct ChromiumBlockfileEntry {
 };
 
 // Walks the index's hash table and every bucket's chain. Entries that cannot be read (damaged,
-// or held in a missing file) are left out and reported; the body's location is checked but
-// its bytes are not read.
+// or held in a missing file) are left out and reported, except those that lost only their
+// response info and still have a body (headersLost); the body's location is checked but its
+// bytes are not read.
 std::vector<ChromiumBlockfileEntry> parseChromiumBlockfile(BlockfileFiles& files,
                                                            ReadReport& report);
 
