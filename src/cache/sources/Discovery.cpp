@@ -9,6 +9,7 @@
 #include <span>
 #include <string_view>
 
+#include "base/Text.h"
 #include "cache/sources/DiscoveryPlatform.h"
 #include "cache/sources/FileAccess.h"
 #include "cache/sources/firefox/FirefoxOldCache.h"
@@ -60,15 +61,9 @@ bool isShardName(std::string_view name) {
            std::all_of(name.begin() + 5, name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Names on a disk that Windows or macOS wrote may differ in case from the usual spelling.
 bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return lowerAscii(x) == lowerAscii(y);
-           });
+    return equalsIgnoringAsciiCase(a, b);
 }
 
 std::string nameOf(const fs::path& path) {

@@ -173,4 +173,39 @@ std::string headerValue(std::string_view headers, std::string_view name) {
     return found.substr(first, found.find_last_not_of(" \t") - first + 1);
 }
 
+std::string_view httpReasonPhrase(std::int64_t status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 203:
+        return "Non-Authoritative Information";
+    case 206:
+        return "Partial Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 304:
+        return "Not Modified";
+    case 307:
+        return "Temporary Redirect";
+    case 404:
+        return "Not Found";
+    default:
+        return {};
+    }
+}
+
+bool isSafeHeaderText(std::string_view text) {
+    return std::none_of(text.begin(), text.end(),
+                        [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+}
+
+bool isHeaderName(std::string_view name) {
+    return !name.empty() && isSafeHeaderText(name) &&
+           name.find_first_of(": \t") == std::string_view::npos;
+}
+
 } // namespace sarnika::sources

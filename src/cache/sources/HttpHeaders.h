@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,5 +18,13 @@ std::string mediaTypeOf(std::string_view contentType);
 // The value of the first header of that name (compared without case) in CR LF header text,
 // with surrounding blanks removed; empty when absent.
 std::string headerValue(std::string_view headers, std::string_view name);
+
+// The reason phrase of a common status ("Not Found" of 404); empty for the others.
+std::string_view httpReasonPhrase(std::int64_t status);
+
+// Whether a stored text can stand in a header line: no CR, LF or NUL.
+bool isSafeHeaderText(std::string_view text);
+// Whether a stored name can be a header's name: safe text without blanks or colons.
+bool isHeaderName(std::string_view name);
 
 } // namespace sarnika::sources

@@ -6,6 +6,7 @@
 #include <memory>
 #include <system_error>
 
+#include "base/Text.h"
 #include "cache/sources/ByteReader.h"
 #include "cache/sources/FileAccess.h"
 #include "cache/sources/HttpHeaders.h"
@@ -321,50 +322,6 @@ std::uint64_t nextEntryStart(std::string_view bytes, std::uint64_t from, FieldLa
     return bytes.size();
 }
 
-bool isSafeText(std::string_view text) {
-    return std::none_of(text.begin(), text.end(),
-                        [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
-}
-
-bool isHeaderName(std::string_view name) {
-    return !name.empty() && isSafeText(name) &&
-           name.find_first_of(": \t") == std::string_view::npos;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) {
-                   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-               };
-               return lower(x) == lower(y);
-           });
-}
-
-std::string_view reasonOf(std::uint32_t status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 203:
-        return "Non-Authoritative Information";
-    case 206:
-        return "Partial Content";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 303:
-        return "See Other";
-    case 304:
-        return "Not Modified";
-    case 307:
-        return "Temporary Redirect";
-    case 404:
-        return "Not Found";
-    default:
-        return {};
-    }
-}
-
 // The parts of a body file's name ("g_0000/opr0002X.tmp", or "opr0002X.tmp" in older caches),
 // empty when it could point outside the cache folder.
 std::vector<std::string> partsOfFileName(std::string_view name) {
@@ -554,7 +511,7 @@ private:
         record.size = file->size();
         record.identity = file->identity();
         // The file is the body as served only where the server sent it unencoded.
-        if (encoding.empty() || sameName(encoding, "identity")) {
+        if (encoding.empty() || equalsIgnoringAsciiCase(encoding, "identity")) {
             record.localFile = path;
         }
         record.body = rangeReader(path, record.identity, 0, record.size);
@@ -667,9 +624,9 @@ std::string operaHeaders(const OperaIndexEntry& entry, std::uint64_t bodySize) {
     if (!entry.httpStatus) {
         return {};
     }
-    const std::string_view text = !entry.statusText.empty() && isSafeText(entry.statusText)
+    const std::string_view text = !entry.statusText.empty() && isSafeHeaderText(entry.statusText)
                                       ? std::string_view(entry.statusText)
-                                      : reasonOf(*entry.httpStatus);
+                                      : httpReasonPhrase(*entry.httpStatus);
     std::string out = "HTTP/1.1 " + std::to_string(*entry.httpStatus);
     if (!text.empty()) {
         out.append(" ").append(text);
@@ -677,11 +634,12 @@ std::string operaHeaders(const OperaIndexEntry& entry, std::uint64_t bodySize) {
     out += "\r\n";
     std::vector<std::string_view> names;
     const auto add = [&out, &names](std::string_view name, std::string_view value) {
-        if (!isHeaderName(name) || !isSafeText(value)) {
+        if (!isHeaderName(name) || !isSafeHeaderText(value)) {
             return;
         }
-        if (std::any_of(names.begin(), names.end(),
-                        [name](std::string_view kept) { return sameName(kept, name); })) {
+        if (std::any_of(names.begin(), names.end(), [name](std::string_view kept) {
+                return equalsIgnoringAsciiCase(kept, name);
+            })) {
             return;
         }
         names.push_back(name);
@@ -691,7 +649,8 @@ std::string operaHeaders(const OperaIndexEntry& entry, std::uint64_t bodySize) {
     // field then says 0) they still name the server's encoding and length. The fields below
     // describe the bytes as stored.
     for (const auto& [name, value] : entry.headers) {
-        if (!sameName(name, "Content-Encoding") && !sameName(name, "Content-Length")) {
+        if (!equalsIgnoringAsciiCase(name, "Content-Encoding") &&
+            !equalsIgnoringAsciiCase(name, "Content-Length")) {
             add(name, value);
         }
     }
@@ -700,7 +659,7 @@ std::string operaHeaders(const OperaIndexEntry& entry, std::uint64_t bodySize) {
         add("Date", entry.date);
     }
     if (!entry.contentType.empty()) {
-        add("Content-Type", entry.charset.empty() || !isSafeText(entry.charset)
+        add("Content-Type", entry.charset.empty() || !isSafeHeaderText(entry.charset)
                                 ? entry.contentType
                                 : entry.contentType + "; charset=" + entry.charset);
     }

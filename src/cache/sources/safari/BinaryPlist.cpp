@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "base/Text.h"
 #include "cache/sources/ByteReader.h"
 
 namespace sarnika::sources {
@@ -16,24 +17,6 @@ constexpr std::size_t kTrailerBytes = 32;
 
 Error malformed(std::string what) {
     return Error{Error::Code::Malformed, "binary property list: " + std::move(what)};
-}
-
-void appendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6U));
-        out += static_cast<char>(0x80 | (code & 0x3FU));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12U));
-        out += static_cast<char>(0x80 | ((code >> 6U) & 0x3FU));
-        out += static_cast<char>(0x80 | (code & 0x3FU));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18U));
-        out += static_cast<char>(0x80 | ((code >> 12U) & 0x3FU));
-        out += static_cast<char>(0x80 | ((code >> 6U) & 0x3FU));
-        out += static_cast<char>(0x80 | (code & 0x3FU));
-    }
 }
 
 // An unsigned big-endian number of 1 to 8 bytes.

@@ -11,6 +11,7 @@
 
 #include <sqlite3.h>
 
+#include "base/Text.h"
 #include "cache/sources/FileAccess.h"
 #include "cache/sources/HttpHeaders.h"
 #include "cache/sources/profile/SqliteAccess.h"
@@ -39,45 +40,6 @@ constexpr int kMaxWalks = 64;
 
 Error malformed(std::string what) {
     return Error{Error::Code::Malformed, std::move(what)};
-}
-
-bool isSafeText(std::string_view text) {
-    return std::none_of(text.begin(), text.end(),
-                        [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
-}
-
-bool isHeaderName(std::string_view name) {
-    return !name.empty() && isSafeText(name) &&
-           name.find_first_of(": \t") == std::string_view::npos;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
-}
-
-std::string_view reasonOf(std::int64_t status) {
-    switch (status) {
-    case 200:
-        return "OK";
-    case 203:
-        return "Non-Authoritative Information";
-    case 206:
-        return "Partial Content";
-    case 301:
-        return "Moved Permanently";
-    case 302:
-        return "Found";
-    case 304:
-        return "Not Modified";
-    case 404:
-        return "Not Found";
-    default:
-        return {};
-    }
 }
 
 // Seconds since 2001 as a file time; 0 for what is no time a cache could hold.
@@ -418,9 +380,9 @@ private:
         record.lastAccess = fileTimeFromSqliteTimestamp(timeStamp).value_or(0);
         record.lastSync = response.responseTime != 0 ? response.responseTime : record.lastAccess;
         for (const auto& [name, value] : response.headers) {
-            if (sameName(name, "Last-Modified")) {
+            if (equalsIgnoringAsciiCase(name, "Last-Modified")) {
                 record.lastModified = parseHttpDate(value).value_or(0);
-            } else if (sameName(name, "Expires")) {
+            } else if (equalsIgnoringAsciiCase(name, "Expires")) {
                 record.expires = parseHttpDate(value).value_or(0);
             }
         }
@@ -482,15 +444,17 @@ std::string safariHeaders(const SafariResponse& response, std::uint64_t storedSi
         return {};
     }
     std::string out = "HTTP/1.1 " + std::to_string(*response.status);
-    if (const std::string_view reason = reasonOf(*response.status); !reason.empty()) {
+    if (const std::string_view reason = httpReasonPhrase(*response.status); !reason.empty()) {
         out.append(" ").append(reason);
     }
     out += "\r\n";
     // The cache keeps the body as the browser received it, decoded: the headers that describe
     // the bytes as sent are left out, and the stored length stands in.
     for (const auto& [name, value] : response.headers) {
-        if (!isHeaderName(name) || !isSafeText(value) || sameName(name, "Content-Encoding") ||
-            sameName(name, "Content-Length") || sameName(name, "Transfer-Encoding")) {
+        if (!isHeaderName(name) || !isSafeHeaderText(value) ||
+            equalsIgnoringAsciiCase(name, "Content-Encoding") ||
+            equalsIgnoringAsciiCase(name, "Content-Length") ||
+            equalsIgnoringAsciiCase(name, "Transfer-Encoding")) {
             continue;
         }
         out.append(name).append(": ").append(value).append("\r\n");

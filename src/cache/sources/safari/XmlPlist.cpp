@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "base/DateTime.h"
+#include "base/Text.h"
 
 namespace sarnika::sources {
 
@@ -16,24 +17,6 @@ Error malformed(std::string what) {
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-void appendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6U));
-        out += static_cast<char>(0x80 | (code & 0x3FU));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12U));
-        out += static_cast<char>(0x80 | ((code >> 6U) & 0x3FU));
-        out += static_cast<char>(0x80 | (code & 0x3FU));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18U));
-        out += static_cast<char>(0x80 | ((code >> 12U) & 0x3FU));
-        out += static_cast<char>(0x80 | ((code >> 6U) & 0x3FU));
-        out += static_cast<char>(0x80 | (code & 0x3FU));
-    }
 }
 
 // "2009-05-26T21:43:57Z" as seconds since 2001-01-01 UTC.
