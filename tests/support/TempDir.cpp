@@ -39,6 +39,20 @@ std::string contentOf(const std::filesystem::path& file) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+FolderState folderState(const std::filesystem::path& folder) {
+    FolderState state;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        std::string summary = entry.is_regular_file() ? "file " : "other ";
+        if (entry.is_regular_file()) {
+            summary += std::to_string(entry.file_size()) + " " +
+                       std::to_string(entry.last_write_time().time_since_epoch().count()) + " " +
+                       contentOf(entry.path());
+        }
+        state[entry.path().string()] = std::move(summary);
+    }
+    return state;
+}
+
 std::filesystem::path sharedDir() {
     if (const char* env = std::getenv("SARNIKA_SHARED"); env != nullptr && *env != '\0') {
         return env;

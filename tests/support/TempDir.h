@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,11 @@ private:
 
 // The bytes of a file; empty when it cannot be read.
 std::string contentOf(const std::filesystem::path& file);
+
+// Every file below `folder` with its size, modification time and full content: equal before
+// and after a reader ran, nothing was written, added or removed.
+using FolderState = std::map<std::string, std::string>;
+FolderState folderState(const std::filesystem::path& folder);
 
 // The shared sample folder, from SARNIKA_SHARED or next to the checkout.
 std::filesystem::path sharedDir();

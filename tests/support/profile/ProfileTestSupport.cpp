@@ -87,20 +87,6 @@ std::string readWholeFile(const fs::path& path) {
     return content.str();
 }
 
-FolderState folderState(const fs::path& folder) {
-    FolderState state;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        std::string summary = entry.is_regular_file() ? "file " : "other ";
-        if (entry.is_regular_file()) {
-            summary += std::to_string(entry.file_size()) + " " +
-                       std::to_string(entry.last_write_time().time_since_epoch().count()) + " " +
-                       readWholeFile(entry.path());
-        }
-        state[entry.path().string()] = std::move(summary);
-    }
-    return state;
-}
-
 TestConnection::TestConnection(const fs::path& db) {
     if (sqlite3_open(db.c_str(), &m_db) != SQLITE_OK) {
         ADD_FAILURE() << "cannot open " << db << ": " << sqlite3_errmsg(m_db);

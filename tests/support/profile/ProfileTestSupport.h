@@ -30,10 +30,6 @@ std::vector<ExpectedRecord> expectedRecords(std::string_view kind,
                                             const std::filesystem::path& path,
                                             std::string_view user = "");
 
-// Every file below `folder` with its size, modification time and full content.
-using FolderState = std::map<std::string, std::string>;
-FolderState folderState(const std::filesystem::path& folder);
-
 std::string readWholeFile(const std::filesystem::path& path);
 
 // A connection of the test itself, standing in for the browser.

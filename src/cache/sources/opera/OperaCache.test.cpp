@@ -27,19 +27,6 @@ fs::path sampleCache() {
     return sharedDir() / "testdata" / "external" / "opera11-cache" / "cache";
 }
 
-// Every file of a folder with its size, time and content, to see that nothing was written.
-std::map<std::string, std::string> snapshot(const fs::path& folder) {
-    std::map<std::string, std::string> files;
-    for (const auto& item : fs::recursive_directory_iterator(folder)) {
-        files[item.path().string()] =
-            item.is_regular_file()
-                ? std::to_string(item.last_write_time().time_since_epoch().count()) + "|" +
-                      std::to_string(std::hash<std::string>{}(contentOf(item.path())))
-                : "folder";
-    }
-    return files;
-}
-
 std::uint32_t u32le(std::string_view bytes, std::size_t at) {
     std::uint32_t value = 0;
     for (std::size_t i = 4; i-- > 0;) {
@@ -49,7 +36,7 @@ std::uint32_t u32le(std::string_view bytes, std::size_t at) {
 }
 
 TEST(OperaCache, ReadsEveryEntryOfTheSampleAndEveryBodyWhole) {
-    const auto before = snapshot(sampleCache());
+    const auto before = testing::folderState(sampleCache());
     ASSERT_TRUE(looksLikeOperaCache(sampleCache()));
     ReadReport report;
     const std::vector<CacheRecord> records = readOperaCache(sampleCache(), report);
@@ -115,7 +102,7 @@ TEST(OperaCache, ReadsEveryEntryOfTheSampleAndEveryBodyWhole) {
     EXPECT_TRUE(page.headers.starts_with("HTTP/1.1 301 Moved Permanently\r\n"));
     EXPECT_EQ(headerValue(page.headers, "Location"), "http://www.facebook.com/");
     EXPECT_EQ(headerValue(page.headers, "Content-Type"), "text/html; charset=iso-8859-1");
-    EXPECT_EQ(snapshot(sampleCache()), before);
+    EXPECT_EQ(testing::folderState(sampleCache()), before);
 }
 
 // Entries as the index gives them, to compare one parse with another.

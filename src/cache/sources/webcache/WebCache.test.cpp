@@ -37,19 +37,6 @@ std::string bytesOf(const fs::path& file) {
     return bytes;
 }
 
-// Every file below a folder with its time and content, to see that nothing was written.
-std::map<std::string, std::string> snapshot(const fs::path& folder) {
-    std::map<std::string, std::string> files;
-    for (const auto& item : fs::recursive_directory_iterator(folder)) {
-        files[item.path().string()] =
-            item.is_regular_file()
-                ? std::to_string(item.last_write_time().time_since_epoch().count()) + "|" +
-                      std::to_string(std::hash<std::string>{}(bytesOf(item.path())))
-                : "folder";
-    }
-    return files;
-}
-
 std::set<std::string> ourTemporaryFolders() {
     std::set<std::string> names;
     for (const auto& item : fs::directory_iterator(fs::temp_directory_path())) {
@@ -234,7 +221,7 @@ TEST(WebCache, ServesTheFilesBesideItFromACopyAndLeavesTheProfileAsItWas) {
     fs::create_directory_symlink(outside.path(),
                                  lowFile.parent_path().parent_path() / secureName(21, 2));
 
-    const auto before = snapshot(profile.temp.path());
+    const auto before = testing::folderState(profile.temp.path());
     const auto temporaryBefore = ourTemporaryFolders();
     ASSERT_TRUE(looksLikeWebCache(profile.webCache));
     EXPECT_TRUE(webCacheNeedsCopy(profile.webCache / "WebCacheV01.dat"));
@@ -242,7 +229,7 @@ TEST(WebCache, ServesTheFilesBesideItFromACopyAndLeavesTheProfileAsItWas) {
     ReadReport report;
     const std::vector<CacheRecord> records = readWebCache(profile.webCache, report);
     EXPECT_EQ(report.skipped, 6U) << report.firstProblem;
-    EXPECT_EQ(snapshot(profile.temp.path()), before);
+    EXPECT_EQ(testing::folderState(profile.temp.path()), before);
     EXPECT_EQ(ourTemporaryFolders(), temporaryBefore);
 
     std::map<RecordKind, int> kinds;
@@ -270,10 +257,10 @@ TEST(WebCache, ServesTheFilesBesideItFromACopyAndLeavesTheProfileAsItWas) {
 }
 
 TEST(WebCache, DirtyAndDamagedDatabasesAreReadWithoutHarm) {
-    const auto before = snapshot(sampleFolder());
+    const auto before = testing::folderState(sampleFolder());
     ReadReport cleanReport;
     const auto clean = readWebCache(sampleFolder(), cleanReport);
-    EXPECT_EQ(snapshot(sampleFolder()), before);
+    EXPECT_EQ(testing::folderState(sampleFolder()), before);
     std::set<std::string> cleanUrls;
     for (const CacheRecord& record : clean) {
         cleanUrls.insert(record.url);
