@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <random>
 #include <system_error>
@@ -310,6 +311,48 @@ std::string resolvedLinks(const std::string& target, int& error) {
     }
 }
 
+// Fills a temporary file in the open folder `into` and gives it the name `name` once complete:
+// never over what is there, unless `replace` and it is a file. `shownFolder` and `target` are
+// the paths the messages show.
+Status publishInFolder(int into, const std::string& shownFolder, const std::string& name,
+                       const std::string& target, const std::function<Status(int out)>& fill,
+                       bool replace) {
+    std::string temporaryFile;
+    std::optional<TemporaryName> registered;
+    PublishSteps steps;
+    steps.look = [into, &name, replace] {
+        const NameState state = stateAt(into, name);
+        return replace && state == NameState::File ? NameState::Free : state;
+    };
+    steps.writeTemporary = [&]() -> Status {
+        auto temporary = createTemporary(into, shownFolder);
+        if (!temporary) {
+            return temporary.error();
+        }
+        auto& [out, temporaryName] = temporary.value();
+        temporaryFile = temporaryName;
+        registered.emplace();
+        SARNIKA_TRY(fill(out.get()));
+        if (const int error = out.close(); error != 0) {
+            return makeError(Error::Code::WriteFailed,
+                             "Cannot write " + inQuotes(target) + ": " + reasonFor(error));
+        }
+        return {};
+    };
+    steps.nameExclusively = [into, &temporaryFile, &name, replace] {
+        if (replace) {
+            return ::renameat(into, temporaryFile.c_str(), into, name.c_str()) == 0 ? 0 : errno;
+        }
+        return nameExclusively(into, temporaryFile, name);
+    };
+    steps.discard = [into, &temporaryFile] {
+        if (!temporaryFile.empty()) {
+            ::unlinkat(into, temporaryFile.c_str(), 0);
+        }
+    };
+    return publishExclusively(steps, target);
+}
+
 } // namespace
 
 Status copyExclusiveBelow(const std::string& source, const std::string& folder,
@@ -357,40 +400,9 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
                              "Cannot read " + inQuotes(source) + ": " + reasonFor(errno));
         }
     }
-    const int into = dir->get();
-    std::string temporaryFile;
-    std::optional<TemporaryName> registered;
-    PublishSteps steps;
-    steps.look = [into, &name] {
-        return stateAt(into, name);
-    };
-    steps.writeTemporary = [&]() -> Status {
-        auto temporary =
-            createTemporary(into, joined(folder, fs::path(relative).parent_path().string()));
-        if (!temporary) {
-            return temporary.error();
-        }
-        auto& [out, temporaryName] = temporary.value();
-        temporaryFile = temporaryName;
-        registered.emplace();
-        if (Status copied = copyContent(in.value(), out.get(), source, target); !copied) {
-            return copied;
-        }
-        if (const int error = out.close(); error != 0) {
-            return makeError(Error::Code::WriteFailed,
-                             "Cannot write " + inQuotes(target) + ": " + reasonFor(error));
-        }
-        return {};
-    };
-    steps.nameExclusively = [into, &temporaryFile, &name] {
-        return nameExclusively(into, temporaryFile, name);
-    };
-    steps.discard = [into, &temporaryFile] {
-        if (!temporaryFile.empty()) {
-            ::unlinkat(into, temporaryFile.c_str(), 0);
-        }
-    };
-    return publishExclusively(steps, target);
+    return publishInFolder(
+        dir->get(), joined(folder, fs::path(relative).parent_path().string()), name, target,
+        [&](int out) { return copyContent(in.value(), out, source, target); }, false);
 }
 
 Status writeNewFile(const std::string& target, const ContentWriter& produce, bool replace) {
@@ -402,44 +414,14 @@ Status writeNewFile(const std::string& target, const ContentWriter& produce, boo
         return makeError(Error::Code::WriteFailed,
                          "Cannot open the folder " + inQuotes(folder) + ": " + reasonFor(errno));
     }
-    const int into = dir.get();
-    std::string temporaryFile;
-    std::optional<TemporaryName> registered;
-    PublishSteps steps;
-    steps.look = [into, &name, replace] {
-        const NameState state = stateAt(into, name);
-        return replace && state == NameState::File ? NameState::Free : state;
-    };
-    steps.writeTemporary = [&]() -> Status {
-        auto temporary = createTemporary(into, folder);
-        if (!temporary) {
-            return temporary.error();
-        }
-        auto& [out, temporaryName] = temporary.value();
-        temporaryFile = temporaryName;
-        registered.emplace();
-        const int fd = out.get();
-        SARNIKA_TRY(
-            produce([fd, &target](std::string_view bytes) { return writeAll(fd, bytes, target); }));
-        SARNIKA_TRY(syncedFile(fd, target));
-        if (const int error = out.close(); error != 0) {
-            return makeError(Error::Code::WriteFailed,
-                             "Cannot write " + inQuotes(target) + ": " + reasonFor(error));
-        }
-        return {};
-    };
-    steps.nameExclusively = [into, &temporaryFile, &name, replace] {
-        if (replace) {
-            return ::renameat(into, temporaryFile.c_str(), into, name.c_str()) == 0 ? 0 : errno;
-        }
-        return nameExclusively(into, temporaryFile, name);
-    };
-    steps.discard = [into, &temporaryFile] {
-        if (!temporaryFile.empty()) {
-            ::unlinkat(into, temporaryFile.c_str(), 0);
-        }
-    };
-    return publishExclusively(steps, target);
+    return publishInFolder(
+        dir.get(), folder, name, target,
+        [&](int out) -> Status {
+            SARNIKA_TRY(produce(
+                [out, &target](std::string_view bytes) { return writeAll(out, bytes, target); }));
+            return syncedFile(out, target);
+        },
+        replace);
 }
 
 Status copyReplacing(const std::string& source, const std::string& target) {
