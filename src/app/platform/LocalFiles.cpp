@@ -311,6 +311,26 @@ std::string resolvedLinks(const std::string& target, int& error) {
     }
 }
 
+// The folder a file is to be made in, open, with the file's name.
+struct PlaceOfFile {
+    Fd dir;
+    std::string folder;
+    std::string name;
+};
+
+Result<PlaceOfFile> openFolderOf(const std::string& file) {
+    const fs::path path(file);
+    PlaceOfFile place{Fd(), path.has_parent_path() ? path.parent_path().string() : ".",
+                      path.filename().string()};
+    place.dir = Fd(::open(place.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!place.dir.valid()) {
+        return makeError(Error::Code::WriteFailed, "Cannot open the folder " +
+                                                       inQuotes(place.folder) + ": " +
+                                                       reasonFor(errno));
+    }
+    return place;
+}
+
 // Fills a temporary file in the open folder `into` and gives it the name `name` once complete:
 // never over what is there, unless `replace` and it is a file. `shownFolder` and `target` are
 // the paths the messages show.
@@ -406,16 +426,9 @@ Status copyExclusiveBelow(const std::string& source, const std::string& folder,
 }
 
 Status writeNewFile(const std::string& target, const ContentWriter& produce, bool replace) {
-    const fs::path path(target);
-    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
-    const std::string name = path.filename().string();
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.valid()) {
-        return makeError(Error::Code::WriteFailed,
-                         "Cannot open the folder " + inQuotes(folder) + ": " + reasonFor(errno));
-    }
+    SARNIKA_TRY_ASSIGN(place, openFolderOf(target));
     return publishInFolder(
-        dir.get(), folder, name, target,
+        place.dir.get(), place.folder, place.name, target,
         [&](int out) -> Status {
             SARNIKA_TRY(produce(
                 [out, &target](std::string_view bytes) { return writeAll(out, bytes, target); }));
@@ -446,14 +459,10 @@ Status copyReplacing(const std::string& source, const std::string& target) {
         return makeError(Error::Code::Exists,
                          inQuotes(target) + " is the cached movie itself and is left as it is");
     }
-    const fs::path path(resolved);
-    const std::string folder = path.has_parent_path() ? path.parent_path().string() : ".";
-    const std::string name = path.filename().string();
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir.valid()) {
-        return makeError(Error::Code::WriteFailed,
-                         "Cannot open the folder " + inQuotes(folder) + ": " + reasonFor(errno));
-    }
+    SARNIKA_TRY_ASSIGN(place, openFolderOf(resolved));
+    const Fd& dir = place.dir;
+    const std::string& folder = place.folder;
+    const std::string& name = place.name;
     auto temporary = createTemporary(dir.get(), folder);
     if (!temporary) {
         return temporary.error();

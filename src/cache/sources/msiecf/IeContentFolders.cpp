@@ -79,6 +79,24 @@ FileTime fileTimeOf(fs::file_time_type time) {
     return sinceFileTimeEpoch > 0 ? static_cast<FileTime>(sinceFileTimeEpoch) : 0;
 }
 
+// The cache folders (eight letters and digits, not links) among the first kMaxTopEntries names of
+// a content folder, at most `wanted` of them.
+std::vector<fs::path> cacheFoldersIn(const fs::path& folder, std::error_code& ec,
+                                     std::size_t wanted) {
+    std::vector<fs::path> found;
+    int seen = 0;
+    for (fs::directory_iterator it(folder, ec), end;
+         !ec && it != end && seen < kMaxTopEntries && found.size() < wanted;
+         it.increment(ec), ++seen) {
+        std::error_code statusError;
+        if (isCacheFolderName(it->path().filename().string()) &&
+            fs::is_directory(it->symlink_status(statusError))) {
+            found.push_back(it->path());
+        }
+    }
+    return found;
+}
+
 } // namespace
 
 bool looksLikeIeContentFolders(const fs::path& folder) {
@@ -87,16 +105,7 @@ bool looksLikeIeContentFolders(const fs::path& folder) {
         return false;
     }
     std::error_code ec;
-    int seen = 0;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && seen < kMaxTopEntries;
-         it.increment(ec), ++seen) {
-        std::error_code statusError;
-        if (isCacheFolderName(it->path().filename().string()) &&
-            fs::is_directory(it->symlink_status(statusError))) {
-            return true;
-        }
-    }
-    return false;
+    return !cacheFoldersIn(folder, ec, 1).empty();
 }
 
 std::vector<CacheRecord> readIeContentFolders(const fs::path& folder,
@@ -106,17 +115,8 @@ std::vector<CacheRecord> readIeContentFolders(const fs::path& folder,
     for (const std::string& file : indexed) {
         known.insert(normalised(file));
     }
-    std::vector<fs::path> cacheFolders;
     std::error_code ec;
-    int seen = 0;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && seen < kMaxTopEntries;
-         it.increment(ec), ++seen) {
-        std::error_code statusError;
-        if (isCacheFolderName(it->path().filename().string()) &&
-            fs::is_directory(it->symlink_status(statusError))) {
-            cacheFolders.push_back(it->path());
-        }
-    }
+    std::vector<fs::path> cacheFolders = cacheFoldersIn(folder, ec, kMaxTopEntries);
     if (ec) {
         report.skip(folder.string() + ": " + ec.message());
         return {};
