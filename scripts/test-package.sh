@@ -16,8 +16,9 @@ xpid=
 fail() { echo "test-package: $*" >&2; exit 1; }
 wmpid=
 cleanup() {
-    [ -n "$wmpid" ] && kill "$wmpid" 2>/dev/null
-    [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
+    # Either may have ended by itself already.
+    [ -z "$wmpid" ] || kill "$wmpid" 2>/dev/null || true
+    [ -z "$xpid" ] || kill "$xpid" 2>/dev/null || true
     if dpkg-query -W -f='${Status}' sarnika 2>/dev/null | grep -q installed; then
         DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq sarnika >/dev/null 2>&1 || true
     fi
@@ -66,10 +67,20 @@ head -3 "$work/list.txt" | cut -f1,2,4 | sed 's/^/   /'
 
 echo "== sarnika under Xvfb"
 python3 tools/make_synthetic_caches.py "$work/demo" --demo >/dev/null
-Xvfb :93 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# A display of our own: one that another X server (a desktop, a test) holds is left alone.
+display=93
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+    display=$((display + 1))
+done
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xpid=$!
-sleep 1
-export DISPLAY=:93
+export DISPLAY=":$display"
+for _ in $(seq 60); do
+    xdpyinfo >/dev/null 2>&1 && break
+    kill -0 "$xpid" 2>/dev/null || fail "Xvfb :$display did not start"
+    sleep 1
+done
+xdpyinfo >/dev/null 2>&1 || fail "Xvfb :$display did not answer within 60 s"
 # A window manager gives the window the keyboard focus, as on a desktop.
 openbox >/dev/null 2>&1 &
 wmpid=$!
