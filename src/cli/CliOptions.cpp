@@ -1,5 +1,6 @@
 #include "cli/CliOptions.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace sarnika::cli {
@@ -61,6 +62,23 @@ Result<CliOptions> parseArguments(const std::vector<std::string>& arguments) {
             options.keepPaths = true;
         } else if (argument == "--force") {
             options.force = true;
+        } else if (argument == "--with-assets") {
+            options.withAssets = true;
+        } else if (isOption(argument, "--hosts")) {
+            auto value = optionValue(arguments, i, "--hosts");
+            if (!value) {
+                return value.error();
+            }
+            for (std::size_t start = 0; start <= value->size();) {
+                const std::size_t end = std::min(value->find(',', start), value->size());
+                if (end > start) {
+                    options.hosts.push_back(value->substr(start, end - start));
+                }
+                start = end + 1;
+            }
+            if (options.hosts.empty()) {
+                return usageError("--hosts needs at least one host");
+            }
         } else if (isOption(argument, "--cache")) {
             auto value = optionValue(arguments, i, "--cache");
             if (!value) {
@@ -120,8 +138,12 @@ Result<CliOptions> parseArguments(const std::vector<std::string>& arguments) {
     if (options.force && options.command != Command::Warc) {
         return usageError("--force belongs to warc");
     }
-    if (options.all && options.command != Command::List) {
-        return usageError("--all belongs to list");
+    if (options.all && options.command != Command::List && options.command != Command::Warc) {
+        return usageError("--all belongs to list and warc");
+    }
+    if ((options.withAssets || !options.hosts.empty()) && options.command != Command::SaveAll &&
+        options.command != Command::Warc) {
+        return usageError("--with-assets and --hosts belong to save-all and warc");
     }
     return options;
 }
@@ -133,7 +155,8 @@ std::string versionText() {
 std::string helpText() {
     return R"(Usage: sarnika-cli [OPTIONS] list [--all] [--json]
        sarnika-cli [OPTIONS] save-all DIR [--keep-paths] [--manifest FILE]
-       sarnika-cli [OPTIONS] warc FILE [--force]
+                   [--with-assets | --hosts H1,H2]
+       sarnika-cli [OPTIONS] warc FILE [--force] [--with-assets | --hosts H1,H2 | --all]
 
 Lists the Flash movies that browsers have cached, largest first, or copies them out.
 
@@ -164,11 +187,15 @@ Options:
                   multimedia, other; "-" for cookies and history), URL, size, local
                   file ("-" when there is none), source cache; with --json the
                   members group, category, url, size, localFile, localFileBytes and
-                  source
+                  source; warc: every cached file, not only the movies
   --keep-paths    save-all: save as DIR/<host>/<URL path>/<file name>; the query
                   goes to the manifest, not into the path
   --manifest FILE save-all: append one JSON line per saved movie (url, saved path,
                   size, sha256, query, source cache, entry times in UTC)
+  --with-assets   save-all, warc: also every cached file of the listed movies' hosts
+                  (pages, configs, images, sounds, video), saved under
+                  DIR/<host>/<URL path> as with --keep-paths
+  --hosts H1,H2   save-all, warc: also every cached file of these hosts
   --force         warc: replace FILE when it exists (never done otherwise)
   -h, --help      this text
   --version       the program's version

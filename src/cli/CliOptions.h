@@ -15,12 +15,15 @@ struct CliOptions {
     std::vector<std::string> caches; // --cache, in the order given
     bool sniff = false;
     bool json = false;      // list only
-    bool all = false;       // list only: every entry, not only the movies
+    bool all = false;       // list: every entry, not only the movies; warc: every content entry
     std::string folder;     // save-all only
     bool keepPaths = false; // save-all only
     std::optional<std::string> manifest;
     std::string archive; // warc only
     bool force = false;  // warc only: an existing archive may be replaced
+    // save-all and warc: also the files of the movies' hosts (withAssets) or of these hosts.
+    bool withAssets = false;
+    std::vector<std::string> hosts;
 };
 
 // Exit codes of the program.

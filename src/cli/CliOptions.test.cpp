@@ -56,7 +56,10 @@ TEST(CliOptions, MistakesAreUsageErrorsThatSayWhat) {
     EXPECT_NE(failure({"save-all", "a", "b"}).find("also b"), std::string::npos);
     EXPECT_NE(failure({"save-all", "a", "--json"}).find("--json"), std::string::npos);
     EXPECT_NE(failure({"save-all", "a", "--all"}).find("--all"), std::string::npos);
-    EXPECT_NE(failure({"warc", "a.warc", "--all"}).find("--all"), std::string::npos);
+    EXPECT_NE(failure({"list", "--with-assets"}).find("--with-assets"), std::string::npos);
+    EXPECT_NE(failure({"warc", "a.warc", "--hosts", ","}).find("--hosts"), std::string::npos);
+    EXPECT_EQ(parsed({"warc", "a.warc", "--hosts", "a.example,,b.example"}).hosts,
+              (std::vector<std::string>{"a.example", "b.example"}));
     EXPECT_TRUE(parsed({"--all", "list"}).all);
     EXPECT_NE(failure({"list", "--keep-paths"}).find("save-all"), std::string::npos);
     EXPECT_NE(failure({"list", "--manifest", "m"}).find("save-all"), std::string::npos);

@@ -240,6 +240,38 @@ TEST_F(CliProgram, SavesTheMoviesOfOldOperaAndFirefoxCaches) {
     EXPECT_NE(firefox.err.find("in the 1 browser cache(s) read"), std::string::npos) << firefox.err;
 }
 
+// The other files of the movies' sites come along where the caches hold them, in the site's
+// own layout and bytes; a host that no movie came from adds nothing.
+TEST_F(CliProgram, WithAssetsSavesTheFilesOfTheMoviesSites) {
+    const fs::path saved = root() / "with-assets";
+    const CliRun run = cli("save-all " + quoted(saved) + " --with-assets");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto served = servedFiles();
+    const fs::path siteFolder = saved / "127.0.0.1_18473";
+    for (const char* path : {"/img/pic.png", "/media/song.mp3"}) {
+        const fs::path file = siteFolder / fs::path(path).relative_path();
+        ASSERT_TRUE(fs::is_regular_file(file)) << file << "\n" << run.out;
+        EXPECT_EQ(contentOf(file), contentOf(site() / served.at(path))) << path;
+    }
+    // The pages that embed the movies.
+    EXPECT_TRUE(fs::is_regular_file(siteFolder / "index.html")) << run.out;
+    EXPECT_TRUE(fs::is_regular_file(siteFolder / "page2.html")) << run.out;
+    // Held by two browsers with the same bytes: saved once.
+    EXPECT_FALSE(fs::exists(siteFolder / "img" / "pic-1.png"));
+    EXPECT_NE(run.out.find(" other file(s) of their sites saved in "), std::string::npos);
+
+    const fs::path archive = root() / "other-host.warc";
+    const CliRun other = cli("warc " + quoted(archive) + " --hosts example.invalid");
+    ASSERT_EQ(other.exitCode, 0) << other.err;
+    const std::string records = contentOf(archive);
+    std::size_t responses = 0;
+    for (std::size_t at = records.find("WARC-Type: response"); at != std::string::npos;
+         at = records.find("WARC-Type: response", at + 1)) {
+        ++responses;
+    }
+    EXPECT_EQ(responses, linesOf(cli("list").out).size());
+}
+
 // IE folders whose index is lost give their files by their own names; a WebCache database
 // with its rows is read where it lies.
 TEST_F(CliProgram, ReadsIeFoldersWithoutIndexAndWebCaches) {

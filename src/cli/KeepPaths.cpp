@@ -130,7 +130,10 @@ void KeptPath::fitInto(std::size_t maxBytes) {
     }
 }
 
-KeptPath keptPathOf(std::string_view url) {
+namespace {
+
+// The folders and the safe name of a URL's path; "index" for a folder.
+KeptPath keptFoldersOf(std::string_view url) {
     const UrlParts parts = splitUrl(url);
     KeptPath kept;
     kept.query = parts.query;
@@ -160,14 +163,32 @@ KeptPath keptPathOf(std::string_view url) {
     for (const std::string& segment : segments) {
         kept.folders.push_back(safePathPart(segment));
     }
-    name = safePathPart(name);
-    const std::size_t dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0 && lowerCaseAscii(name.substr(dot)) == ".swf") {
-        kept.stem = name.substr(0, dot);
-        kept.extension = name.substr(dot + 1);
+    kept.stem = safePathPart(name);
+    return kept;
+}
+
+} // namespace
+
+KeptPath keptPathOf(std::string_view url) {
+    KeptPath kept = keptFoldersOf(url);
+    const std::size_t dot = kept.stem.rfind('.');
+    if (dot != std::string::npos && dot > 0 && lowerCaseAscii(kept.stem.substr(dot)) == ".swf") {
+        kept.extension = kept.stem.substr(dot + 1);
+        kept.stem.resize(dot);
     } else {
-        kept.stem = name;
         kept.extension = "swf";
+    }
+    return kept;
+}
+
+KeptPath keptSitePathOf(std::string_view url, std::string_view fallbackExtension) {
+    KeptPath kept = keptFoldersOf(url);
+    const std::size_t dot = kept.stem.rfind('.');
+    if (dot != std::string::npos && dot > 0 && dot + 1 < kept.stem.size()) {
+        kept.extension = kept.stem.substr(dot + 1);
+        kept.stem.resize(dot);
+    } else {
+        kept.extension = safePathPart(fallbackExtension.empty() ? "bin" : fallbackExtension);
     }
     return kept;
 }

@@ -23,7 +23,11 @@ struct KeptPath {
     void fitInto(std::size_t maxBytes);
 };
 
+// For a movie: its name with ".swf" added unless it ends so.
 KeptPath keptPathOf(std::string_view url);
+// For another file of a site: its own name, or the name and `fallbackExtension` (the one the
+// stored file got from its type) when it has no extension, as "index.html" for a folder's URL.
+KeptPath keptSitePathOf(std::string_view url, std::string_view fallbackExtension);
 
 // One path part made safe: reserved and control characters become "_", as do trailing dots
 // and blanks; device names of Windows get a "_" in front; the length is capped.

@@ -79,5 +79,14 @@ TEST(KeepPaths, CountersGoBeforeTheExtension) {
     EXPECT_EQ(keptPathOf("http://h/.swf").fileName(0), ".swf.swf");
 }
 
+TEST(KeepPaths, SiteFilesKeepTheirOwnNames) {
+    EXPECT_EQ(keptSitePathOf("http://h/img/pic.png", "png").fileName(0), "pic.png");
+    EXPECT_EQ(keptSitePathOf("http://h/data/levels.XML?v=2", "txt").fileName(1), "levels-1.XML");
+    // A folder's address and a name without extension take the stored file's.
+    EXPECT_EQ(keptSitePathOf("http://h/", "html").fileName(0), "index.html");
+    EXPECT_EQ(keptSitePathOf("http://h/play/movie7", "swf").fileName(0), "movie7.swf");
+    EXPECT_EQ(keptSitePathOf("http://h/play/movie7", "").fileName(0), "movie7.bin");
+}
+
 } // namespace
 } // namespace sarnika::cli

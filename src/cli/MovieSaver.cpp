@@ -52,6 +52,12 @@ Result<fs::path> saveOne(const MovieRow& row, const fs::path& folder, bool keepP
         return makeError(Error::Code::NotFound, "the cache holds no file");
     }
     try {
+        if (row.siteFile) {
+            const std::string stored = fs::path(row.localFile).extension().string();
+            return saveKeepingPath(
+                row.localFile, keptSitePathOf(row.url, stored.empty() ? stored : stored.substr(1)),
+                folder, copier);
+        }
         return keepPaths ? saveKeepingPath(row.localFile, keptPathOf(row.url), folder, copier)
                          : saveFlat(row, folder, copier);
     } catch (const std::exception& failure) {

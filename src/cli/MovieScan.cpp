@@ -99,6 +99,7 @@ std::vector<EntryRow> MovieScan::entries(const EntrySourceLookup& source) const 
             row.category = content ? category : std::string();
             row.url = entry->SourceUrlName;
             row.size = entry->Size;
+            row.entry = entry.get();
             std::error_code error;
             const std::string& file = entry->LocalFileName;
             if (!file.empty() && std::filesystem::is_regular_file(file, error)) {

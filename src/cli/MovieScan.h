@@ -23,6 +23,8 @@ struct MovieRow {
     bool sniffed = false;              // found by its first bytes, not by its URL
     std::optional<sources::SourceDescription> source;
     const TEntryInfo* entry = nullptr; // owned by the scan that made the row
+    // Another file of a movie's site (save-all --with-assets), not a movie.
+    bool siteFile = false;
     // The movie's own header; read for the JSON listing only.
     std::optional<Result<sources::SwfHeader>> swf;
 };
@@ -36,6 +38,7 @@ struct EntryRow {
     // The local file's size, or the size the cache records when there is no file.
     std::uint64_t size = 0;
     std::optional<sources::SourceDescription> source;
+    const TEntryInfo* entry = nullptr; // owned by the scan that made the row
 };
 
 // The cache a local file came from, when the cache port can tell.

@@ -21,6 +21,7 @@
 #include "cli/TerminalText.h"
 #include "cli/platform/Console.h"
 #include "curation/MovieArchive.h"
+#include "movies/MovieList.h"
 
 namespace {
 
@@ -179,17 +180,101 @@ void printEntries(const std::vector<EntryRow>& rows, bool json) {
 }
 
 int saveAll(const CliOptions& options, const std::vector<MovieRow>& rows,
-            sarnika::files::AppendFile* manifest) {
+            const std::vector<MovieRow>& assets, sarnika::files::AppendFile* manifest) {
     sarnika::LocalFileCopier copier;
     Progress progress;
     const SaveSummary summary = saveMovies(rows, options.folder, options.keepPaths, copier,
                                            progress, std::cout, std::cerr, manifest);
     std::cout << summary.saved << " movie(s) saved in " << terminalText(options.folder) << "\n";
+    // The files the movies load keep their place on the site, as --keep-paths gives it.
+    const SaveSummary files =
+        saveMovies(assets, options.folder, true, copier, progress, std::cout, std::cerr, manifest);
+    if (!assets.empty()) {
+        std::cout << files.saved << " other file(s) of their sites saved in "
+                  << terminalText(options.folder) << "\n";
+    }
     if (summary.failed > 0) {
         std::cerr << "sarnika-cli: " << summary.failed << " movie(s) could not be saved\n";
+    }
+    if (files.failed > 0) {
+        std::cerr << "sarnika-cli: " << files.failed
+                  << " other file(s) of their sites could not be saved\n";
+    }
+    if (summary.failed + files.failed > 0) {
         return kExitCopyFailed;
     }
     return kExitOk;
+}
+
+// Which cached files besides the movies a save or an archive takes: those of the hosts named
+// with --hosts, of the movies' hosts with --with-assets, every one with warc --all; none when
+// the filter is empty.
+std::function<bool(std::string_view)> assetFilter(const CliOptions& options,
+                                                  const std::vector<MovieRow>& movies) {
+    if (options.command == Command::Warc && options.all) {
+        return [](std::string_view) {
+            return true;
+        };
+    }
+    std::set<std::string> hosts;
+    for (const std::string& host : options.hosts) {
+        hosts.insert(sarnika::HostFromUrl("http://" + host + "/"));
+    }
+    if (options.withAssets) {
+        for (const MovieRow& movie : movies) {
+            hosts.insert(sarnika::HostFromUrl(movie.url));
+        }
+    }
+    hosts.erase(std::string());
+    if (hosts.empty()) {
+        return {};
+    }
+    return [hosts](std::string_view url) {
+        return hosts.contains(sarnika::HostFromUrl(url));
+    };
+}
+
+// The cached files the filter takes, other than the movies, with their bodies copied out.
+std::vector<MovieRow> assetRows(const MovieScan& scan, sarnika::UserCaches& caches,
+                                const std::function<bool(std::string_view)>& filter,
+                                const std::vector<MovieRow>& movies) {
+    // A movie's other copies (another browser's, or found only by its bytes) are no site files.
+    std::set<std::string> movieUrls;
+    for (const MovieRow& movie : movies) {
+        movieUrls.insert(movie.url);
+    }
+    std::vector<MovieRow> assets;
+    for (EntryRow& entry : scan.entries(
+             [&caches](const std::string&url, const std::string&file, std::size_t occurrence) {
+                 return caches.sourceOfEntry(url, file, occurrence);
+             })) {
+        if (entry.group != "content" || entry.localFile.empty() || movieUrls.contains(entry.url) ||
+            !filter(entry.url)) {
+            continue;
+        }
+        MovieRow& asset = assets.emplace_back();
+        asset.displayName = sarnika::DisplayName(entry.url);
+        asset.suggestedName = sarnika::SuggestedName(entry.url);
+        asset.host = sarnika::HostFromUrl(entry.url);
+        asset.url = std::move(entry.url);
+        asset.localFile = std::move(entry.localFile);
+        asset.size = entry.size;
+        asset.source = std::move(entry.source);
+        asset.entry = entry.entry;
+        asset.siteFile = true;
+    }
+    // A file that several browsers hold with the same bytes is saved once.
+    std::vector<std::string> items;
+    for (const MovieRow& asset : assets) {
+        items.push_back(asset.localFile);
+        items.push_back(asset.url);
+    }
+    const std::vector<std::string> kept = sarnika::WithoutDuplicateMovies(items);
+    const std::set<std::string> keptFiles(kept.begin(), kept.end());
+    std::erase_if(assets, [&keptFiles](const MovieRow& asset) {
+        return !keptFiles.contains(asset.localFile);
+    });
+    return assets;
 }
 
 // Unix seconds of an entry time in UTC (days since 1899-12-30); none for 0.
@@ -203,15 +288,21 @@ std::optional<std::int64_t> unixSecondsOf(double utcDays) {
         std::llround((utcDays - kDaysFrom1899To1970) * kSecondsPerDay));
 }
 
-int writeArchive(const CliOptions& options, const std::vector<MovieRow>& rows,
-                 sarnika::UserCaches& caches) {
+int writeArchive(const CliOptions& options, std::vector<MovieRow> rows,
+                 const std::vector<MovieRow>& assets, sarnika::UserCaches& caches) {
+    const std::size_t movieCount = rows.size();
+    rows.insert(rows.end(), assets.begin(), assets.end());
     std::vector<sarnika::curation::ArchivedMovie> movies;
     movies.reserve(rows.size());
-    for (const MovieRow& row : rows) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const MovieRow& row = rows[i];
         sarnika::curation::ArchivedMovie& movie = movies.emplace_back();
         movie.url = row.url;
         movie.localFile = row.localFile;
         movie.source = row.source;
+        if (i >= movieCount) {
+            movie.contentType = sarnika::curation::mediaTypeOfName(row.url);
+        }
         if (row.entry != nullptr) {
             movie.storedHead = row.entry->HeaderInfo;
             movie.fetched = unixSecondsOf(row.entry->LastSyncTime);
@@ -240,8 +331,8 @@ int writeArchive(const CliOptions& options, const std::vector<MovieRow>& rows,
     for (const std::string& leftOut : summary->leftOut) {
         std::cerr << "sarnika-cli: left out " << terminalText(leftOut) << "\n";
     }
-    std::cout << summary->archived << " movie(s) archived in " << terminalText(options.archive)
-              << " (" << summary->bytes << " bytes)\n";
+    std::cout << summary->archived << " file(s) archived in " << terminalText(options.archive)
+              << " (" << movieCount << " movie(s) listed, " << summary->bytes << " bytes)\n";
     if (!summary->leftOut.empty()) {
         std::cerr << "sarnika-cli: " << summary->leftOut.size()
                   << " movie(s) could not be archived\n";
@@ -256,9 +347,21 @@ int run(const CliOptions& options) {
         return usageFailure(layerOptions.error().message);
     }
     // --cache reads nothing but the folders given.
-    const auto caches = sarnika::openUserCaches(
-        std::move(layerOptions.value()),
-        options.caches.empty() ? sarnika::SystemCache::Read : sarnika::SystemCache::Skip);
+    const auto systemCache =
+        options.caches.empty() ? sarnika::SystemCache::Read : sarnika::SystemCache::Skip;
+    // The files of the movies' hosts are known once the movies are: a first scan finds them.
+    auto filter =
+        options.withAssets ? std::function<bool(std::string_view)>() : assetFilter(options, {});
+    if (options.withAssets) {
+        const auto first = sarnika::openUserCaches(layerOptions.value(), systemCache);
+        if (sarnika::TIECache::CheckLibrary(first->port())) {
+            MovieScan scan(first->port(),
+                           [&first](const std::string& file) { return first->sourceOf(file); });
+            filter = assetFilter(options, scan.run(options.sniff, {}));
+        }
+    }
+    layerOptions->extractAlso = filter;
+    const auto caches = sarnika::openUserCaches(std::move(layerOptions.value()), systemCache);
     sarnika::UrlCachePort& cache = caches->port();
     if (!sarnika::TIECache::CheckLibrary(cache)) {
         std::cerr << "sarnika-cli: the URL cache cannot be read\n";
@@ -283,7 +386,7 @@ int run(const CliOptions& options) {
     }
     MovieScan scan(cache, [&caches](const std::string& file) { return caches->sourceOf(file); });
     const std::vector<MovieRow> rows = scanMovies(caches->layer(), scan, options.sniff);
-    if (options.all) {
+    if (options.all && options.command == Command::List) {
         printEntries(scan.entries([&caches](const std::string& url, const std::string& file,
                                             std::size_t occurrence) {
             return caches->sourceOfEntry(url, file, occurrence);
@@ -299,10 +402,12 @@ int run(const CliOptions& options) {
         printList(rows, options.json);
         return std::cout.flush() ? kExitOk : kExitCopyFailed;
     }
+    const std::vector<MovieRow> assets =
+        filter ? assetRows(scan, *caches, filter, rows) : std::vector<MovieRow>();
     if (options.command == Command::Warc) {
-        return writeArchive(options, rows, *caches);
+        return writeArchive(options, rows, assets, *caches);
     }
-    return saveAll(options, rows, manifest ? &*manifest : nullptr);
+    return saveAll(options, rows, assets, manifest ? &*manifest : nullptr);
 }
 
 int runArguments(const std::vector<std::string>& arguments) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "app/platform/LocalFiles.h"
+#include "base/Text.h"
 #include "cache/sources/FileAccess.h"
 #include "cache/sources/HttpHeaders.h"
 #include "curation/Warc.h"
@@ -90,9 +91,13 @@ std::string metadataOf(const ArchivedMovie& movie) {
     return fieldsText(fields);
 }
 
-bool startsLikeAMovie(const sources::ReadOnlyFile& file) {
-    const auto start = file.read(0, 3);
-    return start && (*start == "FWS" || *start == "CWS" || *start == "ZWS");
+// Whether the body is stored as it came, in the Content-Encoding the headers give: only gzip
+// says so by its first bytes; the readers hand every other body over decoded.
+bool keptEncoded(const ArchivedMovie& movie, const sources::ReadOnlyFile& file) {
+    const std::string encoding =
+        lowerCaseAscii(sources::headerValue(movie.storedHead, "Content-Encoding"));
+    const auto start = file.read(0, 2);
+    return encoding == "gzip" && start && *start == "\x1f\x8b";
 }
 
 // The records of one movie: its response or resource, then its metadata.
@@ -108,11 +113,11 @@ std::vector<WarcRecord> recordsOf(const ArchivedMovie& movie, const sources::Rea
     if (movie.storedHead.rfind("HTTP/", 0) == 0) {
         body.type = "response";
         body.contentType = "application/http; msgtype=response";
-        // The readers hand a movie over decoded: a Content-Encoding no longer describes it.
-        body.head = archivedHttpHead(movie.storedHead, file.size(), startsLikeAMovie(file));
+        body.head = archivedHttpHead(movie.storedHead, file.size(), !keptEncoded(movie, file));
     } else {
         body.type = "resource";
-        body.contentType = "application/x-shockwave-flash";
+        body.contentType =
+            movie.contentType.empty() ? "application/x-shockwave-flash" : movie.contentType;
     }
     WarcRecord metadata;
     metadata.type = "metadata";
@@ -131,6 +136,40 @@ bool endsWith(const std::string& text, const std::string& end) {
 }
 
 } // namespace
+
+std::string mediaTypeOfName(std::string_view name) {
+    static const std::pair<std::string_view, std::string_view> kTypes[] = {
+        {"swf", "application/x-shockwave-flash"},
+        {"flv", "video/x-flv"},
+        {"mp4", "video/mp4"},
+        {"mp3", "audio/mpeg"},
+        {"wav", "audio/wav"},
+        {"xml", "text/xml"},
+        {"txt", "text/plain"},
+        {"htm", "text/html"},
+        {"html", "text/html"},
+        {"js", "text/javascript"},
+        {"css", "text/css"},
+        {"json", "application/json"},
+        {"png", "image/png"},
+        {"gif", "image/gif"},
+        {"jpg", "image/jpeg"},
+        {"jpeg", "image/jpeg"},
+    };
+    const std::size_t cut = name.find_first_of("?#");
+    name = name.substr(0, cut);
+    const std::size_t dot = name.rfind('.');
+    const std::size_t slash = name.find_last_of("/\\");
+    if (dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash)) {
+        const std::string extension = lowerCaseAscii(name.substr(dot + 1));
+        for (const auto& [known, type] : kTypes) {
+            if (extension == known) {
+                return std::string(type);
+            }
+        }
+    }
+    return "application/octet-stream";
+}
 
 Result<ArchiveSummary> writeMovieArchive(const std::vector<ArchivedMovie>& movies,
                                          const ArchiveRequest& request, const ArchiveStep& step) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Result.h"
@@ -20,7 +21,13 @@ struct ArchivedMovie {
     std::optional<std::int64_t> fetched;    // when the cache last fetched it (Unix seconds)
     std::optional<std::int64_t> lastAccess; // Unix seconds
     std::optional<sources::SourceDescription> source;
+    // The media type of a body without headers; a Flash movie's when empty.
+    std::string contentType;
 };
+
+// The media type a file's name suggests ("text/xml" of "levels.xml"), for bodies whose headers
+// are lost; application/octet-stream when the name does not tell.
+std::string mediaTypeOfName(std::string_view name);
 
 struct ArchiveRequest {
     std::string target;              // gzip members unless the name ends in ".warc"

@@ -453,7 +453,8 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
         entry.FileExtension = name.extension;
     }
     entry.LocalFileName = file;
-    if (TCacheAnalyzer::ClassifyFile(fileName) != TEntryCategory::ecMultimedia) {
+    if (TCacheAnalyzer::ClassifyFile(fileName) != TEntryCategory::ecMultimedia &&
+        !(m_options.extractAlso && m_options.extractAlso(record.url))) {
         // Only bodies of the kinds the program lists are copied out.
         m_sourceOfFile[file] = sourceIndex;
         out.push_back(std::move(entry));

@@ -51,6 +51,9 @@ public:
         // When set, every walk finds the sources afresh, so that a cache a browser made after
         // the start is read too; `sources` then holds those of the last walk.
         std::function<std::vector<SourceLocation>()> discover;
+        // Content whose URL this accepts has its body copied out even when it is no movie (the
+        // files a movie loads, for a curated copy of a site); by default only movies are.
+        std::function<bool(std::string_view url)> extractAlso;
     };
 
     explicit BrowserCacheLayer(Options options);
