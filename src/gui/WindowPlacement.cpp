@@ -287,13 +287,8 @@ void QtPlacementWindow::fitOuterGeometry() {
     }
     const QRect outer = outerTarget();
     const QSize client = outer.size().shrunkBy(m_frame);
-    // The normal geometry of a maximised window is what it returns to. A shown window whose
-    // frame Qt has not learnt yet (the window manager framed it while the program was busy)
-    // would get its client area where the frame's corner belongs: one title bar higher at
-    // each start.
-    const bool frameUnknownToQt = m_window->isVisible() && !m_frame.isNull() &&
-                                  m_window->frameGeometry() == m_window->geometry();
-    if (m_window->isMaximized() || frameUnknownToQt) {
+    if (m_window->isMaximized()) {
+        // The normal geometry of a maximised window is what it returns to.
         m_window->setGeometry(
             QRect(outer.topLeft() + QPoint(m_frame.left(), m_frame.top()), client));
         return;
