@@ -32,6 +32,7 @@ seed fuzz_OperaCache "$opera"/dcache4.url "$opera"/revocation/dcache4.url "$oper
 seed fuzz_FirefoxOldCache "$shared"/testdata/external/firefox-oldcache/*/_CACHE_00?_
 seed fuzz_ContentDecoding "$shared"/testdata/swf/*.swf
 seed fuzz_SwfHeader "$shared"/testdata/swf/*.swf
+seed fuzz_SwfTexts "$shared"/testdata/swf/*.swf
 safari="$shared"/testdata/external/safari-cache/com.apple.Safari
 seed fuzz_BinaryPlist "$safari"/fsCachedData/AF2A2216-EBB0-4B33-8389-322840BD65B2
 python3 - "$safari/Cache.db" "$work/fuzz_BinaryPlist" <<'PY'

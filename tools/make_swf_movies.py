@@ -4,7 +4,7 @@
 usage: make_swf_movies.py OUTDIR
            writes the demo set (FWS and CWS, about 1 KB to 300 KB) into OUTDIR
        make_swf_movies.py OUT.swf [--stage WxH] [--frames N] [--fps F] [--pad BYTES]
-                          [--cws] [--seed S] [--version V]
+                          [--cws] [--seed S] [--version V] [--loads URL1,URL2]
            writes one movie
 
 Each movie has a background colour and three shapes: a box that slides from side to side,
@@ -27,6 +27,7 @@ TAG_END = 0
 TAG_SHOW_FRAME = 1
 TAG_DEFINE_SHAPE = 2
 TAG_SET_BACKGROUND_COLOR = 9
+TAG_DO_ACTION = 12
 TAG_PLACE_OBJECT2 = 26
 TAG_FILE_ATTRIBUTES = 69
 TAG_DEFINE_BINARY_DATA = 87
@@ -197,9 +198,37 @@ def hsv(h, s=0.85, v=0.95):
     return (int(r * 255), int(g * 255), int(b * 255))
 
 
+def load_actions(urls):
+    """ActionScript 2 for the first frame that loads each URL as games do: movies with
+    loadMovieNum into the next level (a getURL to "_levelN"), other files with XML.load. The URLs
+    sit in the constant pool, as the Flash compilers put them."""
+    names = ["XML", "load"] + list(urls)
+    pool = struct.pack("<H", len(names)) + b"".join(n.encode() + b"\0" for n in names)
+    code = bytes([0x88]) + struct.pack("<H", len(pool)) + pool
+
+    def action(op, data=b""):
+        return bytes([op]) + struct.pack("<H", len(data)) + data
+
+    def constant(name):
+        return struct.pack("<BB", 8, names.index(name))
+
+    def integer(value):
+        return bytes([7]) + struct.pack("<i", value)
+
+    for level, url in enumerate(urls, start=1):
+        if url.lower().split("?")[0].endswith(".swf"):
+            code += action(0x83, url.encode() + b"\0" + b"_level%d\0" % level)
+        else:
+            # new XML().load(url): arguments, their count, the object, the method's name
+            code += action(0x96, constant(url) + integer(1) + integer(0) + constant("XML"))
+            code += b"\x40" + action(0x96, constant("load")) + b"\x52\x17"
+    return tag(TAG_DO_ACTION, code + b"\0")
+
+
 def build_movie(stage=(550, 400), frames=48, fps=24, seed=1, pad=0, compress=False,
-                version=10, background=None):
-    """Returns the bytes of one looping movie; `pad` adds that many bytes of binary data."""
+                version=10, background=None, loads=()):
+    """Returns the bytes of one looping movie; `pad` adds that many bytes of binary data,
+    `loads` names files the movie loads when it starts."""
     rng = random.Random(seed)
     hue = rng.random()
     sw, sh = stage[0] * TWIPS, stage[1] * TWIPS
@@ -214,6 +243,8 @@ def build_movie(stage=(550, 400), frames=48, fps=24, seed=1, pad=0, compress=Fal
     if pad:
         # Tag 87 holds a character id and a reserved word before its data.
         body += tag(TAG_DEFINE_BINARY_DATA, struct.pack("<HI", 100, 0) + rng.randbytes(pad))
+    if loads:
+        body += load_actions(loads)
     for frame in range(frames):
         phase = 2 * math.pi * frame / frames
         first = frame == 0
@@ -285,11 +316,13 @@ def main():
     parser.add_argument("--cws", action="store_true")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--version", type=int, default=10)
+    parser.add_argument("--loads", default="", help="comma-separated URLs the movie loads")
     args = parser.parse_args()
     if args.out.lower().endswith(".swf"):
         stage = tuple(int(v) for v in args.stage.lower().split("x"))
         movies = {os.path.basename(args.out): build_movie(
-            stage, args.frames, args.fps, args.seed, args.pad, args.cws, args.version)}
+            stage, args.frames, args.fps, args.seed, args.pad, args.cws, args.version,
+            loads=[u for u in args.loads.split(",") if u])}
         folder = os.path.dirname(args.out) or "."
     else:
         movies = demo_movies()

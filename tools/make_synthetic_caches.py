@@ -3,6 +3,7 @@
 
 usage: make_synthetic_caches.py OUT [--entries N] [--swf N] [--seed S]
        make_synthetic_caches.py OUT --demo
+       make_synthetic_caches.py OUT --game
 
 Creates a home folder OUT/home with
   .cache/chromium/Default/Cache/Cache_Data/   a Chromium simple cache of N entries
@@ -13,7 +14,8 @@ pages, images and scripts.
 With --demo the two caches are small instead: eight animated movies from make_swf_movies.py
 (1 KB to 300 KB) under different URL shapes (plain, ".SWF", a query string, no extension
 but served as Flash, gzip-encoded), split between the browsers, among a few pages and
-images; OUT/home/Documents is made for saving into. Only the Python standard library is used.
+images; OUT/home/Documents is made for saving into. With --game a Firefox cache holds a game
+whose movie names the files it loads (GAME_LOADS), those files, and others that it does not name. Only the Python standard library is used.
 """
 import argparse
 import gzip
@@ -183,6 +185,33 @@ def demo_entries():
     return caches
 
 
+# A game whose movie loads a configuration, a second movie and music from another host; beside
+# it, files of that other host and of a third one that the movie does not name.
+GAME_LOADS = ["config.xml", "levels/level2.swf", "https://media.tessaly.example/quest/music.mp3"]
+
+
+def game_entries():
+    """The game's entries in make_entries' form, all in one cache."""
+    movie = make_swf_movies.build_movie((400, 300), 24, 24, seed=11, compress=True,
+                                        loads=GAME_LOADS)
+    items = [
+        ("https://games.quillmoor.example/quest/game.swf", "application/x-shockwave-flash", movie),
+        ("https://games.quillmoor.example/quest/config.xml", "text/xml",
+         b'<?xml version="1.0"?>\n<quest><level src="levels/level2.swf"/></quest>\n'),
+        ("https://games.quillmoor.example/quest/levels/level2.swf?nocache=1796",
+         "application/x-shockwave-flash", make_swf_movies.build_movie((400, 300), 12, 24, seed=12)),
+        ("https://media.tessaly.example/quest/music.mp3", "audio/mpeg", b"ID3\3\0\0\0\0\0\0" +
+         b"\xff\xfb\x90\x64" + bytes(413)),
+        ("https://media.tessaly.example/other/theme.mp3", "audio/mpeg", b"ID3\3\0\0\0\0\0\0"),
+        ("https://ads.tessaly.example/track.js", "application/javascript", b"track();\n"),
+    ]
+    entries = []
+    for url, ctype, body in items:
+        ext = "swf" if ctype == "application/x-shockwave-flash" else ctype.split("/")[1]
+        entries.append((url.split("/")[2], url, response_headers(ctype, body, None), ext, body))
+    return entries
+
+
 def pickle_response_info(headers, time_us):
     raw = b"\0".join(h.encode("latin-1") for h in headers) + b"\0\0"
     payload = struct.pack("<iqq", 3, time_us, time_us + 1000)
@@ -233,9 +262,16 @@ def main():
     parser.add_argument("--seed", type=int, default=7)
     parser.add_argument("--demo", action="store_true",
                         help="a small demo of animated movies instead (ignores --entries, --swf)")
+    parser.add_argument("--game", action="store_true",
+                        help="a game that loads files from two hosts, in a Firefox cache, instead")
     args = parser.parse_args()
     home = os.path.join(args.out, "home")
     base_us = WINDOWS_EPOCH_US + 1700000000 * 1000000
+    if args.game:
+        write_firefox_cache2(os.path.join(home, ".cache/mozilla/firefox/game.default/cache2"),
+                             game_entries(), 1700000000)
+        print("wrote a game and the files it loads under %s" % home)
+        return
     if args.demo:
         caches = demo_entries()
         write_chromium_simple(os.path.join(home, ".cache/chromium/Default/Cache/Cache_Data"),

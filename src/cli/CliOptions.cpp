@@ -193,8 +193,9 @@ Options:
   --manifest FILE save-all: append one JSON line per saved movie (url, saved path,
                   size, sha256, query, source cache, entry times in UTC)
   --with-assets   save-all, warc: also every cached file of the listed movies' hosts
-                  (pages, configs, images, sounds, video), saved under
-                  DIR/<host>/<URL path> as with --keep-paths
+                  (pages, configs, images, sounds, video) and the files the movies
+                  name by URL in their code, saved under DIR/<host>/<URL path>
+                  as with --keep-paths
   --hosts H1,H2   save-all, warc: also every cached file of these hosts
   --force         warc: replace FILE when it exists (never done otherwise)
   -h, --help      this text

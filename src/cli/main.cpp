@@ -5,6 +5,7 @@
 #include <cmath>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <set>
 
 #include "app/SaveMovies.h"
@@ -21,6 +22,7 @@
 #include "cli/TerminalText.h"
 #include "cli/platform/Console.h"
 #include "curation/MovieArchive.h"
+#include "curation/SiteAssets.h"
 #include "movies/MovieList.h"
 
 namespace {
@@ -207,8 +209,8 @@ int saveAll(const CliOptions& options, const std::vector<MovieRow>& rows,
 }
 
 // Which cached files besides the movies a save or an archive takes: those of the hosts named
-// with --hosts, of the movies' hosts with --with-assets, every one with warc --all; none when
-// the filter is empty.
+// with --hosts; with --with-assets those of the movies' hosts and those the movies' bytes name;
+// every one with warc --all; none when the filter is empty.
 std::function<bool(std::string_view)> assetFilter(const CliOptions& options,
                                                   const std::vector<MovieRow>& movies) {
     if (options.command == Command::Warc && options.all) {
@@ -216,21 +218,21 @@ std::function<bool(std::string_view)> assetFilter(const CliOptions& options,
             return true;
         };
     }
-    std::set<std::string> hosts;
+    auto assets = std::make_shared<sarnika::curation::SiteAssets>();
     for (const std::string& host : options.hosts) {
-        hosts.insert(sarnika::HostFromUrl("http://" + host + "/"));
+        assets->addHost(host);
     }
     if (options.withAssets) {
         for (const MovieRow& movie : movies) {
-            hosts.insert(sarnika::HostFromUrl(movie.url));
+            assets->addHost(sarnika::HostFromUrl(movie.url));
+            assets->addNamedBy(movie.url, movie.localFile);
         }
     }
-    hosts.erase(std::string());
-    if (hosts.empty()) {
+    if (assets->empty()) {
         return {};
     }
-    return [hosts](std::string_view url) {
-        return hosts.contains(sarnika::HostFromUrl(url));
+    return [assets](std::string_view url) {
+        return assets->takes(url);
     };
 }
 

@@ -141,6 +141,10 @@ TEST(SwfHeader, ReadsWideNegativeRectanglesAndCutMovies) {
     ASSERT_TRUE(cut) << cut.error().message;
     EXPECT_EQ(cut->warning,
               "truncated: the file holds 43 of the 6391 compressed bytes it declares");
+#ifndef _WIN32
+    // Linux builds always have liblzma; a build that lost it must not pass unnoticed.
+    EXPECT_TRUE(sarnika::sources::swfLzmaAvailable());
+#endif
     if (sarnika::sources::swfLzmaAvailable()) {
         ASSERT_TRUE(cut->stage);
         EXPECT_DOUBLE_EQ(cut->stage->width(), 400.0);
@@ -216,7 +220,8 @@ TEST(SwfHeader, RefusesWhatIsNoReadableMovie) {
     if (sarnika::sources::swfLzmaAvailable()) {
         const auto header = readBytes(badLzmaProperties);
         ASSERT_FALSE(header);
-        EXPECT_EQ(header.error().message, "unsupported LZMA properties");
+        EXPECT_TRUE(header.error().message.starts_with("unsupported LZMA properties"))
+            << header.error().message;
     }
     const sarnika::testing::TempDir temp;
     EXPECT_EQ(readSwfHeaderFile(temp.path() / "gone.swf").error().code, Error::Code::NotFound);
