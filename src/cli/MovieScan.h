@@ -63,6 +63,7 @@ public:
     std::vector<EntryRow> entries(const EntrySourceLookup& source) const;
     // Content entries the last run left out for a line break or NUL in their URL or file name.
     std::size_t refusedEntries() const { return m_analyzer.RefusedEntries(); }
+    const TCacheAnalyzer& analyzer() const { return m_analyzer; }
 
 private:
     UtcLocalTime m_utc;

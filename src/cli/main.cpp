@@ -210,15 +210,13 @@ int saveAll(const CliOptions& options, const std::vector<MovieRow>& rows,
 
 // Which cached files besides the movies a save or an archive takes: those of the hosts named
 // with --hosts; with --with-assets those of the movies' hosts and those the movies' bytes name;
-// every one with warc --all; none when the filter is empty.
-std::function<bool(std::string_view)> assetFilter(const CliOptions& options,
-                                                  const std::vector<MovieRow>& movies) {
-    if (options.command == Command::Warc && options.all) {
-        return [](std::string_view) {
-            return true;
-        };
-    }
+// every one with warc --all; none when empty.
+std::shared_ptr<sarnika::curation::SiteAssets> siteAssets(const CliOptions& options,
+                                                          const std::vector<MovieRow>& movies) {
     auto assets = std::make_shared<sarnika::curation::SiteAssets>();
+    if (options.command == Command::Warc && options.all) {
+        assets->addAll();
+    }
     for (const std::string& host : options.hosts) {
         assets->addHost(host);
     }
@@ -228,66 +226,36 @@ std::function<bool(std::string_view)> assetFilter(const CliOptions& options,
             assets->addNamedBy(movie.url, movie.localFile);
         }
     }
-    if (assets->empty()) {
-        return {};
-    }
-    return [assets](std::string_view url) {
-        return assets->takes(url);
-    };
+    return assets;
 }
 
-// The cached files the filter takes, other than the movies, with their bodies copied out.
+// The cached files the assets take, other than the movies, with their bodies copied out.
 std::vector<MovieRow> assetRows(const MovieScan& scan, sarnika::UserCaches& caches,
-                                const std::function<bool(std::string_view)>& filter,
+                                const sarnika::curation::SiteAssets& assets,
                                 const std::vector<MovieRow>& movies) {
-    // A movie's other copies (another browser's, or found only by its bytes) are no site files.
     std::set<std::string> movieUrls;
     for (const MovieRow& movie : movies) {
         movieUrls.insert(movie.url);
     }
-    std::vector<MovieRow> assets;
-    for (EntryRow& entry : scan.entries(
-             [&caches](const std::string&url, const std::string&file, std::size_t occurrence) {
-                 return caches.sourceOfEntry(url, file, occurrence);
-             })) {
-        if (entry.group != "content" || entry.localFile.empty() || movieUrls.contains(entry.url) ||
-            !filter(entry.url)) {
-            continue;
+    std::vector<MovieRow> rows;
+    for (const sarnika::TEntryInfo* entry :
+         sarnika::curation::siteEntries(scan.analyzer(), assets, movieUrls)) {
+        MovieRow& asset = rows.emplace_back();
+        asset.displayName = sarnika::DisplayName(entry->SourceUrlName);
+        asset.suggestedName = sarnika::SuggestedName(entry->SourceUrlName);
+        asset.host = sarnika::HostFromUrl(entry->SourceUrlName);
+        asset.url = entry->SourceUrlName;
+        asset.localFile = entry->LocalFileName;
+        std::error_code error;
+        if (const std::uintmax_t size = std::filesystem::file_size(asset.localFile, error);
+            !error) {
+            asset.size = size;
         }
-        MovieRow& asset = assets.emplace_back();
-        asset.displayName = sarnika::DisplayName(entry.url);
-        asset.suggestedName = sarnika::SuggestedName(entry.url);
-        asset.host = sarnika::HostFromUrl(entry.url);
-        asset.url = std::move(entry.url);
-        asset.localFile = std::move(entry.localFile);
-        asset.size = entry.size;
-        asset.source = std::move(entry.source);
-        asset.entry = entry.entry;
+        asset.source = caches.sourceOfEntry(asset.url, asset.localFile, 0);
+        asset.entry = entry;
         asset.siteFile = true;
     }
-    // A file that several browsers hold with the same bytes is saved once.
-    std::vector<std::string> items;
-    for (const MovieRow& asset : assets) {
-        items.push_back(asset.localFile);
-        items.push_back(asset.url);
-    }
-    const std::vector<std::string> kept = sarnika::WithoutDuplicateMovies(items);
-    const std::set<std::string> keptFiles(kept.begin(), kept.end());
-    std::erase_if(assets, [&keptFiles](const MovieRow& asset) {
-        return !keptFiles.contains(asset.localFile);
-    });
-    return assets;
-}
-
-// Unix seconds of an entry time in UTC (days since 1899-12-30); none for 0.
-std::optional<std::int64_t> unixSecondsOf(double utcDays) {
-    constexpr double kDaysFrom1899To1970 = 25569;
-    constexpr double kSecondsPerDay = 86400;
-    if (utcDays <= 0) {
-        return std::nullopt;
-    }
-    return static_cast<std::int64_t>(
-        std::llround((utcDays - kDaysFrom1899To1970) * kSecondsPerDay));
+    return rows;
 }
 
 int writeArchive(const CliOptions& options, std::vector<MovieRow> rows,
@@ -298,17 +266,14 @@ int writeArchive(const CliOptions& options, std::vector<MovieRow> rows,
     movies.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const MovieRow& row = rows[i];
-        sarnika::curation::ArchivedMovie& movie = movies.emplace_back();
+        sarnika::curation::ArchivedMovie& movie =
+            movies.emplace_back(row.entry != nullptr ? sarnika::curation::archivedEntry(*row.entry)
+                                                     : sarnika::curation::ArchivedMovie());
         movie.url = row.url;
         movie.localFile = row.localFile;
         movie.source = row.source;
         if (i >= movieCount) {
             movie.contentType = sarnika::curation::mediaTypeOfName(row.url);
-        }
-        if (row.entry != nullptr) {
-            movie.storedHead = row.entry->HeaderInfo;
-            movie.fetched = unixSecondsOf(row.entry->LastSyncTime);
-            movie.lastAccess = unixSecondsOf(row.entry->LastAccessTime);
         }
     }
     sarnika::curation::ArchiveRequest request;
@@ -351,18 +316,21 @@ int run(const CliOptions& options) {
     // --cache reads nothing but the folders given.
     const auto systemCache =
         options.caches.empty() ? sarnika::SystemCache::Read : sarnika::SystemCache::Skip;
-    // The files of the movies' hosts are known once the movies are: a first scan finds them.
-    auto filter =
-        options.withAssets ? std::function<bool(std::string_view)>() : assetFilter(options, {});
+    // The files of the movies' sites are known once the movies are: a first scan finds them.
+    auto sites = siteAssets(options, {});
     if (options.withAssets) {
         const auto first = sarnika::openUserCaches(layerOptions.value(), systemCache);
         if (sarnika::TIECache::CheckLibrary(first->port())) {
             MovieScan scan(first->port(),
                            [&first](const std::string& file) { return first->sourceOf(file); });
-            filter = assetFilter(options, scan.run(options.sniff, {}));
+            sites = siteAssets(options, scan.run(options.sniff, {}));
         }
     }
-    layerOptions->extractAlso = filter;
+    if (!sites->empty()) {
+        layerOptions->extractAlso = [sites](std::string_view url) {
+            return sites->takes(url);
+        };
+    }
     const auto caches = sarnika::openUserCaches(std::move(layerOptions.value()), systemCache);
     sarnika::UrlCachePort& cache = caches->port();
     if (!sarnika::TIECache::CheckLibrary(cache)) {
@@ -405,7 +373,7 @@ int run(const CliOptions& options) {
         return std::cout.flush() ? kExitOk : kExitCopyFailed;
     }
     const std::vector<MovieRow> assets =
-        filter ? assetRows(scan, *caches, filter, rows) : std::vector<MovieRow>();
+        sites->empty() ? std::vector<MovieRow>() : assetRows(scan, *caches, *sites, rows);
     if (options.command == Command::Warc) {
         return writeArchive(options, rows, assets, *caches);
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <filesystem>
 #include <optional>
 
 #include "cache/sources/FileAccess.h"
@@ -136,6 +138,17 @@ bool looksLikeLink(std::string_view text) {
                        [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
+// Unix seconds of an entry time in UTC (days since 1899-12-30); none for 0.
+std::optional<std::int64_t> unixSecondsOf(double utcDays) {
+    constexpr double kDaysFrom1899To1970 = 25569;
+    constexpr double kSecondsPerDay = 86400;
+    if (utcDays <= 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(
+        std::llround((utcDays - kDaysFrom1899To1970) * kSecondsPerDay));
+}
+
 std::string withoutQuery(std::string_view url) {
     return std::string(url.substr(0, url.find('?')));
 }
@@ -223,7 +236,7 @@ void SiteAssets::addUrl(std::string_view url) {
 }
 
 bool SiteAssets::takes(std::string_view url) const {
-    if (m_hosts.contains(HostFromUrl(url))) {
+    if (m_all || m_hosts.contains(HostFromUrl(url))) {
         return true;
     }
     if (m_urls.empty()) {
@@ -232,6 +245,44 @@ bool SiteAssets::takes(std::string_view url) const {
     const std::string canonical = resolveUrl(url, url);
     return !canonical.empty() &&
            (m_urls.contains(canonical) || m_urlsWithoutQuery.contains(withoutQuery(canonical)));
+}
+
+std::vector<const TEntryInfo*> siteEntries(const TCacheAnalyzer& analyzer, const SiteAssets& assets,
+                                           const std::set<std::string>& movieUrls) {
+    std::vector<const TEntryInfo*> taken;
+    // A movie's other copies (another browser's, or found only by its bytes) are no site files.
+    for (const auto* list : {&analyzer.PageEntries(), &analyzer.ImageEntries(),
+                             &analyzer.MultimediaEntries(), &analyzer.OtherEntries()}) {
+        for (const auto& entry : *list) {
+            std::error_code error;
+            if (!entry->LocalFileName.empty() && !movieUrls.contains(entry->SourceUrlName) &&
+                assets.takes(entry->SourceUrlName) &&
+                std::filesystem::is_regular_file(entry->LocalFileName, error)) {
+                taken.push_back(entry.get());
+            }
+        }
+    }
+    std::vector<std::string> items;
+    for (const TEntryInfo* entry : taken) {
+        items.push_back(entry->LocalFileName);
+        items.push_back(entry->SourceUrlName);
+    }
+    const std::vector<std::string> kept = WithoutDuplicateMovies(std::move(items));
+    const std::set<std::string> keptFiles(kept.begin(), kept.end());
+    std::erase_if(taken, [&keptFiles](const TEntryInfo* entry) {
+        return !keptFiles.contains(entry->LocalFileName);
+    });
+    return taken;
+}
+
+ArchivedMovie archivedEntry(const TEntryInfo& entry) {
+    ArchivedMovie archived;
+    archived.url = entry.SourceUrlName;
+    archived.localFile = entry.LocalFileName;
+    archived.storedHead = entry.HeaderInfo;
+    archived.fetched = unixSecondsOf(entry.LastSyncTime);
+    archived.lastAccess = unixSecondsOf(entry.LastAccessTime);
+    return archived;
 }
 
 } // namespace sarnika::curation

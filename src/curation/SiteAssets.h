@@ -5,6 +5,9 @@
 #include <string_view>
 #include <vector>
 
+#include "cache/CacheAnalyzer.h"
+#include "curation/MovieArchive.h"
+
 namespace sarnika::curation {
 
 // A reference resolved against an absolute http, https or ftp URL as browsers resolve links,
@@ -29,14 +32,26 @@ public:
     // kSwfTextsLimit bytes of the movie are read. Answers how many URLs it named.
     std::size_t addNamedBy(std::string_view movieUrl, const std::string& localFile);
     void addUrl(std::string_view url);
+    // Takes every file.
+    void addAll() { m_all = true; }
 
-    bool empty() const { return m_hosts.empty() && m_urls.empty(); }
+    bool empty() const { return !m_all && m_hosts.empty() && m_urls.empty(); }
     bool takes(std::string_view url) const;
 
 private:
     std::set<std::string, std::less<>> m_hosts;
     std::set<std::string, std::less<>> m_urls;
     std::set<std::string, std::less<>> m_urlsWithoutQuery;
+    bool m_all = false;
 };
+
+// The content entries of a scan that `assets` takes, other than the movies of `movieUrls`,
+// with their local file there: a file that several caches hold with the same URL and bytes once.
+std::vector<const TEntryInfo*> siteEntries(const TCacheAnalyzer& analyzer, const SiteAssets& assets,
+                                           const std::set<std::string>& movieUrls);
+
+// An entry as an archive keeps it: its URL, local file, the headers the cache kept and its
+// times (the content type is left to the caller).
+ArchivedMovie archivedEntry(const TEntryInfo& entry);
 
 } // namespace sarnika::curation
