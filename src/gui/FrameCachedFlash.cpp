@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include <QContextMenuEvent>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "cache/sources/BrowserCacheLayer.h"
+#include "curation/SiteAssets.h"
 #include "gui/EmbeddedWB.h"
 #include "gui/ErrorGuard.h"
 #include "gui/ShellContextMenu.h"
@@ -304,7 +306,7 @@ std::vector<curation::ArchivedMovie> TframeCachedFlash::ArchivedMovies() const {
     if (!m_movies) {
         return archived;
     }
-    // The entries of the scan by their local file, for the headers the cache kept.
+    // The entries of the scan by their local file, for the headers and times the cache kept.
     std::map<std::string, const TEntryInfo*> entries;
     if (m_analyzer) {
         for (const auto* list : {&m_analyzer->MultimediaEntries(), &m_analyzer->OtherEntries(),
@@ -316,12 +318,13 @@ std::vector<curation::ArchivedMovie> TframeCachedFlash::ArchivedMovies() const {
     }
     const auto* layer = dynamic_cast<const sources::BrowserCacheLayer*>(&m_cache);
     for (std::size_t movie = 0; movie < m_movies->MovieCount(); ++movie) {
-        curation::ArchivedMovie& item = archived.emplace_back();
+        const std::string localFile = m_movies->CacheFile(movie);
+        const auto found = entries.find(localFile);
+        curation::ArchivedMovie& item =
+            archived.emplace_back(found != entries.end() ? curation::archivedEntry(*found->second)
+                                                         : curation::ArchivedMovie());
         item.url = m_movies->Url(movie);
-        item.localFile = m_movies->CacheFile(movie);
-        if (const auto found = entries.find(item.localFile); found != entries.end()) {
-            item.storedHead = found->second->HeaderInfo;
-        }
+        item.localFile = localFile;
         if (layer != nullptr) {
             if (const sources::SourceLocation* source = layer->sourceOfLocalFile(item.localFile)) {
                 item.source = sources::describeSource(*source);
@@ -329,6 +332,48 @@ std::vector<curation::ArchivedMovie> TframeCachedFlash::ArchivedMovies() const {
         }
     }
     return archived;
+}
+
+std::vector<curation::ArchivedMovie> TframeCachedFlash::SiteFiles() const {
+    std::vector<curation::ArchivedMovie> files;
+    if (!m_movies || !m_analyzer) {
+        return files;
+    }
+    curation::SiteAssets assets;
+    std::set<std::string> movieUrls;
+    for (std::size_t movie = 0; movie < m_movies->MovieCount(); ++movie) {
+        const std::string url = m_movies->Url(movie);
+        assets.addHost(HostFromUrl(url));
+        assets.addNamedBy(url, m_movies->CacheFile(movie));
+        movieUrls.insert(url);
+    }
+    // The browsers' own caches have only their movies copied out: another reading of them copies
+    // out the site files too. A WinINet cache keeps every file as a file of its own.
+    const TCacheAnalyzer* scanned = m_analyzer.get();
+    std::unique_ptr<sources::BrowserCacheLayer> reading;
+    std::unique_ptr<TCacheAnalyzer> analyzer;
+    if (const auto* layer = dynamic_cast<const sources::BrowserCacheLayer*>(&m_cache)) {
+        sources::BrowserCacheLayer::Options options = layer->options();
+        options.pruneUnknownSources = false;
+        options.extractAlso = [&assets](std::string_view url) {
+            return assets.takes(url);
+        };
+        reading = std::make_unique<sources::BrowserCacheLayer>(std::move(options));
+        analyzer = std::make_unique<TCacheAnalyzer>(*reading, m_localTime);
+        analyzer->Rescan();
+        scanned = analyzer.get();
+    }
+    for (const TEntryInfo* entry : curation::siteEntries(*scanned, assets, movieUrls)) {
+        curation::ArchivedMovie& item = files.emplace_back(curation::archivedEntry(*entry));
+        item.contentType = curation::mediaTypeOfName(item.url);
+        if (reading) {
+            if (const sources::SourceLocation* source =
+                    reading->sourceOfLocalFile(item.localFile)) {
+                item.source = sources::describeSource(*source);
+            }
+        }
+    }
+    return files;
 }
 
 std::vector<std::string> TframeCachedFlash::CachesRead() const {

@@ -90,6 +90,9 @@ public:
     // The listed movies as a web archive keeps them: URL, cached file, the headers the cache
     // kept and the cache they came from.
     std::vector<curation::ArchivedMovie> ArchivedMovies() const;
+    // The other cached files of the listed movies' sites and the files the movies name by URL,
+    // with their bodies copied out where a browser keeps them inside its own files.
+    std::vector<curation::ArchivedMovie> SiteFiles() const;
     // The content caches read, for people.
     std::vector<std::string> CachesRead() const;
 

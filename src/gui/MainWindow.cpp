@@ -369,7 +369,13 @@ void TfrmMain::actExportWarcExecute() {
         return;
     }
     const QString target = m_dlgExport->selectedFiles().constFirst();
-    const std::vector<curation::ArchivedMovie> movies = m_frameSites->ArchivedMovies();
+    std::vector<curation::ArchivedMovie> movies = m_frameSites->ArchivedMovies();
+    const std::size_t movieCount = movies.size();
+    // Reading the caches again for the site files takes a moment on a big cache.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    std::vector<curation::ArchivedMovie> siteFiles = m_frameSites->SiteFiles();
+    QApplication::restoreOverrideCursor();
+    std::move(siteFiles.begin(), siteFiles.end(), std::back_inserter(movies));
     curation::ArchiveRequest request;
     request.target = toLocal(target);
     // The dialog has asked before the user chose a file that is there.
@@ -402,13 +408,27 @@ void TfrmMain::actExportWarcExecute() {
         m_guard.report(QStringLiteral("Left out of the archive:\n") +
                        leftOut.join(QLatin1Char('\n')));
     }
-    QMessageBox question(
-        QMessageBox::Question, QStringLiteral("Congratulations"),
-        QStringLiteral("%1 movie(s) archived in \"%2\" (%3).\nOpen the folder now?")
-            .arg(written->archived)
-            .arg(QFileInfo(target).fileName(),
-                 locale().formattedDataSize(static_cast<qint64>(written->bytes))),
-        QMessageBox::Yes | QMessageBox::No, this);
+    // What was left out is named by its URL first.
+    std::size_t moviesLeftOut = 0;
+    for (const std::string& leftOut : written->leftOut) {
+        moviesLeftOut += static_cast<std::size_t>(
+            std::any_of(movies.begin(), movies.begin() + static_cast<std::ptrdiff_t>(movieCount),
+                        [&leftOut](const curation::ArchivedMovie& movie) {
+                            return leftOut.starts_with(movie.url + ": ");
+                        }));
+    }
+    const auto moviesArchived = static_cast<int>(movieCount - moviesLeftOut);
+    const int filesArchived = written->archived - moviesArchived;
+    const QString what = filesArchived > 0
+                             ? QStringLiteral("%1 movie(s) and %2 other file(s) of their sites")
+                                   .arg(moviesArchived)
+                                   .arg(filesArchived)
+                             : QStringLiteral("%1 movie(s)").arg(moviesArchived);
+    QMessageBox question(QMessageBox::Question, QStringLiteral("Congratulations"),
+                         QStringLiteral("%1 archived in \"%2\" (%3).\nOpen the folder now?")
+                             .arg(what, QFileInfo(target).fileName(),
+                                  locale().formattedDataSize(static_cast<qint64>(written->bytes))),
+                         QMessageBox::Yes | QMessageBox::No, this);
     question.setObjectName(QStringLiteral("exported"));
     if (question.exec() == QMessageBox::Yes) {
         static_cast<void>(
