@@ -100,7 +100,7 @@ def response_headers(ctype, stored, encoding):
     return headers
 
 
-def make_entries(rng, count, swf_count):
+def make_entries(rng, count, swf_count, assets_per_movie=0):
     kinds = [("html", "text/html"), ("png", "image/png"), ("js", "application/javascript"),
              ("css", "text/css"), ("gif", "image/gif")]
     swf_every = max(1, count // max(1, swf_count))
@@ -121,6 +121,13 @@ def make_entries(rng, count, swf_count):
         stored = gzip.compress(body, mtime=0) if encoding else body
         headers = response_headers(ctype, stored, encoding)
         entries.append((site, url, headers, ext, stored))
+        if ext == "swf":
+            # The files a movie loads, on its own host: configurations and images.
+            for a in range(assets_per_movie):
+                ext, ctype = [("xml", "text/xml"), ("png", "image/png")][a % 2]
+                body = rng.randbytes(rng.randint(500, 20000))
+                entries.append((site, url.replace(".swf", "-%d.%s" % (a, ext)),
+                                response_headers(ctype, body, None), ext, body))
     return entries
 
 
@@ -260,6 +267,8 @@ def main():
     parser.add_argument("--entries", type=int, default=50000)
     parser.add_argument("--swf", type=int, default=1000)
     parser.add_argument("--seed", type=int, default=7)
+    parser.add_argument("--assets-per-movie", type=int, default=0,
+                        help="files on each movie's host besides it (for the archive's benchmark)")
     parser.add_argument("--demo", action="store_true",
                         help="a small demo of animated movies instead (ignores --entries, --swf)")
     parser.add_argument("--game", action="store_true",
@@ -282,7 +291,7 @@ def main():
         print("wrote a demo of %d Flash movies under %s" % (len(DEMO_SWF_URLS), home))
         return
     rng = random.Random(args.seed)
-    entries = make_entries(rng, args.entries, args.swf)
+    entries = make_entries(rng, args.entries, args.swf, args.assets_per_movie)
     write_chromium_simple(os.path.join(home, ".cache/chromium/Default/Cache/Cache_Data"), entries, base_us)
     write_firefox_cache2(os.path.join(home, ".cache/mozilla/firefox/synthetic.default/cache2"),
                          entries, 1700000000)
