@@ -16,6 +16,11 @@ namespace sarnika::curation {
 namespace {
 
 constexpr std::size_t kChunkBytes = std::size_t{64} * 1024;
+// After this much input a member whose output is nearly as large stops compressing: most of an
+// archive's bytes are movies, images and sounds that are compressed already, and deflating them
+// again costs far more time than it saves room.
+constexpr uLong kSampleBytes = uLong{64} * 1024;
+constexpr double kIncompressible = 0.95;
 
 // Deflates what it is given into one gzip member and hands the output on.
 class GzipMember {
@@ -32,7 +37,17 @@ public:
         }
     }
 
-    Status add(std::string_view bytes) { return pump(bytes, Z_NO_FLUSH); }
+    Status add(std::string_view bytes) {
+        SARNIKA_TRY(pump(bytes, Z_NO_FLUSH));
+        if (!m_stored && m_stream.total_in >= kSampleBytes &&
+            static_cast<double>(m_stream.total_out) >
+                kIncompressible * static_cast<double>(m_stream.total_in)) {
+            // Level 0 writes stored blocks: the rest goes out as it is, still a gzip member.
+            SARNIKA_TRY(pump({}, Z_BLOCK));
+            m_stored = deflateParams(&m_stream, 0, Z_DEFAULT_STRATEGY) == Z_OK;
+        }
+        return {};
+    }
     Status finish() { return pump({}, Z_FINISH); }
 
 private:
@@ -63,6 +78,7 @@ private:
     const ByteSink& m_out;
     z_stream m_stream{};
     bool m_ready = false;
+    bool m_stored = false;
 };
 
 struct BlockFacts {
