@@ -194,9 +194,9 @@ Options:
                   size, sha256, query, source cache, entry times in UTC)
   --with-assets   save-all, warc: also every cached file of the listed movies' hosts
                   (pages, configs, images, sounds, video) and the files the movies
-                  name by URL in their code, saved under DIR/<host>/<URL path>
-                  as with --keep-paths
-  --hosts H1,H2   save-all, warc: also every cached file of these hosts
+                  name by URL in their code; save-all keeps the paths (movies too)
+  --hosts H1,H2   save-all, warc: also every cached file of these hosts; save-all
+                  keeps the paths
   --force         warc: replace FILE when it exists (never done otherwise)
   -h, --help      this text
   --version       the program's version

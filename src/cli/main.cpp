@@ -185,8 +185,11 @@ int saveAll(const CliOptions& options, const std::vector<MovieRow>& rows,
             const std::vector<MovieRow>& assets, sarnika::files::AppendFile* manifest) {
     sarnika::LocalFileCopier copier;
     Progress progress;
-    const SaveSummary summary = saveMovies(rows, options.folder, options.keepPaths, copier,
-                                           progress, std::cout, std::cerr, manifest);
+    // A site's tree holds its movies in their places too, where the files they load are
+    // found by their relative URLs.
+    const bool keepPaths = options.keepPaths || options.withAssets || !options.hosts.empty();
+    const SaveSummary summary = saveMovies(rows, options.folder, keepPaths, copier, progress,
+                                           std::cout, std::cerr, manifest);
     std::cout << summary.saved << " movie(s) saved in " << terminalText(options.folder) << "\n";
     // The files the movies load keep their place on the site, as --keep-paths gives it.
     const SaveSummary files =

@@ -31,9 +31,11 @@ for (const home of homes) {
     const manifest = path.join(work, "saved.jsonl");
     execFileSync(cli, ["save-all", path.join(work, "saved"), "--with-assets", "--manifest", manifest], { env });
     const saved = new Map();
+    const savedAt = new Map();
     for (const line of fs.readFileSync(manifest, "utf8").split("\n").filter(Boolean)) {
         const entry = JSON.parse(line);
         saved.set(entry.url, fs.readFileSync(entry.saved));
+        savedAt.set(entry.url, entry.saved);
     }
     const archive = path.join(work, "site.warc.gz");
     execFileSync(cli, ["warc", archive, "--with-assets"], { env });
@@ -45,6 +47,8 @@ for (const home of homes) {
         for (const url of urls) {
             check(archived.get(url).payload.equals(bytes), `${name}: ${url} in the archive is not the served file`);
             check(saved.has(url) && saved.get(url).equals(bytes), `${name}: ${url} not saved with the served bytes`);
+            // In the tree by host and path, where the movie's relative URLs find it.
+            check(savedAt.get(url)?.endsWith(file.path), `${name}: ${url} saved as ${savedAt.get(url)}`);
         }
     }
     console.log(`${name}: ${archived.size} files archived, the game and the two files it loads among them`);
