@@ -44,3 +44,7 @@ printf 'Wine ready: %ds\n' $((SECONDS - start))
 # once more. A failed assertion fails again and still fails the run.
 ctest --preset mingw --repeat until-pass:2
 printf 'Windows build and tests: %ds\n' $((SECONDS - start))
+
+# The window, on an X server of its own; its screenshots stay in the build folder.
+bash tests/support/win32/window_under_wine.sh build/mingw/src/win32/sarnika.exe build/mingw
+printf 'Windows window: %ds\n' $((SECONDS - start))

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <windows.h>
+
+#include "cache/CacheAnalyzer.h"
+#include "movies/MovieList.h"
+
+namespace sarnika::win32 {
+
+// The list box of the movie browser frame, as the movie list fills and reads it.
+class ListBoxControl final : public MovieListBox {
+public:
+    void attach(HWND list) { m_list = list; }
+    HWND handle() const { return m_list; }
+
+    void beginUpdate() override;
+    void endUpdate() override;
+    void clear() override;
+    void addLine(const std::string& text) override;
+    int count() const override;
+    int selectedIndex() const override;
+    void select(int index) override;
+
+private:
+    HWND m_list = nullptr;
+};
+
+// The main window "Sarnika" with its movie browser frame: the movie list on the left, a
+// splitter, the preview pane with the selected movie's facts and a "Play" link that opens it
+// with the program the system has for Flash movies, and a status bar; the menus and the
+// accelerators of the window's actions.
+class TfrmMain {
+public:
+    TfrmMain(HINSTANCE instance, UrlCachePort& cache, const LocalTimePort& localTime);
+    ~TfrmMain();
+    TfrmMain(const TfrmMain&) = delete;
+    TfrmMain& operator=(const TfrmMain&) = delete;
+
+    // Creates the window, scans the caches and shows the window as `show` asks.
+    bool create(int show);
+    HWND handle() const { return m_window; }
+    HACCEL accelerators() const { return m_accelerators; }
+
+private:
+    static LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK splitterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void createControls();
+    void layout();
+    void FormCreate();
+    void FormShow();
+    void RefreshList();
+    void lbxFlashClick();
+    void actRefreshExecute();
+    void command(int id);
+    void showPreview(const std::string& localFile);
+    void setStatus(const std::string& text);
+    // Where a test asks for it (SARNIKA_TEST_REPORT), the window's state as lines of text.
+    void writeTestReport() const;
+
+    HINSTANCE m_instance;
+    UrlCachePort& m_cache;
+    const LocalTimePort& m_localTime;
+    HWND m_window = nullptr;
+    HWND m_splitter = nullptr;
+    HWND m_preview = nullptr;
+    HWND m_facts = nullptr;
+    HWND m_play = nullptr;
+    HWND m_status = nullptr;
+    HMENU m_popups = nullptr;
+    HACCEL m_accelerators = nullptr;
+    HFONT m_font = nullptr;
+    ListBoxControl m_listBox;
+    int m_listWidth = 193;
+    bool m_dragging = false;
+    std::string m_statusText;
+    std::string m_previewed;
+    std::unique_ptr<MovieList> m_movies;
+    std::unique_ptr<TCacheAnalyzer> m_analyzer;
+};
+
+} // namespace sarnika::win32
