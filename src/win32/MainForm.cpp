@@ -71,6 +71,93 @@ void ListBoxControl::select(int index) {
     SendMessageA(m_list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
+WindowPlacement Win32PlacementWindow::placement() const {
+    WINDOWPLACEMENT system{};
+    system.length = sizeof(system);
+    GetWindowPlacement(m_window, &system);
+    WindowPlacement placement;
+    placement.flags = static_cast<int>(system.flags);
+    placement.showCmd = static_cast<int>(system.showCmd);
+    placement.minPosition = {system.ptMinPosition.x, system.ptMinPosition.y};
+    placement.maxPosition = {system.ptMaxPosition.x, system.ptMaxPosition.y};
+    placement.normalPosition = {system.rcNormalPosition.left, system.rcNormalPosition.top,
+                                system.rcNormalPosition.right, system.rcNormalPosition.bottom};
+    return placement;
+}
+
+void Win32PlacementWindow::setPlacement(const WindowPlacement& placement) {
+    WINDOWPLACEMENT system{};
+    system.length = sizeof(system);
+    system.flags = static_cast<UINT>(placement.flags);
+    system.showCmd = static_cast<UINT>(placement.showCmd);
+    system.ptMinPosition = {placement.minPosition.x, placement.minPosition.y};
+    system.ptMaxPosition = {placement.maxPosition.x, placement.maxPosition.y};
+    system.rcNormalPosition = {placement.normalPosition.left, placement.normalPosition.top,
+                               placement.normalPosition.right, placement.normalPosition.bottom};
+    SetWindowPlacement(m_window, &system);
+}
+
+bool Win32PlacementWindow::isVisible() const {
+    return IsWindowVisible(m_window) != FALSE;
+}
+
+bool Win32PlacementWindow::applicationMinimized() const {
+    return IsIconic(m_window) != FALSE;
+}
+
+int Win32PlacementWindow::systemMetric(SystemMetric metric) const {
+    switch (metric) {
+    case SystemMetric::CxScreen:
+        return GetSystemMetrics(SM_CXSCREEN);
+    case SystemMetric::CyScreen:
+        return GetSystemMetrics(SM_CYSCREEN);
+    case SystemMetric::CxBorder:
+        return GetSystemMetrics(SM_CXBORDER);
+    case SystemMetric::CyBorder:
+        return GetSystemMetrics(SM_CYBORDER);
+    case SystemMetric::CxFrame:
+        return GetSystemMetrics(SM_CXFRAME);
+    case SystemMetric::CyFrame:
+        return GetSystemMetrics(SM_CYFRAME);
+    case SystemMetric::CxDlgFrame:
+        return GetSystemMetrics(SM_CXDLGFRAME);
+    case SystemMetric::CyDlgFrame:
+        return GetSystemMetrics(SM_CYDLGFRAME);
+    }
+    return 0;
+}
+
+int Win32PlacementWindow::pixelsPerInch() const {
+    const HDC screen = GetDC(nullptr);
+    const int pixels = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+void Win32PlacementWindow::postMinimize() {
+    PostMessageA(m_window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+}
+
+PlacementRect Win32PlacementWindow::bounds() const {
+    RECT outer{};
+    GetWindowRect(m_window, &outer);
+    return {outer.left, outer.top, outer.right, outer.bottom};
+}
+
+void Win32PlacementWindow::setWindowState(WindowState state) {
+    // Before the window is shown the state is that of its first showing.
+    if (IsWindowVisible(m_window) == FALSE) {
+        return;
+    }
+    ShowWindow(m_window, state == WindowState::Maximized   ? SW_MAXIMIZE
+                         : state == WindowState::Minimized ? SW_MINIMIZE
+                                                           : SW_RESTORE);
+}
+
+void Win32PlacementWindow::update() {
+    UpdateWindow(m_window);
+}
+
 TfrmMain::TfrmMain(HINSTANCE instance, UrlCachePort& cache, const LocalTimePort& localTime)
     : m_instance(instance), m_cache(cache), m_localTime(localTime) {}
 
@@ -116,8 +203,25 @@ bool TfrmMain::create(int show) {
     }
     m_accelerators = LoadAcceleratorsA(m_instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
     m_popups = LoadMenuA(m_instance, MAKEINTRESOURCEA(IDR_MENU_POPUPS));
+    // The placement is kept below the settings key and restored when the window is shown.
+    m_placementWindow.attach(m_window);
+    m_events.onDestroy = [this] {
+        FormDestroy();
+    };
+    m_plcmntForm =
+        std::make_unique<TFormPlacement>(m_events, m_placementWindow, m_iniStore,
+                                         [this](const std::string& message) { report(message); });
+    m_plcmntForm->IniFileName = "Software\\Quillmoor\\Sarnika";
+    m_plcmntForm->IniSection = "Placement";
+    m_plcmntForm->UseRegistry = true;
+    m_plcmntForm->Loaded();
     FormCreate();
-    ShowWindow(m_window, show);
+    if (m_events.onShow) {
+        m_events.onShow();
+    }
+    if (IsWindowVisible(m_window) == FALSE) {
+        ShowWindow(m_window, show);
+    }
     UpdateWindow(m_window);
     winshell::BringWindowToFront(m_window, true);
     SetFocus(m_listBox.handle());
@@ -215,13 +319,20 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case kFormShow:
         FormShow();
         return 0;
-    case WM_CLOSE:
-        DestroyWindow(m_window);
+    case WM_CLOSE: {
+        bool canClose = true;
+        if (m_events.onCloseQuery) {
+            m_events.onCloseQuery(canClose);
+        }
+        if (canClose) {
+            DestroyWindow(m_window);
+        }
         return 0;
+    }
     case WM_DESTROY:
-        m_listBox.clear();
-        m_movies.reset();
-        m_analyzer.reset();
+        if (m_events.onDestroy) {
+            m_events.onDestroy();
+        }
         PostQuitMessage(0);
         return 0;
     default:
@@ -289,12 +400,41 @@ void TfrmMain::FormCreate() {
     m_movies = std::make_unique<MovieList>();
     m_listBox.clear();
     m_analyzer = std::make_unique<TCacheAnalyzer>(m_cache, m_localTime);
-    RefreshList();
-    if (m_listBox.count() > 0) {
-        m_listBox.select(0);
-        lbxFlashClick();
+    try {
+        RefreshList();
+        if (m_listBox.count() > 0) {
+            m_listBox.select(0);
+            lbxFlashClick();
+        }
+        // The folders: the documents folder unless the settings hold others.
+        m_saveAsFolder = winshell::GetPersonalFolder();
+        m_saveAllFolder = m_saveAsFolder;
+        if (auto folder = m_settings.readString("SaveAsFolder")) {
+            m_saveAsFolder = std::move(*folder);
+        }
+        if (auto folder = m_settings.readString("SaveAllFolder")) {
+            m_saveAllFolder = std::move(*folder);
+        }
+    } catch (const std::exception& failure) {
+        report(failure.what());
     }
     writeTestReport();
+}
+
+void TfrmMain::FormDestroy() {
+    m_listBox.clear();
+    m_movies.reset();
+    m_analyzer.reset();
+    try {
+        m_settings.writeString("SaveAsFolder", m_saveAsFolder);
+        m_settings.writeString("SaveAllFolder", m_saveAllFolder);
+    } catch (const std::exception& failure) {
+        report(failure.what());
+    }
+}
+
+void TfrmMain::report(const std::string& message) const {
+    MessageBoxA(m_window, message.c_str(), "Sarnika", MB_OK | MB_ICONERROR);
 }
 
 void TfrmMain::FormShow() {
@@ -329,10 +469,14 @@ void TfrmMain::lbxFlashClick() {
 }
 
 void TfrmMain::actRefreshExecute() {
-    RefreshList();
-    if (m_listBox.count() > 0) {
-        m_listBox.select(0);
-        lbxFlashClick();
+    try {
+        RefreshList();
+        if (m_listBox.count() > 0) {
+            m_listBox.select(0);
+            lbxFlashClick();
+        }
+    } catch (const std::exception& failure) {
+        report(failure.what());
     }
     writeTestReport();
 }

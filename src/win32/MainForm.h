@@ -7,6 +7,8 @@
 
 #include "cache/CacheAnalyzer.h"
 #include "movies/MovieList.h"
+#include "win32/Registry.h"
+#include "winsvc/FormPlacement.h"
 
 namespace sarnika::win32 {
 
@@ -26,6 +28,31 @@ public:
 
 private:
     HWND m_list = nullptr;
+};
+
+// A window's placement as the placement passes keep it: the system's own placement record.
+class Win32PlacementWindow final : public PlacementWindow {
+public:
+    void attach(HWND window) { m_window = window; }
+    bool hasHandle() const override { return m_window != nullptr; }
+    WindowPlacement placement() const override;
+    void setPlacement(const WindowPlacement& placement) override;
+    bool isVisible() const override;
+    bool applicationMinimized() const override;
+    int systemMetric(SystemMetric metric) const override;
+    int pixelsPerInch() const override;
+    void postMinimize() override;
+    bool isMainForm() const override { return true; }
+    PlacementRect bounds() const override;
+    FormBorderStyle borderStyle() const override { return FormBorderStyle::Sizeable; }
+    FormPosition position() const override { return m_position; }
+    void setPosition(FormPosition position) override { m_position = position; }
+    void setWindowState(WindowState state) override;
+    void update() override;
+
+private:
+    HWND m_window = nullptr;
+    FormPosition m_position = FormPosition::DesktopCenter;
 };
 
 // The main window "Sarnika" with its movie browser frame: the movie list on the left, a
@@ -53,12 +80,15 @@ private:
     void layout();
     void FormCreate();
     void FormShow();
+    void FormDestroy();
     void RefreshList();
     void lbxFlashClick();
     void actRefreshExecute();
     void command(int id);
     void showPreview(const std::string& localFile);
     void setStatus(const std::string& text);
+    // The error guard's message box: the error's own text.
+    void report(const std::string& message) const;
     // Where a test asks for it (SARNIKA_TEST_REPORT), the window's state as lines of text.
     void writeTestReport() const;
 
@@ -81,6 +111,14 @@ private:
     std::string m_previewed;
     std::unique_ptr<MovieList> m_movies;
     std::unique_ptr<TCacheAnalyzer> m_analyzer;
+    // The folders of "Save as..." and "Save all...", kept in the settings key.
+    RegistrySettings m_settings{"Software\\Quillmoor\\Sarnika"};
+    std::string m_saveAsFolder;
+    std::string m_saveAllFolder;
+    FormEvents m_events;
+    RegistryIniStore m_iniStore;
+    Win32PlacementWindow m_placementWindow;
+    std::unique_ptr<TFormPlacement> m_plcmntForm;
 };
 
 } // namespace sarnika::win32

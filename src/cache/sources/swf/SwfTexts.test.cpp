@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cache/sources/swf/SwfHeader.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -61,6 +62,10 @@ TEST(SwfTexts, readsTheStringPoolsOfActionScript3Code) {
     // Every AS3 movie names the player's classes it uses in its string pool; LZMA and zlib.
     for (const char* name : {"loadbytes_zws_v50_as3.swf", "stage3d_fractal_zws_v43_as3.swf",
                              "pixelbender_dithering_cws_v15_as3_jpeg.swf"}) {
+        if (std::string(name).find("_zws_") != std::string::npos &&
+            !sarnika::sources::swfLzmaAvailable()) {
+            continue; // a Windows build without liblzma
+        }
         const auto texts = textsOf(contentOf(sharedDir() / "testdata/swf" / name));
         EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
                                 [](const std::string& text) { return text.starts_with("flash."); }))
