@@ -18,7 +18,6 @@
 #include "gui/EmbeddedWB.h"
 #include "gui/ErrorGuard.h"
 #include "gui/ShellContextMenu.h"
-#include "movies/FlashMovieScan.h"
 
 namespace sarnika {
 namespace {

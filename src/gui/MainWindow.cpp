@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QStringList>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>

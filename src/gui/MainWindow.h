@@ -6,7 +6,6 @@
 
 #include <QMainWindow>
 #include <QString>
-#include <QStringList>
 
 #include "gui/ErrorGuard.h"
 #include "gui/FrameCachedFlash.h"
