@@ -64,7 +64,12 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 TfmAbout::TfmAbout(LinkOpener openLink, QWidget* parent)
-    : QDialog(parent), m_openLink(std::move(openLink)) {
+    : QDialog(parent),
+      m_presenter(*this, [openLink = std::move(openLink)](const std::string& address) {
+          if (openLink) {
+              openLink(QString::fromStdString(address));
+          }
+      }) {
     setObjectName(QStringLiteral("fmAbout"));
     setWindowTitle(QStringLiteral("About"));
     QFont formFont = font();
@@ -92,7 +97,7 @@ TfmAbout::TfmAbout(LinkOpener openLink, QWidget* parent)
     textLabel(QStringLiteral("Label1"), QStringLiteral("Download latest version here :"),
               QPoint(8, 104), this);
 
-    auto* webLink = new TLinkLabel(webSiteAddress(), 0, this);
+    auto* webLink = new TLinkLabel(webSiteAddress(), presenters::TfmAbout::kWebLinkTag, this);
     webLink->setObjectName(QStringLiteral("LinkLabel1"));
     webLink->move(8, 120);
     webLink->adjustSize();
@@ -104,7 +109,7 @@ TfmAbout::TfmAbout(LinkOpener openLink, QWidget* parent)
     label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label2->setGeometry(8, 136, 305, 35);
 
-    auto* mailLink = new TLinkLabel(supportAddress(), 1, this);
+    auto* mailLink = new TLinkLabel(supportAddress(), presenters::TfmAbout::kMailLinkTag, this);
     mailLink->setObjectName(QStringLiteral("LinkLabel2"));
     mailLink->move(8, 164);
     mailLink->adjustSize();
@@ -123,60 +128,47 @@ TfmAbout::TfmAbout(LinkOpener openLink, QWidget* parent)
     m_ok->setDefault(true);
     m_ok->setFocus();
 
-    connect(m_ok, &QPushButton::clicked, this, &TfmAbout::OKButtonClick);
+    connect(m_ok, &QPushButton::clicked, this, [this] { m_presenter.OKButtonClick(); });
     for (TLinkLabel* link : {webLink, mailLink}) {
         connect(link, &TLinkLabel::clicked, this, [this, link] { LinkLabel2Click(link); });
     }
-    FormCreate();
-}
-
-QString TfmAbout::webSiteAddress() {
-    return QStringLiteral("https://www.quillmoor.example/sarnika/");
-}
-
-QString TfmAbout::supportAddress() {
-    return QStringLiteral("support@quillmoor.example");
-}
-
-QString TfmAbout::copyrightNotice() {
-    return QStringLiteral("Copyright (c) 2026 Quillmoor");
-}
-
-QString TfmAbout::legalNotice() {
-    return QStringLiteral("This program is protected by copyright law and is\n"
-                          "licensed under the MIT License. You may copy and\n"
-                          "distribute it only under the terms of that licence,\n"
-                          "which must go with every copy. Copying or distributing\n"
-                          "it in any other way infringes its copyright.");
-}
-
-void TfmAbout::FormCreate() {
     const QIcon icon =
         QGuiApplication::windowIcon().isNull() ? applicationIcon() : QGuiApplication::windowIcon();
     m_appIcon->setPixmap(icon.pixmap(32, 32));
-    m_version->setText(QGuiApplication::applicationDisplayName() %
-                       QStringLiteral(" for Windows 9x/NT/2000") % QLatin1Char('\n') %
-                       QStringLiteral("Version ") % QStringLiteral("1.00") % QLatin1Char('\n') %
-                       copyrightNotice());
+    m_presenter.FormCreate();
 }
 
-void TfmAbout::OKButtonClick() {
+QString TfmAbout::webSiteAddress() {
+    return QString::fromStdString(presenters::TfmAbout::webSiteAddress());
+}
+
+QString TfmAbout::supportAddress() {
+    return QString::fromStdString(presenters::TfmAbout::supportAddress());
+}
+
+QString TfmAbout::copyrightNotice() {
+    return QString::fromStdString(presenters::TfmAbout::copyrightNotice());
+}
+
+QString TfmAbout::legalNotice() {
+    return QString::fromStdString(presenters::TfmAbout::legalNotice());
+}
+
+std::string TfmAbout::applicationName() const {
+    return QGuiApplication::applicationDisplayName().toStdString();
+}
+
+void TfmAbout::setVersionText(const std::string& text) {
+    m_version->setText(QString::fromStdString(text));
+}
+
+void TfmAbout::closeAccepted() {
     accept();
 }
 
 void TfmAbout::LinkLabel2Click(const TLinkLabel* sender) {
-    if (sender == nullptr || !m_openLink) {
-        return;
-    }
-    switch (sender->tag()) {
-    case 0:
-        m_openLink(sender->text());
-        break;
-    case 1:
-        m_openLink(QStringLiteral("mailto:") % sender->text());
-        break;
-    default:
-        break;
+    if (sender != nullptr) {
+        m_presenter.LinkLabel2Click(sender->tag(), sender->text().toStdString());
     }
 }
 

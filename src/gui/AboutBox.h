@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QString>
 
+#include "presenters/AboutPresenter.h"
+
 class QPushButton;
 
 namespace sarnika {
@@ -34,7 +36,7 @@ private:
 
 // The about box: name, version and copyright, the web site and support links and the legal
 // notice. Escape, O&K and its K close it.
-class TfmAbout : public QDialog {
+class TfmAbout : public QDialog, private presenters::AboutView {
     Q_OBJECT
 
 public:
@@ -53,10 +55,11 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void FormCreate();
-    void OKButtonClick();
+    std::string applicationName() const override;
+    void setVersionText(const std::string& text) override;
+    void closeAccepted() override;
 
-    LinkOpener m_openLink;
+    presenters::TfmAbout m_presenter;
     QLabel* m_version = nullptr;
     QLabel* m_appIcon = nullptr;
     QPushButton* m_ok = nullptr;

@@ -1,26 +1,17 @@
 #include "gui/ErrorGuard.h"
 
-#include <exception>
-
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
 
+#include "presenters/ErrorGuard.h"
+
 namespace sarnika {
 
 bool ErrorGuard::run(const std::function<void()>& handler) const {
-    QString message;
-    try {
-        handler();
-        return true;
-    } catch (const std::exception& error) {
-        message = QString::fromUtf8(error.what());
-    } catch (...) {
-        message = QStringLiteral("An unexpected error occurred.");
-    }
-    report(message);
-    return false;
+    return presenters::runGuarded(
+        handler, [this](const std::string& text) { report(QString::fromStdString(text)); });
 }
 
 std::function<void()> ErrorGuard::wrap(std::function<void()> handler) const {

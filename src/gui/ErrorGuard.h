@@ -8,9 +8,10 @@
 
 namespace sarnika {
 
-// The application's general error handler. Qt cannot carry an exception through its event
-// loop, so every handler of the window runs inside run(): an error ends the handler, its text
-// is shown in a message box owned by the window, and the program goes on.
+// The application's general error handler as the Qt window shows it. Qt cannot carry an
+// exception through its event loop, so every handler of the window runs inside run(): an error
+// ends the handler (presenters::runGuarded), its text is shown in a message box owned by the
+// window, and the program goes on.
 class ErrorGuard {
 public:
     explicit ErrorGuard(QWidget* owner = nullptr) : m_owner(owner) {}

@@ -18,7 +18,6 @@
 #include "gui/EmbeddedWB.h"
 #include "gui/ErrorGuard.h"
 #include "gui/ShellContextMenu.h"
-#include "movies/FlashMovieScan.h"
 
 namespace sarnika {
 namespace {
@@ -127,7 +126,7 @@ TframeCachedFlash::TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& l
     : QWidget(parent), m_cache(cache), m_localTime(localTime),
       m_lbxFlash(new MovieListWidget(this)), m_splitter1(new QSplitter(Qt::Horizontal, this)),
       m_pnl2(new QWidget(this)), m_pnlNav(new QStatusBar(this)), m_listBox(*m_lbxFlash),
-      m_guard(guard), m_showShellMenu(ShowShellContextMenu) {
+      m_guard(guard), m_showShellMenu(ShowShellContextMenu), m_presenter(*this, cache, localTime) {
     resize(632, 338);
 
     m_lbxFlash->setObjectName(QStringLiteral("lbxFlash"));
@@ -172,39 +171,20 @@ TframeCachedFlash::~TframeCachedFlash() {
     QObject::disconnect(m_lbxFlash, nullptr, this, nullptr);
 }
 
-void TframeCachedFlash::InitFrame() {
-    m_movies = std::make_unique<MovieList>();
-    m_listBox.clear();
-    m_analyzer = std::make_unique<TCacheAnalyzer>(m_cache, m_localTime);
-}
-
-void TframeCachedFlash::DoneFrame() {
-    m_listBox.clear();
-    m_movies.reset();
-    m_analyzer.reset();
-}
-
-void TframeCachedFlash::RefreshList() {
-    m_listBox.clear();
-    if (!m_analyzer || !m_movies) {
-        return;
-    }
-    *m_movies = ScanFlashMovies(*m_analyzer);
-    FillListBox(*m_movies, m_listBox);
-    showSources();
-}
-
-void TframeCachedFlash::showSources() {
+void TframeCachedFlash::moviesListed() {
     // Two browsers may hold the same movie: each line tells, on hovering, whose cache it is in.
     const auto* layer = dynamic_cast<const sources::BrowserCacheLayer*>(&m_cache);
     if (layer == nullptr) {
         return;
     }
-    const int lines = std::min(m_lbxFlash->count(), static_cast<int>(m_movies->MovieCount()));
+    const MovieList* listed = m_presenter.movies();
+    if (listed == nullptr) {
+        return;
+    }
+    const int lines = std::min(m_lbxFlash->count(), static_cast<int>(listed->MovieCount()));
     for (int line = 0; line < lines; ++line) {
         const auto movie = static_cast<std::size_t>(line);
-        const sources::SourceLocation* source =
-            layer->sourceOfLocalFile(m_movies->CacheFile(movie));
+        const sources::SourceLocation* source = layer->sourceOfLocalFile(listed->CacheFile(movie));
         if (source == nullptr) {
             continue;
         }
@@ -220,49 +200,38 @@ void TframeCachedFlash::showSources() {
                 : QStringLiteral("User: %1\n").arg(QString::fromStdString(about.user));
         m_lbxFlash->item(line)->setToolTip(
             QStringLiteral("From the cache of %1\n%2%3")
-                .arg(browser, user, QString::fromStdString(m_movies->Url(movie))));
+                .arg(browser, user, QString::fromStdString(listed->Url(movie))));
     }
 }
 
-void TframeCachedFlash::lbxFlashClick() {
-    const int line = m_listBox.selectedIndex();
-    if (line < 0 || !m_movies) {
-        return;
-    }
-    const auto movie = static_cast<std::size_t>(line);
+void TframeCachedFlash::showStatus(const std::string& text) {
     m_pnlNav->show();
-    m_pnlNav->showMessage(QStringLiteral("Flash movie from %1")
-                              .arg(QString::fromStdString(HostFromUrl(m_movies->Url(movie)))));
-    const std::string& cacheFile = m_movies->CacheFile(movie);
-    if (!cacheFile.empty()) {
-        m_wbPreview->Navigate(localPath(cacheFile));
-    }
+    m_pnlNav->showMessage(QString::fromStdString(text));
+}
+
+void TframeCachedFlash::navigatePreview(const std::string& localFile) {
+    m_wbPreview->Navigate(localPath(localFile));
 }
 
 void TframeCachedFlash::lbxFlashContextPopup(QObject* sender, const QPoint& mousePos,
                                              bool& handled) {
-    const int line = m_listBox.selectedIndex();
-    if (line < 0 || !m_movies) {
-        return;
-    }
     const auto* list = qobject_cast<const QWidget*>(sender);
-    if (list != nullptr && hasOwnPopupMenu(*list)) {
-        return;
-    }
-    const std::string& cacheFile = m_movies->CacheFile(static_cast<std::size_t>(line));
-    if (cacheFile.empty()) {
-        return;
-    }
-    QPoint at = mousePos;
-    if (at == QPoint(-1, -1)) {
+    m_presenter.lbxFlashContextPopup(list != nullptr && hasOwnPopupMenu(*list),
+                                     {mousePos.x(), mousePos.y()}, handled);
+}
+
+void TframeCachedFlash::showShellMenu(const std::string& localFile, int line,
+                                      presenters::ViewPoint at) {
+    QPoint point(at.x, at.y);
+    if (at == presenters::kKeyboardPopup) {
         // From the keyboard: at the selected line rather than the list's corner.
         QListWidgetItem* item = m_lbxFlash->item(line);
         m_lbxFlash->scrollToItem(item);
-        at = m_lbxFlash->viewport()->mapTo(m_lbxFlash, m_lbxFlash->visualItemRect(item).center());
+        point =
+            m_lbxFlash->viewport()->mapTo(m_lbxFlash, m_lbxFlash->visualItemRect(item).center());
     }
     // The menu belongs to the frame, so the point goes into the frame's coordinates.
-    m_showShellMenu(this, localPath(cacheFile), m_lbxFlash->mapTo(this, at));
-    handled = true;
+    m_showShellMenu(this, localPath(localFile), m_lbxFlash->mapTo(this, point));
 }
 
 bool TframeCachedFlash::eventFilter(QObject* watched, QEvent* event) {
@@ -285,45 +254,31 @@ bool TframeCachedFlash::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-std::string TframeCachedFlash::SelectedCacheFile() const {
-    return m_movies ? sarnika::SelectedCacheFile(*m_movies, m_listBox) : std::string();
-}
-
-std::string TframeCachedFlash::SuggestedFileName() const {
-    return m_movies ? sarnika::SuggestedFileName(*m_movies, m_listBox) : std::string();
-}
-
-std::vector<std::string> TframeCachedFlash::AllSuggestedNames() const {
-    return m_movies ? sarnika::AllSuggestedNames(*m_movies, m_listBox) : std::vector<std::string>();
-}
-
-std::vector<std::string> TframeCachedFlash::AllCacheFiles() const {
-    return m_movies ? sarnika::AllCacheFiles(*m_movies, m_listBox) : std::vector<std::string>();
-}
-
 std::vector<curation::ArchivedMovie> TframeCachedFlash::ArchivedMovies() const {
     std::vector<curation::ArchivedMovie> archived;
-    if (!m_movies) {
+    const MovieList* listed = m_presenter.movies();
+    const TCacheAnalyzer* scanned = m_presenter.analyzer();
+    if (listed == nullptr) {
         return archived;
     }
     // The entries of the scan by their local file, for the headers and times the cache kept.
     std::map<std::string, const TEntryInfo*> entries;
-    if (m_analyzer) {
-        for (const auto* list : {&m_analyzer->MultimediaEntries(), &m_analyzer->OtherEntries(),
-                                 &m_analyzer->PageEntries(), &m_analyzer->ImageEntries()}) {
+    if (scanned != nullptr) {
+        for (const auto* list : {&scanned->MultimediaEntries(), &scanned->OtherEntries(),
+                                 &scanned->PageEntries(), &scanned->ImageEntries()}) {
             for (const auto& entry : *list) {
                 entries.emplace(entry->LocalFileName, entry.get());
             }
         }
     }
     const auto* layer = dynamic_cast<const sources::BrowserCacheLayer*>(&m_cache);
-    for (std::size_t movie = 0; movie < m_movies->MovieCount(); ++movie) {
-        const std::string localFile = m_movies->CacheFile(movie);
+    for (std::size_t movie = 0; movie < listed->MovieCount(); ++movie) {
+        const std::string localFile = listed->CacheFile(movie);
         const auto found = entries.find(localFile);
         curation::ArchivedMovie& item =
             archived.emplace_back(found != entries.end() ? curation::archivedEntry(*found->second)
                                                          : curation::ArchivedMovie());
-        item.url = m_movies->Url(movie);
+        item.url = listed->Url(movie);
         item.localFile = localFile;
         if (layer != nullptr) {
             if (const sources::SourceLocation* source = layer->sourceOfLocalFile(item.localFile)) {
@@ -336,20 +291,21 @@ std::vector<curation::ArchivedMovie> TframeCachedFlash::ArchivedMovies() const {
 
 std::vector<curation::ArchivedMovie> TframeCachedFlash::SiteFiles() const {
     std::vector<curation::ArchivedMovie> files;
-    if (!m_movies || !m_analyzer) {
+    const MovieList* listed = m_presenter.movies();
+    if (listed == nullptr || m_presenter.analyzer() == nullptr) {
         return files;
     }
     curation::SiteAssets assets;
     std::set<std::string> movieUrls;
-    for (std::size_t movie = 0; movie < m_movies->MovieCount(); ++movie) {
-        const std::string url = m_movies->Url(movie);
+    for (std::size_t movie = 0; movie < listed->MovieCount(); ++movie) {
+        const std::string url = listed->Url(movie);
         assets.addHost(HostFromUrl(url));
-        assets.addNamedBy(url, m_movies->CacheFile(movie));
+        assets.addNamedBy(url, listed->CacheFile(movie));
         movieUrls.insert(url);
     }
     // The browsers' own caches have only their movies copied out: another reading of them copies
     // out the site files too. A WinINet cache keeps every file as a file of its own.
-    const TCacheAnalyzer* scanned = m_analyzer.get();
+    const TCacheAnalyzer* scanned = m_presenter.analyzer();
     std::unique_ptr<sources::BrowserCacheLayer> reading;
     std::unique_ptr<TCacheAnalyzer> analyzer;
     if (const auto* layer = dynamic_cast<const sources::BrowserCacheLayer*>(&m_cache)) {

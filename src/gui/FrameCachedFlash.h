@@ -12,6 +12,7 @@
 #include "curation/MovieArchive.h"
 #include "gui/ErrorGuard.h"
 #include "movies/MovieList.h"
+#include "presenters/FramePresenter.h"
 
 class QListWidget;
 class QSplitter;
@@ -57,8 +58,8 @@ private:
 };
 
 // The body of the main window: the movie list, the preview of the selected movie and a status
-// line. It owns the scan result and the analyzer that makes it.
-class TframeCachedFlash : public QWidget {
+// line. A view of the frame's presenter, which owns the scan result and the analyzer.
+class TframeCachedFlash : public QWidget, private presenters::FrameView {
     Q_OBJECT
 
 public:
@@ -68,14 +69,12 @@ public:
     TframeCachedFlash(const TframeCachedFlash&) = delete;
     TframeCachedFlash& operator=(const TframeCachedFlash&) = delete;
 
-    // Creates the empty movie list and the analyzer; before any other operation.
-    void InitFrame();
-    // Empties the list box and frees the movie list and the analyzer.
-    void DoneFrame();
-    // Rescans the cache and refills the list; the preview and status line stay as they are.
-    void RefreshList();
-    // Shows the selected movie's host and previews it. Throws PreviewError from the preview.
-    void lbxFlashClick();
+    // The presenter's handlers (presenters::TframeCachedFlash).
+    void InitFrame() { m_presenter.InitFrame(); }
+    void DoneFrame() { m_presenter.DoneFrame(); }
+    void RefreshList() { m_presenter.RefreshList(); }
+    // Throws PreviewError from the preview.
+    void lbxFlashClick() { m_presenter.lbxFlashClick(); }
     // Offers the selected movie's cached file the desktop's per-file menu, unless the list box
     // has a popup menu of its own. `mousePos` is in the list box's coordinates, (-1, -1) when
     // the menu key was used; `handled` is set when the menu was offered.
@@ -83,10 +82,10 @@ public:
     // ShowShellContextMenu unless replaced.
     void setShellMenu(ShellMenuFunction showMenu) { m_showShellMenu = std::move(showMenu); }
 
-    std::string SelectedCacheFile() const;
-    std::string SuggestedFileName() const;
-    std::vector<std::string> AllSuggestedNames() const;
-    std::vector<std::string> AllCacheFiles() const;
+    std::string SelectedCacheFile() const { return m_presenter.SelectedCacheFile(); }
+    std::string SuggestedFileName() const { return m_presenter.SuggestedFileName(); }
+    std::vector<std::string> AllSuggestedNames() const { return m_presenter.AllSuggestedNames(); }
+    std::vector<std::string> AllCacheFiles() const { return m_presenter.AllCacheFiles(); }
     // The listed movies as a web archive keeps them: URL, cached file, the headers the cache
     // kept and the cache they came from.
     std::vector<curation::ArchivedMovie> ArchivedMovies() const;
@@ -103,17 +102,21 @@ public:
     QStatusBar* pnlNav() const { return m_pnlNav; }
     // The simple panel's text.
     QString statusText() const;
-    MovieListBox& listBox() { return m_listBox; }
+    MovieListBox& listBox() override { return m_listBox; }
     // Null outside InitFrame ... DoneFrame.
-    const MovieList* movies() const { return m_movies.get(); }
-    TCacheAnalyzer* analyzer() const { return m_analyzer.get(); }
+    const MovieList* movies() const { return m_presenter.movies(); }
+    TCacheAnalyzer* analyzer() const { return m_presenter.analyzer(); }
+    presenters::TframeCachedFlash& presenter() { return m_presenter; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Gives each line the browser cache its movie came from as its tooltip.
-    void showSources();
+    void moviesListed() override;
+    void showStatus(const std::string& text) override;
+    void navigatePreview(const std::string& localFile) override;
+    void showShellMenu(const std::string& localFile, int line, presenters::ViewPoint at) override;
 
     UrlCachePort& m_cache;
     const LocalTimePort& m_localTime;
@@ -123,10 +126,9 @@ private:
     std::unique_ptr<PreviewPort> m_wbPreview;
     QStatusBar* m_pnlNav = nullptr;
     ListWidgetBox m_listBox;
-    std::unique_ptr<MovieList> m_movies;
-    std::unique_ptr<TCacheAnalyzer> m_analyzer;
     ErrorGuard m_guard;
     ShellMenuFunction m_showShellMenu;
+    presenters::TframeCachedFlash m_presenter;
 };
 
 } // namespace sarnika

@@ -16,7 +16,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
-#include <QScopeGuard>
+#include <QStringList>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
@@ -33,28 +33,12 @@
 namespace sarnika {
 namespace {
 
-// Two blanks before "cache" on purpose: users know the message word for word; keep it so.
-const QString kNoMoviesText =
-    QStringLiteral("No cached FLASH movies were found in the  cache, sorry!");
-const std::string kSaveAsFolderValue = "SaveAsFolder";
-const std::string kSaveAllFolderValue = "SaveAllFolder";
-
 QString fromLocal(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
 std::string toLocal(const QString& path) {
     return QFile::encodeName(path).toStdString();
-}
-
-// The first of the folders that exists; the home folder when none does.
-QString firstExistingFolder(const QStringList& candidates) {
-    for (const QString& folder : candidates) {
-        if (!folder.isEmpty() && QFileInfo(folder).isDir()) {
-            return folder;
-        }
-    }
-    return QDir::homePath();
 }
 
 // A menu entry of its own for an action: it shows the action's caption and shortcut and runs
@@ -139,52 +123,29 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
 
     resize(550, 437);
 
-    m_events.onShow = [this] {
-        FormShow();
-    };
-    m_events.onDestroy = [this] {
-        FormDestroy();
-    };
     m_placementStore =
         ports.placementStore ? std::move(ports.placementStore) : std::make_shared<QtIniStore>();
     m_placementWindow = std::make_unique<QtPlacementWindow>(
-        this, QSize(550, 437), [this] { return m_stage == Stage::InTray || isMinimized(); });
-    m_plcmntForm = std::make_unique<TFormPlacement>(
-        m_events, *m_placementWindow, *m_placementStore,
-        [this](const std::string& message) { reportLater(message); });
-    m_plcmntForm->IniFileName = "Software\\Quillmoor\\Sarnika";
-    m_plcmntForm->IniSection = "Placement";
-    m_plcmntForm->UseRegistry = true;
-    m_plcmntForm->Loaded();
-
+        this, QSize(550, 437), [this] { return stage() == Stage::InTray || isMinimized(); });
     m_trayArea =
         ports.trayArea ? std::move(ports.trayArea) : std::make_shared<QtNotificationArea>();
-    createTrayIcon();
+    createTrayMenu();
+    m_presenter = std::make_unique<presenters::TfrmMain>(presenters::TfrmMain::Ports{
+        *this, m_frameSites->presenter(), *this, *m_settings, *m_copier, *m_placementWindow,
+        *m_placementStore, *m_trayArea, std::make_shared<QtTrayImage>(trayIcon()),
+        m_popTrayMenu.get()});
 }
 
 TfrmMain::~TfrmMain() {
-    runDestroy();
-}
-
-void TfrmMain::runDestroy() {
-    if (m_stage == Stage::Closed) {
-        return;
-    }
-    m_stage = Stage::Closed;
-    m_guard.run([this] {
-        if (m_events.onDestroy) {
-            m_events.onDestroy();
-        }
-    });
+    m_presenter->WindowDestroyed();
 }
 
 QAction* TfrmMain::makeAction(QObject* actList, const char* name, const QString& caption,
-                              const QKeySequence& shortcut, void (TfrmMain::*handler)()) {
+                              const QKeySequence& shortcut, std::function<void()> handler) {
     auto* action = new QAction(caption, actList);
     action->setObjectName(QString::fromLatin1(name));
     action->setShortcut(shortcut);
-    connect(action, &QAction::triggered, this,
-            m_guard.wrap([this, handler] { (this->*handler)(); }));
+    connect(action, &QAction::triggered, this, m_guard.wrap(std::move(handler)));
     // Shortcuts act only for actions that belong to a shown widget.
     QWidget::addAction(action);
     return action;
@@ -193,22 +154,31 @@ QAction* TfrmMain::makeAction(QObject* actList, const char* name, const QString&
 void TfrmMain::createActions() {
     auto* actList = new QObject(this);
     actList->setObjectName(QStringLiteral("actList"));
+    // The presenter is made last in the constructor; the actions run once the window is up.
+    using Presenter = presenters::TfrmMain;
+    const auto run = [this](void (Presenter::*handler)()) {
+        return [this, handler] {
+            ((*m_presenter).*handler)();
+        };
+    };
     m_actSave = makeAction(actList, "actSave", QStringLiteral("Save as..."),
-                           QKeySequence(Qt::Key_S), &TfrmMain::actSaveExecute);
-    m_actSaveAll = makeAction(actList, "actSaveAll", QStringLiteral("Save all..."),
-                              QKeySequence(Qt::CTRL | Qt::Key_S), &TfrmMain::actSaveAllExecute);
+                           QKeySequence(Qt::Key_S), run(&Presenter::actSaveExecute));
+    m_actSaveAll =
+        makeAction(actList, "actSaveAll", QStringLiteral("Save all..."),
+                   QKeySequence(Qt::CTRL | Qt::Key_S), run(&Presenter::actSaveAllExecute));
     m_actExportWarc = makeAction(actList, "actExportWarc", QStringLiteral("Export web archive..."),
-                                 QKeySequence(), &TfrmMain::actExportWarcExecute);
-    m_actRefresh = makeAction(actList, "actRefresh", QStringLiteral("Refresh"),
-                              QKeySequence(Qt::CTRL | Qt::Key_R), &TfrmMain::actRefreshExecute);
+                                 QKeySequence(), [this] { actExportWarcExecute(); });
+    m_actRefresh =
+        makeAction(actList, "actRefresh", QStringLiteral("Refresh"),
+                   QKeySequence(Qt::CTRL | Qt::Key_R), run(&Presenter::actRefreshExecute));
     m_actAbout = makeAction(actList, "actAbout", QStringLiteral("About"),
-                            QKeySequence(Qt::ALT | Qt::Key_F1), &TfrmMain::actAboutExecute);
+                            QKeySequence(Qt::ALT | Qt::Key_F1), run(&Presenter::actAboutExecute));
     m_actExit = makeAction(actList, "actExit", QStringLiteral("Exit"),
-                           QKeySequence(Qt::ALT | Qt::Key_F4), &TfrmMain::actExitExecute);
+                           QKeySequence(Qt::ALT | Qt::Key_F4), run(&Presenter::actExitExecute));
     m_actShowMain = makeAction(actList, "actShowMain", QStringLiteral("Restore"), QKeySequence(),
-                               &TfrmMain::actShowMainExecute);
+                               run(&Presenter::actShowMainExecute));
     m_actWebSite = makeAction(actList, "actWebSite", QStringLiteral("Visit our Web-Site"),
-                              QKeySequence(), &TfrmMain::actWebSiteExecute);
+                              QKeySequence(), run(&Presenter::actWebSiteExecute));
 }
 
 void TfrmMain::createMenus() {
@@ -242,128 +212,157 @@ void TfrmMain::createMenus() {
 }
 
 void TfrmMain::FormCreate() {
-    if (m_stage != Stage::Built) {
-        return;
-    }
-    m_stage = Stage::Started;
-    m_guard.run([this] {
-        TSplashGuard splash;
-        // Whatever happens while scanning, the splash goes and the window comes up.
-        const auto finish = qScopeGuard([this, &splash] {
-            splash.close();
-            BringWindowToFront(this, true);
-        });
-        m_frameSites->InitFrame();
-        m_frameSites->RefreshList();
-        selectFirstMovie();
-        m_saveAsFolder = GetPersonalFolder();
-        m_saveAllFolder = m_saveAsFolder;
-        readFolderSettings();
-        m_dlgBrowseDir->setSelection(GetPersonalFolder());
-    });
+    m_presenter->FormCreate();
 }
 
-void TfrmMain::selectFirstMovie() {
-    MovieListBox& list = m_frameSites->listBox();
-    if (list.count() > 0) {
-        list.select(0);
-        m_frameSites->lbxFlashClick();
-    }
+QString TfrmMain::saveAsFolder() const {
+    return fromLocal(m_presenter->saveAsFolder());
 }
 
-void TfrmMain::readFolderSettings() {
-    if (const auto value = m_settings->readString(kSaveAsFolderValue)) {
-        m_saveAsFolder = fromLocal(*value);
-    }
-    if (const auto value = m_settings->readString(kSaveAllFolderValue)) {
-        m_saveAllFolder = fromLocal(*value);
-    }
+QString TfrmMain::saveAllFolder() const {
+    return fromLocal(m_presenter->saveAllFolder());
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    // The window system's own showings (after an iconified window comes back) and the return
-    // from the tray are no showings of the form; a closed form is not shown again.
-    if (event->spontaneous() || m_stage == Stage::InTray || m_stage == Stage::Closed) {
-        return;
-    }
-    const bool firstShowing = m_stage == Stage::Built || m_stage == Stage::Started;
-    m_stage = Stage::Showing;
-    m_guard.run([this] {
-        if (m_events.onShow) {
-            m_events.onShow();
-        }
-    });
-    m_stage = Stage::Shown;
+    m_presenter->WindowShown(event->spontaneous());
+}
+
+void TfrmMain::placementShown() {
     m_placementWindow->fitOuterGeometry();
     startFrameWatch();
-    // The box of an empty list belongs on top of the window: it opens once the window is up.
-    if (firstShowing && m_frameSites->listBox().count() == 0) {
-        runLater("sayNoMovies");
-    }
-}
-
-void TfrmMain::FormShow() {
-    if (m_frameSites->listBox().count() > 0) {
-        return;
-    }
-    m_miSave->setEnabled(false);
-    m_miSaveAll->setEnabled(false);
-}
-
-void TfrmMain::sayNoMovies() {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("Sorry"), kNoMoviesText, QMessageBox::Ok,
-                    this);
-    box.setObjectName(QStringLiteral("sorryMessage"));
-    m_guard.run([&box] { box.exec(); });
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    bool canClose = true;
-    m_guard.run([this, &canClose] {
-        if (m_events.onCloseQuery) {
-            m_events.onCloseQuery(canClose);
-        }
-    });
-    if (!canClose) {
+    if (!m_presenter->WindowCloseQuery()) {
         event->ignore();
         return;
     }
-    runDestroy();
+    m_presenter->WindowDestroyed();
     QMainWindow::closeEvent(event);
     emit closed();
 }
 
-void TfrmMain::FormDestroy() {
-    m_frameSites->DoneFrame();
-    m_settings->writeString(kSaveAsFolderValue, toLocal(m_saveAsFolder));
-    m_settings->writeString(kSaveAllFolderValue, toLocal(m_saveAllFolder));
+void TfrmMain::showSplash() {
+    m_splash = std::make_unique<TSplashGuard>();
 }
 
-void TfrmMain::actSaveExecute() {
-    if (m_frameSites->listBox().count() == 0) {
+void TfrmMain::closeSplash() {
+    m_splash.reset();
+}
+
+void TfrmMain::reportError(const std::string& text) {
+    m_guard.report(QString::fromStdString(text));
+}
+
+bool TfrmMain::showMessage(const presenters::FormMessage& message) {
+    using presenters::FormMessage;
+    QMessageBox box(
+        message.icon == FormMessage::Icon::Question ? QMessageBox::Question : QMessageBox::Critical,
+        QString::fromStdString(message.title), QString::fromStdString(message.text),
+        message.buttons == FormMessage::Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No
+                                                       : QMessageBox::Ok,
+        this);
+    box.setObjectName(QString::fromStdString(message.name));
+    return box.exec() == QMessageBox::Yes;
+}
+
+// Once the events already waiting have been handled; not at all once the window is gone. The
+// steps wait in turn, one queued call each.
+void TfrmMain::runLater(std::function<void()> step) {
+    m_later.push_back(std::move(step));
+    const bool queued = QMetaObject::invokeMethod(this, "runNextLater", Qt::QueuedConnection);
+    Q_ASSERT_X(queued, "TfrmMain::runLater", "runNextLater");
+}
+
+void TfrmMain::runNextLater() {
+    if (m_later.empty()) {
         return;
     }
-    const std::string cacheFile = m_frameSites->SelectedCacheFile();
-    if (cacheFile.empty()) {
-        return;
-    }
-    m_dlgSave->setDirectory(firstExistingFolder({GetPersonalFolder()}));
-    m_dlgSave->selectFile(fromLocal(m_frameSites->SuggestedFileName()));
+    const std::function<void()> step = std::move(m_later.front());
+    m_later.pop_front();
+    step();
+}
+
+bool TfrmMain::windowMinimized() const {
+    return isMinimized();
+}
+
+void TfrmMain::showWindow() {
+    show();
+}
+
+void TfrmMain::hideWindow() {
+    hide();
+}
+
+void TfrmMain::closeWindow() {
+    close();
+}
+
+void TfrmMain::bringToFront() {
+    BringWindowToFront(this, true);
+}
+
+void TfrmMain::setFileEntriesEnabled(bool enabled) {
+    m_miSave->setEnabled(enabled);
+    m_miSaveAll->setEnabled(enabled);
+}
+
+std::optional<std::string> TfrmMain::askSaveAsTarget(const std::string& folder,
+                                                     const std::string& fileName) {
+    m_dlgSave->setDirectory(fromLocal(folder));
+    m_dlgSave->selectFile(fromLocal(fileName));
     if (m_dlgSave->exec() != QDialog::Accepted || m_dlgSave->selectedFiles().isEmpty()) {
-        return;
+        return std::nullopt;
     }
-    const QString target = m_dlgSave->selectedFiles().constFirst();
-    if (const Status copied = SaveAs(cacheFile, toLocal(target), *m_copier); !copied) {
-        m_guard.report(QString::fromStdString(copied.error().message));
-    }
+    return toLocal(m_dlgSave->selectedFiles().constFirst());
+}
+
+std::string TfrmMain::browseSelection() const {
+    return toLocal(m_dlgBrowseDir->Selection());
+}
+
+void TfrmMain::setBrowseSelection(const std::string& folder) {
+    m_dlgBrowseDir->setSelection(fromLocal(folder));
+}
+
+bool TfrmMain::browseForFolder() {
+    return m_dlgBrowseDir->Execute();
+}
+
+void TfrmMain::showAbout() {
+    TfmAbout about([](const QString& address) { ShellOpen(address); }, this);
+    about.exec();
+}
+
+std::string TfrmMain::personalFolder() const {
+    return toLocal(GetPersonalFolder());
+}
+
+std::string TfrmMain::homeFolder() const {
+    return toLocal(QDir::homePath());
+}
+
+bool TfrmMain::isFolder(const std::string& path) const {
+    return QFileInfo(fromLocal(path)).isDir();
+}
+
+void TfrmMain::openAddress(const std::string& address) {
+    ShellOpen(QString::fromStdString(address));
+}
+
+// "explore": the folder in the desktop's file manager.
+void TfrmMain::openFolder(const std::string& folder) {
+    static_cast<void>(QDesktopServices::openUrl(QUrl::fromLocalFile(fromLocal(folder))));
 }
 
 void TfrmMain::actExportWarcExecute() {
     if (m_frameSites->listBox().count() == 0) {
         return;
     }
-    m_dlgExport->setDirectory(firstExistingFolder({m_saveAllFolder, GetPersonalFolder()}));
+    m_dlgExport->setDirectory(fromLocal(
+        m_presenter->firstExistingFolder({m_presenter->saveAllFolder(), personalFolder()})));
     m_dlgExport->selectFile(QStringLiteral("flash-movies.warc.gz"));
     if (m_dlgExport->exec() != QDialog::Accepted || m_dlgExport->selectedFiles().isEmpty()) {
         return;
@@ -436,54 +435,7 @@ void TfrmMain::actExportWarcExecute() {
     }
 }
 
-void TfrmMain::actSaveAllExecute() {
-    if (m_frameSites->listBox().count() == 0) {
-        return;
-    }
-    // The dialog opens on a folder that is there, never on none: with nothing preselected its
-    // tree offers the root, and Enter would save every movie into it.
-    m_dlgBrowseDir->setSelection(
-        firstExistingFolder({m_dlgBrowseDir->Selection(), m_saveAllFolder, GetPersonalFolder()}));
-    if (!m_dlgBrowseDir->Execute()) {
-        return;
-    }
-    m_saveAllFolder = fromLocal(WithTrailingSeparator(toLocal(m_dlgBrowseDir->Selection())));
-    const SaveAllResult result = SaveAll(toLocal(m_saveAllFolder), m_frameSites->AllCacheFiles(),
-                                         m_frameSites->AllSuggestedNames(), *m_copier);
-    if (const std::string failures = SaveAllFailureText(result); !failures.empty()) {
-        m_guard.report(QString::fromStdString(failures));
-    }
-    if (result.saved <= 0) {
-        return;
-    }
-    QMessageBox question(QMessageBox::Question, QStringLiteral("Congratulations"),
-                         QString::fromStdString(SaveAllQuestion(result.saved)),
-                         QMessageBox::Yes | QMessageBox::No, this);
-    question.setObjectName(QStringLiteral("congratulations"));
-    if (question.exec() == QMessageBox::Yes) {
-        // "explore": the folder in the desktop's file manager.
-        static_cast<void>(QDesktopServices::openUrl(QUrl::fromLocalFile(m_saveAllFolder)));
-    }
-}
-
-void TfrmMain::actRefreshExecute() {
-    {
-        const TSplashGuard splash;
-        m_frameSites->RefreshList();
-    }
-    selectFirstMovie();
-}
-
-void TfrmMain::actAboutExecute() {
-    TfmAbout about([](const QString& address) { ShellOpen(address); }, this);
-    about.exec();
-}
-
-void TfrmMain::actExitExecute() {
-    close();
-}
-
-void TfrmMain::createTrayIcon() {
+void TfrmMain::createTrayMenu() {
     m_popTray = new QMenu(this);
     m_popTray->setObjectName(QStringLiteral("popTray"));
     m_popTray->addActions(
@@ -492,19 +444,6 @@ void TfrmMain::createTrayIcon() {
          separator("N5", m_popTray), entryFor(m_actRefresh, "Refresh1", m_popTray),
          separator("N3", m_popTray), entryFor(m_actExit, "Exit1", m_popTray)});
     m_popTrayMenu = std::make_unique<QtTrayMenu>(m_popTray);
-
-    m_trayIco = std::make_unique<TRxTrayIcon>(
-        *m_trayArea, [this](const std::string& message) { reportLater(message); });
-    m_trayIco->setActive(false);
-    m_trayIco->setIcon(std::make_shared<QtTrayImage>(trayIcon()));
-    m_trayIco->PopupMenu = m_popTrayMenu.get();
-    m_trayIco->OnClick = [this](TRxTrayIcon&, TrayButton, TrayShiftState, int, int) {
-        trayIcoClick();
-    };
-}
-
-void TfrmMain::actWebSiteExecute() {
-    ShellOpen(TfmAbout::webSiteAddress());
 }
 
 } // namespace sarnika

@@ -1,13 +1,15 @@
 #pragma once
 
+#include <deque>
+#include <functional>
 #include <memory>
 
 #include <QMainWindow>
 #include <QString>
-#include <QStringList>
 
 #include "gui/ErrorGuard.h"
 #include "gui/FrameCachedFlash.h"
+#include "presenters/MainPresenter.h"
 #include "winsvc/FormPlacement.h"
 #include "winsvc/RxTrayIcon.h"
 
@@ -23,9 +25,11 @@ class QtPlacementWindow;
 class QtTrayMenu;
 class SettingsStore;
 class TdfsBrowseDirectoryDlg;
+class TSplashGuard;
 
-// The main window: the movie browser frame, the menus, and the save commands.
-class TfrmMain : public QMainWindow {
+// The main window: the movie browser frame, the menus, and the save commands. A view of the
+// main window's presenter, which holds what the form does.
+class TfrmMain : public QMainWindow, private presenters::MainView, private presenters::DesktopPort {
     Q_OBJECT
 
 public:
@@ -54,13 +58,13 @@ public:
     TdfsBrowseDirectoryDlg* dlgBrowseDir() const { return m_dlgBrowseDir; }
     QMenu* popFiles() const { return m_popFiles; }
     const ErrorGuard& guard() const { return m_guard; }
-    QString saveAsFolder() const { return m_saveAsFolder; }
-    QString saveAllFolder() const { return m_saveAllFolder; }
-    TFormPlacement* plcmntForm() const { return m_plcmntForm.get(); }
-    TRxTrayIcon* trayIco() const { return m_trayIco.get(); }
+    QString saveAsFolder() const;
+    QString saveAllFolder() const;
+    TFormPlacement* plcmntForm() const { return &m_presenter->plcmntForm(); }
+    TRxTrayIcon* trayIco() const { return &m_presenter->trayIco(); }
     QMenu* popTray() const { return m_popTray; }
     // Minimised with the window hidden: the tray icon is the way back.
-    bool hiddenToTray() const { return m_stage == Stage::InTray; }
+    bool hiddenToTray() const { return stage() == Stage::InTray; }
     // Placed at its size and position, with the window manager's frame if one answered in time.
     bool placementSettled() const;
 
@@ -74,50 +78,46 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    // Where the window is in its life. It moves down the list, except that Shown, Minimized and
-    // InTray take turns while the user minimises and restores it.
-    enum class Stage {
-        Built,     // constructed; the start-up has not run
-        Started,   // the start-up ran: scanned, first movie previewed, folder settings read
-        Showing,   // inside the form's show handler: error boxes wait until the window is up
-        Shown,     // up on the desktop
-        Minimized, // minimised, with no notification area to hide in or on the way back from it
-        InTray,    // minimised and hidden; the tray icon is the way back
-        Closed,    // the destroy handler has run
-    };
+    using Stage = presenters::TfrmMain::Stage;
+
+    Stage stage() const { return m_presenter ? m_presenter->stage() : Stage::Built; }
 
     void createActions();
     void createMenus();
     QAction* makeAction(QObject* actList, const char* name, const QString& caption,
-                        const QKeySequence& shortcut, void (TfrmMain::*handler)());
+                        const QKeySequence& shortcut, std::function<void()> handler);
 
-    void createTrayIcon();
-    void reportLater(const std::string& message);
-    void runLater(const char* method);
-    // Run later, from the event loop (runLater).
-    Q_INVOKABLE void reportPending();
-    Q_INVOKABLE void sayNoMovies();
-    Q_INVOKABLE void dispatchAppEvents();
-    void runDestroy();
-
-    void FormShow();
-    void FormDestroy();
+    void createTrayMenu();
+    // Runs the first of the steps waiting in m_later.
+    Q_INVOKABLE void runNextLater();
     void startFrameWatch();
     void watchForFrame();
-    void AppEventsMinimize();
-    void AppEventsRestore();
-    void trayIcoClick();
-    void selectFirstMovie();
-    void readFolderSettings();
-
-    void actSaveExecute();
-    void actSaveAllExecute();
     void actExportWarcExecute();
-    void actRefreshExecute();
-    void actAboutExecute();
-    void actExitExecute();
-    void actShowMainExecute();
-    void actWebSiteExecute();
+
+    // The view's side of the presenter.
+    void showSplash() override;
+    void closeSplash() override;
+    void reportError(const std::string& text) override;
+    bool showMessage(const presenters::FormMessage& message) override;
+    void runLater(std::function<void()> step) override;
+    bool windowMinimized() const override;
+    void showWindow() override;
+    void hideWindow() override;
+    void closeWindow() override;
+    void bringToFront() override;
+    void placementShown() override;
+    void setFileEntriesEnabled(bool enabled) override;
+    std::optional<std::string> askSaveAsTarget(const std::string& folder,
+                                               const std::string& fileName) override;
+    std::string browseSelection() const override;
+    void setBrowseSelection(const std::string& folder) override;
+    bool browseForFolder() override;
+    void showAbout() override;
+    std::string personalFolder() const override;
+    std::string homeFolder() const override;
+    bool isFolder(const std::string& path) const override;
+    void openAddress(const std::string& address) override;
+    void openFolder(const std::string& folder) override;
 
     ErrorGuard m_guard;
     std::shared_ptr<SettingsStore> m_settings;
@@ -140,23 +140,18 @@ private:
     QAction* m_miSave = nullptr;
     QAction* m_miSaveAll = nullptr;
 
-    QString m_saveAsFolder;
-    QString m_saveAllFolder;
-    Stage m_stage = Stage::Built;
     QTimer* m_frameWatch = nullptr;
     int m_frameChecks = 0;
-    QStringList m_pendingReports;
+    std::deque<std::function<void()>> m_later;
+    std::unique_ptr<TSplashGuard> m_splash;
 
-    // The placement component chains the form's own handlers held here; it goes first.
-    FormEvents m_events;
     std::shared_ptr<IniStore> m_placementStore;
     std::unique_ptr<QtPlacementWindow> m_placementWindow;
-    std::unique_ptr<TFormPlacement> m_plcmntForm;
-
     QMenu* m_popTray = nullptr;
     std::unique_ptr<QtTrayMenu> m_popTrayMenu;
     std::shared_ptr<NotificationArea> m_trayArea;
-    std::unique_ptr<TRxTrayIcon> m_trayIco;
+    // Last: it goes first, while the ports it holds are still there.
+    std::unique_ptr<presenters::TfrmMain> m_presenter;
 };
 
 } // namespace sarnika

@@ -37,7 +37,17 @@ QIcon iconFromSizes(const QString& baseName) {
     return icon;
 }
 
-class FontMeasure final : public TextMeasure {
+} // namespace
+
+QIcon applicationIcon() {
+    return iconFromSizes(QStringLiteral("sarnika"));
+}
+
+QIcon trayIcon() {
+    return iconFromSizes(QStringLiteral("sarnika-tray"));
+}
+
+class TSplashWindow::FontMeasure final : public TextMeasure {
 public:
     explicit FontMeasure(const QFont& font) : m_metrics(font) {}
 
@@ -51,24 +61,14 @@ private:
     QFontMetrics m_metrics;
 };
 
-} // namespace
-
-QIcon applicationIcon() {
-    return iconFromSizes(QStringLiteral("sarnika"));
-}
-
-QIcon trayIcon() {
-    return iconFromSizes(QStringLiteral("sarnika-tray"));
-}
-
 QString TSplashWindow::analyzingMessage() {
-    return QStringLiteral("Analyzing your computer, please wait...");
+    return QString::fromStdString(presenters::TSplashWindow::analyzingMessage());
 }
 
-TSplashWindow::TSplashWindow(const QIcon& picture, const QString& text)
+TSplashWindow::TSplashWindow(const QIcon& picture, const QString& text, const QWidget* centreOn)
     : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                            Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus),
-      m_hasPicture(!picture.isNull()) {
+      m_centreOn(centreOn), m_hasPicture(!picture.isNull()) {
     setObjectName(QStringLiteral("SplashWindow"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -90,15 +90,17 @@ TSplashWindow::TSplashWindow(const QIcon& picture, const QString& text)
     m_message->setWordWrap(true);
     m_message->setTextFormat(Qt::PlainText);
     m_message->setText(text);
+    m_measure = std::make_unique<FontMeasure>(m_message->font());
 }
+
+TSplashWindow::~TSplashWindow() = default;
 
 std::unique_ptr<TSplashWindow> TSplashWindow::showSplash(const QIcon& picture, const QString& text,
                                                          const QWidget* centreOn) {
-    std::unique_ptr<TSplashWindow> window(new TSplashWindow(picture, text));
-    window->sizeToText();
-    window->centre(centreOn);
-    window->show();
-    window->paintNow();
+    std::unique_ptr<TSplashWindow> window(new TSplashWindow(picture, text, centreOn));
+    presenters::TSplashWindow(*window).ShowSplash(text.toStdString(), window->m_hasPicture);
+    // Only the placing looks at what the window was centred on.
+    window->m_centreOn = nullptr;
     return window;
 }
 
@@ -114,35 +116,51 @@ QSize TSplashWindow::clientSize() const {
     return m_client;
 }
 
-void TSplashWindow::sizeToText() {
+int TSplashWindow::screenWidth() const {
     const QScreen* screen = QGuiApplication::primaryScreen();
-    const int screenWidth = screen != nullptr ? screen->geometry().width() : 0;
-    const SplashLayout layout = layoutSplash(m_message->text().toStdString(), m_hasPicture,
-                                             screenWidth, FontMeasure(m_message->font()));
-    m_message->setGeometry(kFrameWidth + layout.label.left, kFrameWidth + layout.label.top,
-                           layout.label.width(), layout.label.height());
-    m_client = QSize(layout.clientWidth, layout.clientHeight);
+    return screen != nullptr ? screen->geometry().width() : 0;
+}
+
+const TextMeasure& TSplashWindow::messageMeasure() const {
+    return *m_measure;
+}
+
+void TSplashWindow::setMessageBounds(const SplashRect& bounds) {
+    m_message->setGeometry(kFrameWidth + bounds.left, kFrameWidth + bounds.top, bounds.width(),
+                           bounds.height());
+}
+
+void TSplashWindow::setClientSize(int width, int height) {
+    m_client = QSize(width, height);
     setFixedSize(m_client.width() + 2 * kFrameWidth, m_client.height() + 2 * kFrameWidth);
 }
 
-void TSplashWindow::centre(const QWidget* centreOn) {
+SplashRect TSplashWindow::centringReference() const {
     SplashRect reference;
-    if (centreOn != nullptr) {
-        const QPoint topLeft = centreOn->mapToGlobal(QPoint(0, 0));
-        reference = {topLeft.x(), topLeft.y(), topLeft.x() + centreOn->width(),
-                     topLeft.y() + centreOn->height()};
+    if (m_centreOn != nullptr) {
+        const QPoint topLeft = m_centreOn->mapToGlobal(QPoint(0, 0));
+        reference = {topLeft.x(), topLeft.y(), topLeft.x() + m_centreOn->width(),
+                     topLeft.y() + m_centreOn->height()};
     } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QRect bounds = screen->geometry();
         reference = {bounds.left(), bounds.top(), bounds.left() + bounds.width(),
                      bounds.top() + bounds.height()};
     }
-    const SplashPoint origin = centreIn(reference, {width(), height()});
+    return reference;
+}
+
+SplashSize TSplashWindow::outerSize() const {
+    return {width(), height()};
+}
+
+void TSplashWindow::moveTo(SplashPoint origin) {
     move(origin.x, origin.y);
 }
 
 // The caller goes on without running the event loop, so the window must be on screen and
 // painted before it returns: wait briefly for the window system to expose it.
-void TSplashWindow::paintNow() {
+void TSplashWindow::showPainted() {
+    show();
     repaint();
     QElapsedTimer waited;
     waited.start();

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "presenters/SplashPresenter.h"
+
 class QLabel;
 
 namespace sarnika {
@@ -17,7 +19,7 @@ QIcon trayIcon();
 // The small "please wait" window shown while a scan blocks the user-interface thread: the
 // icon at 16, 16 and the message beside it, inside a thin frame, above other windows, taking
 // no input.
-class TSplashWindow : public QWidget {
+class TSplashWindow : public QWidget, private presenters::SplashView {
     Q_OBJECT
 
 public:
@@ -32,6 +34,10 @@ public:
     static std::unique_ptr<TSplashWindow> showSplash(const QIcon& picture, const QString& text,
                                                      const QWidget* centreOn = nullptr);
 
+    ~TSplashWindow() override;
+    TSplashWindow(const TSplashWindow&) = delete;
+    TSplashWindow& operator=(const TSplashWindow&) = delete;
+
     QString message() const;
     // The message's bounds in client coordinates (the frame excluded).
     QRect messageRect() const;
@@ -41,11 +47,21 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    TSplashWindow(const QIcon& picture, const QString& text);
-    void sizeToText();
-    void centre(const QWidget* centreOn);
-    void paintNow();
+    class FontMeasure;
 
+    TSplashWindow(const QIcon& picture, const QString& text, const QWidget* centreOn);
+
+    int screenWidth() const override;
+    const TextMeasure& messageMeasure() const override;
+    void setMessageBounds(const SplashRect& bounds) override;
+    void setClientSize(int width, int height) override;
+    SplashRect centringReference() const override;
+    SplashSize outerSize() const override;
+    void moveTo(SplashPoint origin) override;
+    void showPainted() override;
+
+    const QWidget* m_centreOn = nullptr;
+    std::unique_ptr<FontMeasure> m_measure;
     QLabel* m_icon = nullptr;
     QLabel* m_message = nullptr;
     bool m_hasPicture = false;
