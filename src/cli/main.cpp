@@ -76,6 +76,7 @@ Result<BrowserCacheLayer::Options> layerOptionsFor(const CliOptions& options) {
     // Extractions of the user's own caches stay when other folders are read.
     layer.pruneUnknownSources = false;
     layer.reader = sarnika::sources::readSource;
+    layer.streamer = sarnika::sources::streamSource;
     std::set<fs::path> unreadableTold;
     for (const std::string& cache : options.caches) {
         if (const sarnika::Status readable = readablePath(cache); !readable) {
@@ -355,8 +356,9 @@ int run(const CliOptions& options) {
     if (options.withAssets) {
         const auto first = sarnika::openUserCaches(layerOptions.value(), systemCache);
         if (sarnika::TIECache::CheckLibrary(first->port())) {
-            MovieScan scan(first->port(),
-                           [&first](const std::string& file) { return first->sourceOf(file); });
+            MovieScan scan(
+                first->port(), [&first](const std::string& file) { return first->sourceOf(file); },
+                ScanKeeps::Movies);
             filter = assetFilter(options, scan.run(options.sniff, {}));
         }
     }
@@ -384,7 +386,10 @@ int run(const CliOptions& options) {
             manifest.emplace(std::move(opened.value()));
         }
     }
-    MovieScan scan(cache, [&caches](const std::string& file) { return caches->sourceOf(file); });
+    // The listing of every entry and the sites' files need every entry; the movies alone do not.
+    const ScanKeeps keeps = options.all || filter ? ScanKeeps::Everything : ScanKeeps::Movies;
+    MovieScan scan(
+        cache, [&caches](const std::string& file) { return caches->sourceOf(file); }, keeps);
     const std::vector<MovieRow> rows = scanMovies(caches->layer(), scan, options.sniff);
     if (options.all && options.command == Command::List) {
         printEntries(scan.entries([&caches](const std::string& url, const std::string& file,
