@@ -77,6 +77,7 @@ Result<BrowserCacheLayer::Options> layerOptionsFor(const CliOptions& options) {
     layer.pruneUnknownSources = false;
     layer.reader = sarnika::sources::readSource;
     layer.streamer = sarnika::sources::streamSource;
+    layer.streamWalks = true;
     std::set<fs::path> unreadableTold;
     for (const std::string& cache : options.caches) {
         if (const sarnika::Status readable = readablePath(cache); !readable) {

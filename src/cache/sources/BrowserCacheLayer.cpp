@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <filesystem>
 #include <iterator>
 #include <mutex>
@@ -34,8 +35,8 @@ constexpr std::uint64_t kSniffBytes = 64;
 constexpr std::uint64_t kWalkTextBudget = 64ULL << 20U;
 // Entries that the reading thread of a walk may have ready before they are fetched, and how
 // many it hands over at a time (one hand-over per entry costs more than reading it).
-constexpr std::size_t kStreamAhead = 256;
-constexpr std::size_t kStreamBatch = 64;
+constexpr std::size_t kStreamAhead = 1024;
+constexpr std::size_t kStreamBatch = 256;
 
 std::uint64_t textOf(const CacheRecord& record) {
     return record.url.size() + record.headers.size() + record.localFile.size();
@@ -66,8 +67,15 @@ std::uint32_t typeBitsOf(RecordKind kind) {
     return CacheEntryBits::Normal;
 }
 
-// Takes the texts of the record, which is not used afterwards but for its body.
-CacheEntrySource entryOf(CacheRecord& record) {
+// The headers a content entry is named and decoded by.
+struct ContentHeaders {
+    std::string type;
+    std::string encoding;
+};
+
+// Takes the texts of the record, which is not used afterwards but for its body; the headers are
+// looked through once, for `content` too when it is given.
+CacheEntrySource entryOf(CacheRecord& record, ContentHeaders* content = nullptr) {
     CacheEntrySource entry;
     entry.SourceUrlName = record.url;
     entry.CacheEntryType = typeBitsOf(record.kind);
@@ -80,12 +88,17 @@ CacheEntrySource entryOf(CacheRecord& record) {
     entry.LastSyncTime = record.lastSync;
     entry.ExemptDelta = record.exemptDelta;
     if (!record.headers.empty()) {
+        std::vector<std::string> values = headerValues(
+            record.headers, {"Last-Modified", "Expires", "Content-Type", "Content-Encoding"});
         if (entry.LastModifiedTime == 0) {
-            entry.LastModifiedTime =
-                parseHttpDate(headerValue(record.headers, "Last-Modified")).value_or(0);
+            entry.LastModifiedTime = parseHttpDate(values[0]).value_or(0);
         }
         if (entry.ExpireTime == 0) {
-            entry.ExpireTime = parseHttpDate(headerValue(record.headers, "Expires")).value_or(0);
+            entry.ExpireTime = parseHttpDate(values[1]).value_or(0);
+        }
+        if (content != nullptr) {
+            content->type = std::move(values[2]);
+            content->encoding = std::move(values[3]);
         }
         entry.HeaderInfo = std::move(record.headers);
     }
@@ -232,6 +245,83 @@ Result<std::string> decodedHead(std::string_view raw, const std::string& encodin
         return decoded.error();
     }
     return head;
+}
+
+// Runs the streamer on a thread of its own that reads a few batches ahead of `sink`: the files
+// are read on one core while the entries are looked at on the other.
+void readAhead(const SourceStreamer& streamer, const SourceLocation& source, std::string_view user,
+               ReadReport& report, const RecordSink& sink) {
+    constexpr std::size_t kBatchesAhead = 4;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::vector<CacheRecord>> batches;
+    bool finished = false;
+    bool cancelled = false;
+    std::exception_ptr failure;
+    std::thread reader([&] {
+        std::vector<CacheRecord> batch;
+        const auto handOver = [&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return batches.size() < kBatchesAhead || cancelled; });
+            if (cancelled) {
+                return false;
+            }
+            batches.push_back(std::move(batch));
+            batch.clear();
+            changed.notify_all();
+            return true;
+        };
+        try {
+            streamer(source, user, report, [&](CacheRecord& record) {
+                batch.push_back(std::move(record));
+                return batch.size() < kStreamBatch || handOver();
+            });
+            if (!batch.empty()) {
+                handOver();
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        const std::lock_guard<std::mutex> lock(mutex);
+        finished = true;
+        changed.notify_all();
+    });
+    const auto stopReader = [&] {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            cancelled = true;
+            changed.notify_all();
+        }
+        reader.join();
+    };
+    try {
+        for (bool going = true; going;) {
+            std::vector<CacheRecord> batch;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return !batches.empty() || finished; });
+                if (batches.empty()) {
+                    break;
+                }
+                batch = std::move(batches.front());
+                batches.pop_front();
+                changed.notify_all();
+            }
+            for (CacheRecord& record : batch) {
+                if (!sink(record)) {
+                    going = false;
+                    break;
+                }
+            }
+        }
+    } catch (...) {
+        stopReader();
+        throw;
+    }
+    stopReader();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 } // namespace
@@ -383,6 +473,7 @@ BrowserCacheLayer::Options BrowserCacheLayer::currentUserOptions() {
     options.pruneUnknownSources = true;
     options.reader = readSource;
     options.streamer = streamSource;
+    options.streamWalks = true;
     options.discover = [environment] {
         return discoverSources(environment);
     };
@@ -392,7 +483,7 @@ BrowserCacheLayer::Options BrowserCacheLayer::currentUserOptions() {
 CacheSearchHandle BrowserCacheLayer::findFirstEntry(const char* pattern, std::uint32_t flags,
                                                     std::uint32_t filter, std::int64_t groupId,
                                                     CacheEntryRecord* entry, std::uint32_t* size) {
-    if (m_options.streamer) {
+    if (m_options.streamWalks) {
         if (size == nullptr) {
             setLastError(CacheError::InsufficientBuffer);
             return nullptr;
@@ -424,7 +515,7 @@ CacheSearchHandle BrowserCacheLayer::findFirstEntry(const char* pattern, std::ui
 
 bool BrowserCacheLayer::findNextEntry(CacheSearchHandle handle, CacheEntryRecord* entry,
                                       std::uint32_t* size) {
-    if (!m_options.streamer) {
+    if (!m_options.streamWalks) {
         return ListUrlCache::findNextEntry(handle, entry, size);
     }
     if (handle == nullptr || handle != m_stream.get() || m_stream->closed() || size == nullptr) {
@@ -445,7 +536,7 @@ bool BrowserCacheLayer::findNextEntry(CacheSearchHandle handle, CacheEntryRecord
 
 bool BrowserCacheLayer::findClose(CacheSearchHandle handle) {
     m_stale = true;
-    if (!m_options.streamer) {
+    if (!m_options.streamWalks) {
         return ListUrlCache::findClose(handle);
     }
     const bool known = handle != nullptr && handle == m_stream.get() && !m_stream->closed();
@@ -470,7 +561,7 @@ void BrowserCacheLayer::load(WalkGroup group) {
 void BrowserCacheLayer::readRecords(const SourceLocation& source, ReadReport& report,
                                     const RecordSink& sink) const {
     if (m_options.streamer) {
-        m_options.streamer(source, m_options.userName, report, sink);
+        readAhead(m_options.streamer, source, m_options.userName, report, sink);
         return;
     }
     for (CacheRecord& record : m_options.reader(source, m_options.userName, report)) {
@@ -644,7 +735,8 @@ const SourceLocation* BrowserCacheLayer::sourceOfRecord(const std::string& url,
 std::optional<CacheEntrySource>
 BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
                               std::vector<std::string>& keptFolders) {
-    CacheEntrySource entry = entryOf(record);
+    ContentHeaders content;
+    CacheEntrySource entry = entryOf(record, &content);
     if (!record.localFile.empty() || !record.body) {
         // WinINet caches keep their bodies as real files already: offered as they are, so only
         // a regular file in a real folder of the cache (no link, device or fifo) will do.
@@ -660,11 +752,10 @@ BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
         }
         return entry;
     }
-    const std::string& headers = entry.HeaderInfo ? *entry.HeaderInfo : record.headers;
-    LocalName name = localNameFor(record.url, headerValue(headers, "Content-Type"));
-    std::string encoding = headerValue(headers, "Content-Encoding");
+    LocalName name = localNameFor(record.url, content.type);
+    std::string encoding = std::move(content.encoding);
     // Without headers the body itself tells, read only where the encoding matters.
-    bool encodingKnown = !headers.empty();
+    bool encodingKnown = entry.HeaderInfo.has_value();
     const auto learnEncoding = [&] {
         if (!encodingKnown) {
             encoding = encodingOfBare(record);

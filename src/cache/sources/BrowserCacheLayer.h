@@ -55,10 +55,13 @@ public:
         // current user's own sources, so that reading other folders keeps theirs).
         bool pruneUnknownSources = false;
         SourceReader reader;
-        // When set, it reads the sources in place of `reader`, and each walk is served while
-        // its sources are read, by a thread of the walk that stays a few hundred entries
-        // ahead: memory then grows with the entries a caller keeps, not with the caches.
+        // When set, it reads the sources in place of `reader`, a few hundred entries ahead of
+        // the work on them, on a thread of its own.
         SourceStreamer streamer;
+        // Each walk served while its sources are read, by a thread of the walk: memory then
+        // grows with the entries the caller keeps, not with the caches. Otherwise a walk
+        // reads its group whole first.
+        bool streamWalks = false;
         // When set, every walk finds the sources afresh, so that a cache a browser made after
         // the start is read too; `sources` then holds those of the last walk.
         std::function<std::vector<SourceLocation>()> discover;
