@@ -12,6 +12,7 @@ the largest peak resident size of the runs.
 import argparse
 import glob
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -19,12 +20,19 @@ import sys
 import time
 
 
+CPU = []  # user + system seconds of every run, in order
+
+
 def run(command, env=None, expect_lines=None):
-    """Runs a command to its end; returns (seconds, output lines)."""
+    """Runs a command to its end; returns (seconds, output lines). Its processor time (user
+    and system, all threads) goes to CPU."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
     done = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                           check=False)
     seconds = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    CPU.append(after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime)
     if done.returncode != 0:
         sys.exit("scan_bench: %s failed (%d): %s" % (command[0], done.returncode,
                                                      done.stderr.decode(errors="replace")[-400:]))
@@ -69,8 +77,8 @@ def main():
     # Warm the page cache and learn how many movies the scan lists.
     run(floor)
     _, movies = run(listing, env)
-    print("home: %s entry files; sarnika-cli list shows %d movies"
-          % (run(floor)[1][0].split()[0], len(movies)))
+    entries = int(run(floor)[1][0].split()[0])
+    print("home: %d entry files; sarnika-cli list shows %d movies" % (entries, len(movies)))
 
     first, first_floor, repeat, repeat_floor, copies = [], [], [], [], []
     for _ in range(args.runs):
@@ -81,9 +89,12 @@ def main():
         copy = os.path.join(args.work, "copy")
         copies.append(run(["cp", "-r", extracted, copy])[0])
         shutil.rmtree(copy)
+    repeat_cpu, floor_cpu = [], []
     for _ in range(args.runs):
         repeat_floor.append(run(floor)[0])
+        floor_cpu.append(CPU[-1])
         repeat.append(run(listing, env, len(movies))[0])
+        repeat_cpu.append(CPU[-1])
     peak_repeat = peak_of(listing, env)
     shutil.rmtree(extracted, ignore_errors=True)
     peak_first = peak_of(listing, env)
@@ -92,17 +103,36 @@ def main():
     f1, l1, c1 = median(first_floor), median(first), median(copies)
     f2, l2 = median(repeat_floor), median(repeat)
     print("\nscan (medians of %d alternating runs, warm page cache)" % args.runs)
-    print("  floor (open, read the key's bytes, close)  %7.3f s  peak %6.1f MiB"
-          % (f2, mib(peak_floor)))
+    print("  floor (open, read the key's bytes, close)  %7.3f s  peak %6.1f MiB  cpu %.3f s"
+          % (f2, mib(peak_floor), median(floor_cpu)))
     print("  sarnika-cli list, repeat scan              %7.3f s  peak %6.1f MiB  %.2fx the floor"
-          % (l2, mib(peak_repeat), l2 / f2))
-    print("  sarnika-cli list, first scan (extracting)  %7.3f s  peak %6.1f MiB  %.2fx the floor"
+          "  cpu %.3f s" % (l2, mib(peak_repeat), l2 / f2, median(repeat_cpu)))
+    print("  sarnika-cli list, first scan (extracting)  %7.3f s  peak %6.1f MiB  %.2fx its floor"
           % (l1, mib(peak_first), l1 / f1))
     print("  writing the extracted bytes once (cp -r)   %7.3f s" % c1)
     print("  first scan against 2x floor + writing      %7.3f s  budget %.3f s  (%.2fx)"
           % (l1, 2 * f1 + c1, l1 / (2 * f1 + c1)))
 
     compare(args, env, listing, f2, l2)
+    growth(args, cli, mib(peak_repeat), len(movies), entries)
+
+
+def growth(args, cli, peak, movies, entries):
+    """Peak memory against the number of entries: the same movies among a fifth of the pages."""
+    small = os.path.join(args.work, "small")
+    subprocess.run([sys.executable, os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                 "make_scan_home.py"), small, "--shared",
+                    args.shared, "--entries", "10000", "--movies", str(movies)],
+                   stdout=subprocess.DEVNULL, check=True)
+    env = dict(os.environ, HOME=os.path.join(small, "home"),
+               XDG_CACHE_HOME=os.path.join(small, "home", ".cache"),
+               XDG_CONFIG_HOME=os.path.join(small, "home", ".config"),
+               XDG_DATA_HOME=os.path.join(small, "home", ".local", "share"))
+    run([cli, "list"], env)
+    print("\npeak memory of a repeat scan, %d movies:" % movies)
+    print("  %7d entries  %6.1f MiB" % (20000, mib(peak_of([cli, "list"], env))))
+    print("  %7d entries  %6.1f MiB" % (entries, peak))
+    shutil.rmtree(small)
 
 
 def compare(args, env, listing, floor_seconds, list_seconds):
