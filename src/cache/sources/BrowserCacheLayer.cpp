@@ -776,7 +776,7 @@ BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
         }
     }
     const std::string fileName = fileNameOf(name);
-    const std::string entryKey = ExtractionStore::keyOf(record.identity + "\n" + record.url);
+    const std::string entryKey = ExtractionStore::keyOf({record.identity, "\n", record.url});
     const std::string folder = m_sourceFolder + entryKey;
     std::string file = folder + "/" + fileName;
     if (!name.extension.empty()) {
