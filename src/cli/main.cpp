@@ -112,9 +112,12 @@ Result<BrowserCacheLayer::Options> layerOptionsFor(const CliOptions& options) {
 std::vector<MovieRow> scanMovies(BrowserCacheLayer& layer, MovieScan& scan, bool sniff) {
     Progress progress;
     progress.show("Reading the caches...");
-    auto rows = scan.run(sniff, [&progress](std::size_t seen) {
+    // No line is made for every entry when nobody sees it.
+    const auto tick = [&progress](std::size_t seen) {
         progress.show("Scanning the caches: " + std::to_string(seen) + " entries");
-    });
+    };
+    auto rows = scan.run(sniff, progress.enabled() ? std::function<void(std::size_t)>(tick)
+                                                   : std::function<void(std::size_t)>());
     progress.clear();
     for (const std::string& problem : layer.report().problems) {
         std::cerr << "sarnika-cli: warning: " << terminalText(problem) << "\n";
