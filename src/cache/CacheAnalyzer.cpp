@@ -78,7 +78,10 @@ bool listable(const TEntryInfo& entry) {
 } // namespace
 
 bool breaksMovieQuery(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+    // Three scans for one character each: a scan for any of a set looks the set through for
+    // every character of the text.
+    return text.find('\n') != std::string_view::npos || text.find('\r') != std::string_view::npos ||
+           text.find('\0') != std::string_view::npos;
 }
 
 bool namesFlashMovie(std::string_view url) {
