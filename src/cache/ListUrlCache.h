@@ -63,6 +63,8 @@ public:
 
 protected:
     void setLastError(std::uint32_t code) { m_lastError = code; }
+    // Lays the entry out in the caller's buffer, or tells the size it needs.
+    bool deliver(const CacheEntrySource& source, CacheEntryRecord* entry, std::uint32_t* size);
 
 private:
     struct Walk {
@@ -75,7 +77,6 @@ private:
 
         std::size_t nextMatch(std::size_t from) const;
     };
-    bool deliver(const CacheEntrySource& source, CacheEntryRecord* entry, std::uint32_t* size);
     Walk* findWalk(CacheSearchHandle handle) const;
 
     // Shared with open walks, so that replacing the list never pulls entries from under a walk.

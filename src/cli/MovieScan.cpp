@@ -32,20 +32,34 @@ MovieRow rowOf(const std::string& localFile, const std::string& url, bool sniffe
     return row;
 }
 
+// Content entries that the analyzer files as multimedia, and those it refuses (it counts them).
+bool mayBeMovie(TIECache& walk) {
+    if (walk.SearchPattern() != TSearchPattern::spUrl) {
+        return false;
+    }
+    const TEntryInfo& entry = walk.CurrentEntry();
+    return TCacheAnalyzer::ClassifyFile(entry.LocalFileName) == TEntryCategory::ecMultimedia ||
+           breaksMovieQuery(entry.SourceUrlName) || breaksMovieQuery(entry.LocalFileName);
+}
+
 } // namespace
 
-MovieScan::MovieScan(UrlCachePort& cache, SourceLookup lookup)
-    : m_analyzer(cache, m_utc), m_lookup(std::move(lookup)) {}
+MovieScan::MovieScan(UrlCachePort& cache, SourceLookup lookup, ScanKeeps keeps)
+    : m_analyzer(cache, m_utc), m_lookup(std::move(lookup)), m_keeps(keeps) {}
 
 std::vector<MovieRow> MovieScan::run(bool sniff, const std::function<void(std::size_t)>& tick) {
     std::size_t seen = 0;
-    if (tick) {
-        m_analyzer.Cache().SetOnEntry([this, &seen, &tick](TIECache& sender, bool& cancel) {
+    m_analyzer.Cache().SetOnEntry([this, &seen, &tick](TIECache& sender, bool& cancel) {
+        if (m_keeps == ScanKeeps::Everything || mayBeMovie(sender)) {
             m_analyzer.EntryFound(sender, cancel);
+        }
+        if (tick) {
             tick(++seen);
-        });
-    }
+        }
+    });
     const MovieList movies = ScanFlashMovies(m_analyzer);
+    m_analyzer.Cache().SetOnEntry(
+        [this](TIECache& sender, bool& cancel) { m_analyzer.EntryFound(sender, cancel); });
 
     std::unordered_map<std::string, const TEntryInfo*> entries;
     for (const auto& entry : m_analyzer.MultimediaEntries()) {

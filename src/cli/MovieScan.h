@@ -50,16 +50,20 @@ using SourceLookup =
 using EntrySourceLookup = std::function<std::optional<sources::SourceDescription>(
     const std::string& url, const std::string& localFile, std::size_t occurrence)>;
 
+// Which entries a scan keeps: those that can be movies (multimedia content), so that memory
+// grows with the movies, or every entry, for the listing of every entry and the sites' files.
+enum class ScanKeeps { Movies, Everything };
+
 // Scans a cache with the window's own scan (ScanFlashMovies) and turns its movies into rows.
 // Entry times are taken in UTC.
 class MovieScan {
 public:
-    MovieScan(UrlCachePort& cache, SourceLookup lookup);
+    MovieScan(UrlCachePort& cache, SourceLookup lookup, ScanKeeps keeps = ScanKeeps::Everything);
 
     // Calls `tick` with the number of entries seen so far, during the scan.
     std::vector<MovieRow> run(bool sniff, const std::function<void(std::size_t)>& tick);
-    // Every entry of the last run: cookies, history, then content by the analyzer's categories
-    // (multimedia largest first).
+    // Every entry the last run kept: cookies, history, then content by the analyzer's
+    // categories (multimedia largest first).
     std::vector<EntryRow> entries(const EntrySourceLookup& source) const;
     // Content entries the last run left out for a line break or NUL in their URL or file name.
     std::size_t refusedEntries() const { return m_analyzer.RefusedEntries(); }
@@ -69,6 +73,7 @@ private:
     UtcLocalTime m_utc;
     TCacheAnalyzer m_analyzer;
     SourceLookup m_lookup;
+    ScanKeeps m_keeps;
 };
 
 // Whether a file starts with a Flash movie's signature.

@@ -56,6 +56,17 @@ TEST(MovieScan, SniffedMoviesFollowTheListedOnes) {
     ASSERT_TRUE(all[2].source.has_value());
     EXPECT_EQ(all[2].source->folder, play);
     EXPECT_EQ(ticks, entries.size());
+
+    // Keeping only what can be a movie lists the same, sniffed ones too, and keeps no page.
+    entries.push_back(
+        contentEntry("http://h/index.html", dir.write("index[1].htm", "<p>").string()));
+    ListUrlCache withPage(entries);
+    MovieScan lean(withPage, {}, ScanKeeps::Movies);
+    EXPECT_EQ(urlsOf(lean.run(true, {})), urlsOf(all));
+    for (const EntryRow& row : lean.entries({})) {
+        EXPECT_EQ(row.category, "multimedia") << row.url;
+    }
+    EXPECT_EQ(lean.entries({}).size(), 5U);
 }
 
 } // namespace

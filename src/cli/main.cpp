@@ -78,6 +78,8 @@ Result<BrowserCacheLayer::Options> layerOptionsFor(const CliOptions& options) {
     // Extractions of the user's own caches stay when other folders are read.
     layer.pruneUnknownSources = false;
     layer.reader = sarnika::sources::readSource;
+    layer.streamer = sarnika::sources::streamSource;
+    layer.streamWalks = true;
     std::set<fs::path> unreadableTold;
     for (const std::string& cache : options.caches) {
         if (const sarnika::Status readable = readablePath(cache); !readable) {
@@ -112,9 +114,12 @@ Result<BrowserCacheLayer::Options> layerOptionsFor(const CliOptions& options) {
 std::vector<MovieRow> scanMovies(BrowserCacheLayer& layer, MovieScan& scan, bool sniff) {
     Progress progress;
     progress.show("Reading the caches...");
-    auto rows = scan.run(sniff, [&progress](std::size_t seen) {
+    // No line is made for every entry when nobody sees it.
+    const auto tick = [&progress](std::size_t seen) {
         progress.show("Scanning the caches: " + std::to_string(seen) + " entries");
-    });
+    };
+    auto rows = scan.run(sniff, progress.enabled() ? std::function<void(std::size_t)>(tick)
+                                                   : std::function<void(std::size_t)>());
     progress.clear();
     for (const std::string& problem : layer.report().problems) {
         std::cerr << "sarnika-cli: warning: " << terminalText(problem) << "\n";
@@ -324,8 +329,9 @@ int run(const CliOptions& options) {
     if (options.withAssets) {
         const auto first = sarnika::openUserCaches(layerOptions.value(), systemCache);
         if (sarnika::TIECache::CheckLibrary(first->port())) {
-            MovieScan scan(first->port(),
-                           [&first](const std::string& file) { return first->sourceOf(file); });
+            MovieScan scan(
+                first->port(), [&first](const std::string& file) { return first->sourceOf(file); },
+                ScanKeeps::Movies);
             sites = siteAssets(options, scan.run(options.sniff, {}));
         }
     }
@@ -357,7 +363,11 @@ int run(const CliOptions& options) {
             manifest.emplace(std::move(opened.value()));
         }
     }
-    MovieScan scan(cache, [&caches](const std::string& file) { return caches->sourceOf(file); });
+    // The listing of every entry and the sites' files need every entry; the movies alone do not.
+    const ScanKeeps keeps =
+        options.all || !sites->empty() ? ScanKeeps::Everything : ScanKeeps::Movies;
+    MovieScan scan(
+        cache, [&caches](const std::string& file) { return caches->sourceOf(file); }, keeps);
     const std::vector<MovieRow> rows = scanMovies(caches->layer(), scan, options.sniff);
     if (options.all && options.command == Command::List) {
         printEntries(scan.entries([&caches](const std::string& url, const std::string& file,

@@ -1,8 +1,15 @@
 #include "cache/sources/BrowserCacheLayer.h"
 
+#include <condition_variable>
+#include <deque>
+#include <exception>
 #include <filesystem>
+#include <iterator>
+#include <mutex>
 #include <set>
 #include <string_view>
+#include <thread>
+#include <utility>
 
 #include "base/Text.h"
 #include "cache/CacheAnalyzer.h"
@@ -27,6 +34,10 @@ constexpr std::uint64_t kScanDecodeBudget = 1ULL << 30U;
 constexpr std::uint64_t kSniffBytes = 64;
 // URLs and headers that one walk holds, over all sources (each source has its own budget too).
 constexpr std::uint64_t kWalkTextBudget = 64ULL << 20U;
+// Entries that the reading thread of a walk may have ready before they are fetched, and how
+// many it hands over at a time (one hand-over per entry costs more than reading it).
+constexpr std::size_t kStreamAhead = 1024;
+constexpr std::size_t kStreamBatch = 256;
 
 std::uint64_t textOf(const CacheRecord& record) {
     return record.url.size() + record.headers.size() + record.localFile.size();
@@ -57,8 +68,15 @@ std::uint32_t typeBitsOf(RecordKind kind) {
     return CacheEntryBits::Normal;
 }
 
-// Takes the texts of the record, which is not used afterwards but for its body.
-CacheEntrySource entryOf(CacheRecord& record) {
+// The headers a content entry is named and decoded by.
+struct ContentHeaders {
+    std::string type;
+    std::string encoding;
+};
+
+// Takes the texts of the record, which is not used afterwards but for its body; the headers are
+// looked through once, for `content` too when it is given.
+CacheEntrySource entryOf(CacheRecord& record, ContentHeaders* content = nullptr) {
     CacheEntrySource entry;
     entry.SourceUrlName = record.url;
     entry.CacheEntryType = typeBitsOf(record.kind);
@@ -71,12 +89,17 @@ CacheEntrySource entryOf(CacheRecord& record) {
     entry.LastSyncTime = record.lastSync;
     entry.ExemptDelta = record.exemptDelta;
     if (!record.headers.empty()) {
+        std::vector<std::string> values = headerValues(
+            record.headers, {"Last-Modified", "Expires", "Content-Type", "Content-Encoding"});
         if (entry.LastModifiedTime == 0) {
-            entry.LastModifiedTime =
-                parseHttpDate(headerValue(record.headers, "Last-Modified")).value_or(0);
+            entry.LastModifiedTime = parseHttpDate(values[0]).value_or(0);
         }
         if (entry.ExpireTime == 0) {
-            entry.ExpireTime = parseHttpDate(headerValue(record.headers, "Expires")).value_or(0);
+            entry.ExpireTime = parseHttpDate(values[1]).value_or(0);
+        }
+        if (content != nullptr) {
+            content->type = std::move(values[2]);
+            content->encoding = std::move(values[3]);
         }
         entry.HeaderInfo = std::move(record.headers);
     }
@@ -225,6 +248,83 @@ Result<std::string> decodedHead(std::string_view raw, const std::string& encodin
     return head;
 }
 
+// Runs the streamer on a thread of its own that reads a few batches ahead of `sink`: the files
+// are read on one core while the entries are looked at on the other.
+void readAhead(const SourceStreamer& streamer, const SourceLocation& source, std::string_view user,
+               ReadReport& report, const RecordSink& sink) {
+    constexpr std::size_t kBatchesAhead = 4;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::vector<CacheRecord>> batches;
+    bool finished = false;
+    bool cancelled = false;
+    std::exception_ptr failure;
+    std::thread reader([&] {
+        std::vector<CacheRecord> batch;
+        const auto handOver = [&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return batches.size() < kBatchesAhead || cancelled; });
+            if (cancelled) {
+                return false;
+            }
+            batches.push_back(std::move(batch));
+            batch.clear();
+            changed.notify_all();
+            return true;
+        };
+        try {
+            streamer(source, user, report, [&](CacheRecord& record) {
+                batch.push_back(std::move(record));
+                return batch.size() < kStreamBatch || handOver();
+            });
+            if (!batch.empty()) {
+                handOver();
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        const std::lock_guard<std::mutex> lock(mutex);
+        finished = true;
+        changed.notify_all();
+    });
+    const auto stopReader = [&] {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            cancelled = true;
+            changed.notify_all();
+        }
+        reader.join();
+    };
+    try {
+        for (bool going = true; going;) {
+            std::vector<CacheRecord> batch;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return !batches.empty() || finished; });
+                if (batches.empty()) {
+                    break;
+                }
+                batch = std::move(batches.front());
+                batches.pop_front();
+                changed.notify_all();
+            }
+            for (CacheRecord& record : batch) {
+                if (!sink(record)) {
+                    going = false;
+                    break;
+                }
+            }
+        }
+    } catch (...) {
+        stopReader();
+        throw;
+    }
+    stopReader();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
 } // namespace
 
 WalkGroup walkGroupOf(const char* pattern) {
@@ -244,7 +344,132 @@ WalkGroup walkGroupOf(const char* pattern) {
     return WalkGroup::All;
 }
 
+// A walk served while its sources are read: a thread reads them and queues the entries, the
+// fetches take them from the queue. Only the thread touches the layer's state until it ends;
+// the walk waits for that end before it reports its own.
+struct BrowserCacheLayer::Stream {
+    Stream(WalkGroup group, const char* pattern, std::uint32_t filter)
+        : m_group(group), m_nullPattern(pattern == nullptr),
+          m_pattern(pattern != nullptr ? pattern : ""), m_filter(filter) {}
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+    Stream(Stream&&) = delete;
+    Stream& operator=(Stream&&) = delete;
+    ~Stream() { stop(); }
+
+    void start(BrowserCacheLayer& layer) {
+        m_thread = std::thread([this, &layer] {
+            std::exception_ptr failure;
+            try {
+                layer.produce(m_group, [this](CacheEntrySource&& entry) { return push(entry); });
+                handOver();
+            } catch (...) {
+                // The walk fails as a walk that reads its group whole does: in the caller.
+                failure = std::current_exception();
+            }
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_failure = failure;
+            m_finished = true;
+            m_changed.notify_all();
+        });
+    }
+
+    // Whether a walk with these arguments may take this one over: the probe's fetch may.
+    bool canStart(const char* pattern, std::uint32_t filter) const {
+        return !m_closed && !m_started && m_nullPattern == (pattern == nullptr) &&
+               (pattern == nullptr || m_pattern == pattern) && m_filter == filter;
+    }
+    bool closed() const { return m_closed; }
+    void close() {
+        m_closed = true;
+        stop();
+    }
+
+    // The next entry that matches the walk; null once the sources are read to their end.
+    CacheEntrySource* next() {
+        for (;;) {
+            const char* pattern = m_nullPattern ? nullptr : m_pattern.c_str();
+            while (!m_ready.empty() && !entryMatchesWalk(m_ready.front(), pattern, m_filter)) {
+                m_ready.pop_front();
+            }
+            if (!m_ready.empty()) {
+                return &m_ready.front();
+            }
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [this] { return !m_queue.empty() || m_finished; });
+            if (m_queue.empty()) {
+                lock.unlock();
+                // Joined before the end is told: the layer's report is whole by then.
+                if (m_thread.joinable()) {
+                    m_thread.join();
+                }
+                if (m_failure) {
+                    std::rethrow_exception(std::exchange(m_failure, nullptr));
+                }
+                return nullptr;
+            }
+            m_ready.swap(m_queue);
+            m_changed.notify_all();
+        }
+    }
+    void pop() {
+        m_started = true;
+        m_ready.pop_front();
+    }
+
+private:
+    // On the reading thread: entries go over in batches.
+    bool push(CacheEntrySource& entry) {
+        m_batch.push_back(std::move(entry));
+        return m_batch.size() < kStreamBatch || handOver();
+    }
+    bool handOver() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_queue.size() < kStreamAhead || m_cancelled; });
+        if (m_cancelled) {
+            return false;
+        }
+        const bool wasEmpty = m_queue.empty();
+        std::move(m_batch.begin(), m_batch.end(), std::back_inserter(m_queue));
+        m_batch.clear();
+        if (wasEmpty) {
+            m_changed.notify_all();
+        }
+        return true;
+    }
+    void stop() {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_cancelled = true;
+            m_changed.notify_all();
+        }
+        if (m_thread.joinable()) {
+            m_thread.join();
+        }
+    }
+
+    WalkGroup m_group;
+    bool m_nullPattern;
+    std::string m_pattern;
+    std::uint32_t m_filter;
+    bool m_started = false; // an entry was fetched
+    bool m_closed = false;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<CacheEntrySource> m_queue;  // handed over, under m_mutex
+    std::deque<CacheEntrySource> m_ready;  // taken by the fetches
+    std::vector<CacheEntrySource> m_batch; // read, not yet handed over
+    bool m_finished = false;
+    std::exception_ptr m_failure; // what stopped the reading, for the walking thread
+    bool m_cancelled = false;
+    std::thread m_thread;
+};
+
 BrowserCacheLayer::BrowserCacheLayer(Options options) : m_options(std::move(options)) {}
+
+BrowserCacheLayer::~BrowserCacheLayer() {
+    stopStream();
+}
 
 BrowserCacheLayer::Options BrowserCacheLayer::currentUserOptions() {
     const UserEnvironment environment = UserEnvironment::current();
@@ -254,6 +479,8 @@ BrowserCacheLayer::Options BrowserCacheLayer::currentUserOptions() {
     options.userName = environment.userName;
     options.pruneUnknownSources = true;
     options.reader = readSource;
+    options.streamer = streamSource;
+    options.streamWalks = true;
     options.discover = [environment] {
         return discoverSources(environment);
     };
@@ -263,6 +490,27 @@ BrowserCacheLayer::Options BrowserCacheLayer::currentUserOptions() {
 CacheSearchHandle BrowserCacheLayer::findFirstEntry(const char* pattern, std::uint32_t flags,
                                                     std::uint32_t filter, std::int64_t groupId,
                                                     CacheEntryRecord* entry, std::uint32_t* size) {
+    if (m_options.streamWalks) {
+        if (size == nullptr) {
+            setLastError(CacheError::InsufficientBuffer);
+            return nullptr;
+        }
+        // The probe starts the walk; the fetch after it takes the same walk over.
+        if (!m_stream || !m_stream->canStart(pattern, filter)) {
+            stopStream();
+            startStream(walkGroupOf(pattern), pattern, filter);
+        }
+        CacheEntrySource* next = nextOfStream();
+        if (next == nullptr) {
+            setLastError(CacheError::NoMoreItems);
+            return nullptr;
+        }
+        if (!deliver(*next, entry, size)) {
+            return nullptr;
+        }
+        m_stream->pop();
+        return m_stream.get();
+    }
     const WalkGroup group = walkGroupOf(pattern);
     // The first call of a walk reads the group afresh; the fetch after the probe does not.
     if (m_stale || m_loaded != group) {
@@ -272,14 +520,66 @@ CacheSearchHandle BrowserCacheLayer::findFirstEntry(const char* pattern, std::ui
     return ListUrlCache::findFirstEntry(pattern, flags, filter, groupId, entry, size);
 }
 
+bool BrowserCacheLayer::findNextEntry(CacheSearchHandle handle, CacheEntryRecord* entry,
+                                      std::uint32_t* size) {
+    if (!m_options.streamWalks) {
+        return ListUrlCache::findNextEntry(handle, entry, size);
+    }
+    if (handle == nullptr || handle != m_stream.get() || m_stream->closed() || size == nullptr) {
+        setLastError(CacheError::InvalidHandle);
+        return false;
+    }
+    CacheEntrySource* next = nextOfStream();
+    if (next == nullptr) {
+        setLastError(CacheError::NoMoreItems);
+        return false;
+    }
+    if (!deliver(*next, entry, size)) {
+        return false;
+    }
+    m_stream->pop();
+    return true;
+}
+
 bool BrowserCacheLayer::findClose(CacheSearchHandle handle) {
     m_stale = true;
-    return ListUrlCache::findClose(handle);
+    if (!m_options.streamWalks) {
+        return ListUrlCache::findClose(handle);
+    }
+    const bool known = handle != nullptr && handle == m_stream.get() && !m_stream->closed();
+    // Any close ends the walk in hand, as in the mode above: the next walk reads afresh.
+    if (m_stream) {
+        m_stream->close();
+    }
+    setLastError(known ? CacheError::Success : CacheError::InvalidHandle);
+    return known;
 }
 
 void BrowserCacheLayer::load(WalkGroup group) {
-    const ExtractionStore store(m_options.extractionRoot);
     std::vector<CacheEntrySource> entries;
+    produce(group, [&entries](CacheEntrySource&& entry) {
+        entries.push_back(std::move(entry));
+        return true;
+    });
+    setEntries(std::move(entries));
+    m_loaded = group;
+}
+
+void BrowserCacheLayer::readRecords(const SourceLocation& source, ReadReport& report,
+                                    const RecordSink& sink) const {
+    if (m_options.streamer) {
+        readAhead(m_options.streamer, source, m_options.userName, report, sink);
+        return;
+    }
+    for (CacheRecord& record : m_options.reader(source, m_options.userName, report)) {
+        if (!sink(record)) {
+            return;
+        }
+    }
+}
+
+void BrowserCacheLayer::produce(WalkGroup group, const EntryTake& take) {
+    const ExtractionStore store(m_options.extractionRoot);
     std::uint64_t textHeld = 0;
     std::set<std::string> sourceKeys;
     m_report = LayerReport{};
@@ -290,6 +590,7 @@ void BrowserCacheLayer::load(WalkGroup group) {
     if (takesContent(group)) {
         m_sourceOfFile.clear();
         m_contentSources = m_options.sources;
+        m_contentFolders.clear();
     }
     if (group == WalkGroup::All || group == WalkGroup::Cookies) {
         m_sourceOfCookie.clear();
@@ -297,68 +598,86 @@ void BrowserCacheLayer::load(WalkGroup group) {
     if (group == WalkGroup::All || group == WalkGroup::History) {
         m_sourceOfVisit.clear();
     }
-    for (std::size_t sourceIndex = 0; sourceIndex < m_options.sources.size(); ++sourceIndex) {
+    bool stopped = false;
+    for (std::size_t sourceIndex = 0; sourceIndex < m_options.sources.size() && !stopped;
+         ++sourceIndex) {
         const SourceLocation& source = m_options.sources[sourceIndex];
         const std::string sourceKey = ExtractionStore::keyOf(source.path.string());
         m_sourceFolder = (m_options.extractionRoot / sourceKey).string() + "/";
         m_sourceKey = sourceKey;
         sourceKeys.insert(sourceKey);
+        if (takesContent(group)) {
+            m_contentFolders.push_back(m_sourceFolder);
+        }
         if (!sourceServes(source.kind, group)) {
             continue;
         }
+        // The source's own line goes before the problems of its entries.
+        const std::size_t problemsBefore = m_report.problems.size();
         ReadReport readReport;
-        std::vector<CacheRecord> records;
+        const auto shared = std::make_shared<const SourceLocation>(source);
+        std::vector<std::string> keptFolders;
+        std::size_t seen = 0;
+        std::size_t refused = 0;
+        std::size_t overBudget = 0;
+        bool partlyRead = false;
+        const RecordSink handle = [&](CacheRecord& record) {
+            ++seen;
+            if (!belongsTo(record.kind, group)) {
+                return true;
+            }
+            if (textOf(record) > kWalkTextBudget - textHeld) {
+                ++overBudget;
+                return true;
+            }
+            textHeld += textOf(record);
+            std::optional<CacheEntrySource> entry;
+            if (record.kind != RecordKind::Content) {
+                (record.kind == RecordKind::Cookie ? m_sourceOfCookie : m_sourceOfVisit)[record.url]
+                    .push_back(shared);
+                entry = entryOf(record);
+            } else if (breaksMovieQuery(record.url) || breaksMovieQuery(record.localFile)) {
+                // The movie query hands on URL and file name as lines of text.
+                ++refused;
+                return true;
+            } else {
+                try {
+                    entry = addContent(sourceIndex, record, keptFolders);
+                } catch (const std::exception& failure) {
+                    partlyRead = true;
+                    ++m_report.entriesSkipped;
+                    m_report.problems.push_back(record.url + ": " + failure.what());
+                }
+            }
+            if (entry && !take(std::move(*entry))) {
+                stopped = true;
+                return false;
+            }
+            return true;
+        };
         try {
-            records = m_options.reader(source, m_options.userName, readReport);
+            readRecords(source, readReport, handle);
         } catch (const std::exception& failure) {
             // One source that cannot be read never keeps the others from the list.
-            records.clear();
+            partlyRead = true;
             readReport.skip(std::string("cannot be read: ") + failure.what());
         }
+        if (stopped) {
+            break;
+        }
+        // Extractions of entries that were not looked at must stay.
+        partlyRead = partlyRead || readReport.budgetSpent;
         ++m_report.sourcesRead;
         m_report.entriesSkipped += readReport.skipped;
-        const bool failed = records.empty() && readReport.skipped > 0;
+        const bool failed = seen == 0 && readReport.skipped > 0;
         if (failed) {
             ++m_report.sourcesFailed;
         }
         if (readReport.skipped > 0) {
-            m_report.problems.push_back(source.path.string() + ": " +
-                                        std::to_string(readReport.skipped) + " skipped (" +
-                                        readReport.firstProblem + ")");
-        }
-        const auto shared = std::make_shared<const SourceLocation>(source);
-        std::vector<std::string> keptFolders;
-        std::size_t refused = 0;
-        std::size_t overBudget = 0;
-        // Extractions of entries that were not looked at must stay.
-        bool partlyRead = readReport.budgetSpent;
-        for (CacheRecord& record : records) {
-            if (!belongsTo(record.kind, group)) {
-                continue;
-            }
-            if (textOf(record) > kWalkTextBudget - textHeld) {
-                ++overBudget;
-                continue;
-            }
-            textHeld += textOf(record);
-            if (record.kind != RecordKind::Content) {
-                (record.kind == RecordKind::Cookie ? m_sourceOfCookie : m_sourceOfVisit)[record.url]
-                    .push_back(shared);
-                entries.push_back(entryOf(record));
-                continue;
-            }
-            // The movie query hands on URL and file name as lines of text.
-            if (breaksMovieQuery(record.url) || breaksMovieQuery(record.localFile)) {
-                ++refused;
-                continue;
-            }
-            try {
-                addContent(sourceIndex, record, entries, keptFolders);
-            } catch (const std::exception& failure) {
-                partlyRead = true;
-                ++m_report.entriesSkipped;
-                m_report.problems.push_back(record.url + ": " + failure.what());
-            }
+            m_report.problems.insert(
+                m_report.problems.begin() + static_cast<std::ptrdiff_t>(problemsBefore),
+                source.path.string() + ": " + std::to_string(readReport.skipped) + " skipped (" +
+                    readReport.firstProblem + ")");
         }
         if (overBudget > 0) {
             partlyRead = true;
@@ -378,16 +697,35 @@ void BrowserCacheLayer::load(WalkGroup group) {
             store.prune(sourceKey, std::set<std::string>(keptFolders.begin(), keptFolders.end()));
         }
     }
-    if (m_options.pruneUnknownSources && takesContent(group)) {
+    if (m_options.pruneUnknownSources && takesContent(group) && !stopped) {
         store.pruneSources(sourceKeys);
     }
-    setEntries(std::move(entries));
-    m_loaded = group;
+}
+
+void BrowserCacheLayer::startStream(WalkGroup group, const char* pattern, std::uint32_t filter) {
+    m_stream = std::make_unique<Stream>(group, pattern, filter);
+    m_stream->start(*this);
+}
+
+void BrowserCacheLayer::stopStream() {
+    m_stream.reset();
+}
+
+CacheEntrySource* BrowserCacheLayer::nextOfStream() {
+    return m_stream->next();
 }
 
 const SourceLocation* BrowserCacheLayer::sourceOfLocalFile(const std::string& localFile) const {
-    const auto found = m_sourceOfFile.find(localFile);
-    return found == m_sourceOfFile.end() ? nullptr : &m_contentSources[found->second];
+    if (const auto found = m_sourceOfFile.find(localFile); found != m_sourceOfFile.end()) {
+        return &m_contentSources[found->second];
+    }
+    // Files of ours, extracted or named for the entry, lie in the folder of their source.
+    for (std::size_t index = 0; index < m_contentFolders.size(); ++index) {
+        if (localFile.rfind(m_contentFolders[index], 0) == 0) {
+            return &m_contentSources[index];
+        }
+    }
+    return nullptr;
 }
 
 const SourceLocation* BrowserCacheLayer::sourceOfRecord(const std::string& url,
@@ -401,10 +739,11 @@ const SourceLocation* BrowserCacheLayer::sourceOfRecord(const std::string& url,
     return nullptr;
 }
 
-void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
-                                   std::vector<CacheEntrySource>& out,
-                                   std::vector<std::string>& keptFolders) {
-    CacheEntrySource entry = entryOf(record);
+std::optional<CacheEntrySource>
+BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
+                              std::vector<std::string>& keptFolders) {
+    ContentHeaders content;
+    CacheEntrySource entry = entryOf(record, &content);
     if (!record.localFile.empty() || !record.body) {
         // WinINet caches keep their bodies as real files already: offered as they are, so only
         // a regular file in a real folder of the cache (no link, device or fifo) will do.
@@ -412,20 +751,18 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
             ++m_report.entriesSkipped;
             m_report.problems.push_back(record.localFile +
                                         ": refused, not a regular file in the cache's own folder");
-            return;
+            return std::nullopt;
         }
         if (!record.localFile.empty()) {
-            entry.LocalFileName = record.localFile;
             m_sourceOfFile[record.localFile] = sourceIndex;
+            entry.LocalFileName = std::move(record.localFile);
         }
-        out.push_back(std::move(entry));
-        return;
+        return entry;
     }
-    const std::string& headers = entry.HeaderInfo ? *entry.HeaderInfo : record.headers;
-    LocalName name = localNameFor(record.url, headerValue(headers, "Content-Type"));
-    std::string encoding = headerValue(headers, "Content-Encoding");
+    LocalName name = localNameFor(record.url, content.type);
+    std::string encoding = std::move(content.encoding);
     // Without headers the body itself tells, read only where the encoding matters.
-    bool encodingKnown = !headers.empty();
+    bool encodingKnown = entry.HeaderInfo.has_value();
     const auto learnEncoding = [&] {
         if (!encodingKnown) {
             encoding = encodingOfBare(record);
@@ -446,7 +783,7 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
         }
     }
     const std::string fileName = fileNameOf(name);
-    const std::string entryKey = ExtractionStore::keyOf(record.identity + "\n" + record.url);
+    const std::string entryKey = ExtractionStore::keyOf({record.identity, "\n", record.url});
     const std::string folder = m_sourceFolder + entryKey;
     std::string file = folder + "/" + fileName;
     if (!name.extension.empty()) {
@@ -456,9 +793,7 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
     if (TCacheAnalyzer::ClassifyFile(fileName) != TEntryCategory::ecMultimedia &&
         !(m_options.extractAlso && m_options.extractAlso(record.url))) {
         // Only bodies of the kinds the program lists are copied out.
-        m_sourceOfFile[file] = sourceIndex;
-        out.push_back(std::move(entry));
-        return;
+        return entry;
     }
     const ExtractionStore store(m_options.extractionRoot);
     // Only a regular file of ours counts: a link planted in our folder names nothing.
@@ -472,7 +807,7 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
             if (!stored) {
                 ++m_report.entriesSkipped;
                 m_report.problems.push_back(record.url + ": " + stored.error().message);
-                return;
+                return std::nullopt;
             }
             raw = std::move(stored.value());
         }
@@ -493,15 +828,14 @@ void BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
         if (!written) {
             ++m_report.entriesSkipped;
             m_report.problems.push_back(record.url + ": " + written.error().message);
-            return;
+            return std::nullopt;
         }
         ++m_report.extracted;
         size = store.existingFile(m_sourceKey, entryKey, fileName);
     }
     keptFolders.push_back(entryKey);
-    m_sourceOfFile[file] = sourceIndex;
     entry.Size = size.value_or(0);
-    out.push_back(std::move(entry));
+    return entry;
 }
 
 std::vector<std::string> contentCachesRead(const BrowserCacheLayer& layer) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -18,6 +19,12 @@ using SourceReader = std::function<std::vector<CacheRecord>(const SourceLocation
                                                             std::string_view user, ReadReport&)>;
 std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_view user,
                                     ReadReport& report);
+// Hands the entries of one source to a sink as they are read; streamSource reads the browsers'
+// real files, the big caches entry by entry.
+using SourceStreamer = std::function<void(const SourceLocation&, std::string_view user, ReadReport&,
+                                          const RecordSink&)>;
+void streamSource(const SourceLocation& source, std::string_view user, ReadReport& report,
+                  const RecordSink& sink);
 
 // Which entries a walk asks for, by its URL search pattern.
 enum class WalkGroup { All, Cookies, History, Content };
@@ -48,6 +55,13 @@ public:
         // current user's own sources, so that reading other folders keeps theirs).
         bool pruneUnknownSources = false;
         SourceReader reader;
+        // When set, it reads the sources in place of `reader`, a few hundred entries ahead of
+        // the work on them, on a thread of its own.
+        SourceStreamer streamer;
+        // Each walk served while its sources are read, by a thread of the walk: memory then
+        // grows with the entries the caller keeps, not with the caches. Otherwise a walk
+        // reads its group whole first.
+        bool streamWalks = false;
         // When set, every walk finds the sources afresh, so that a cache a browser made after
         // the start is read too; `sources` then holds those of the last walk.
         std::function<std::vector<SourceLocation>()> discover;
@@ -57,6 +71,9 @@ public:
     };
 
     explicit BrowserCacheLayer(Options options);
+    ~BrowserCacheLayer() override;
+    BrowserCacheLayer(const BrowserCacheLayer&) = delete;
+    BrowserCacheLayer& operator=(const BrowserCacheLayer&) = delete;
 
     // The layer for the current user: discovered sources, extraction under $XDG_CACHE_HOME.
     static Options currentUserOptions();
@@ -66,8 +83,12 @@ public:
                                      std::int64_t groupId, CacheEntryRecord* entry,
                                      std::uint32_t* size) override;
 
+    bool findNextEntry(CacheSearchHandle handle, CacheEntryRecord* entry,
+                       std::uint32_t* size) override;
     bool findClose(CacheSearchHandle handle) override;
 
+    // The report, the source look-ups and the sources below tell of the last walk that ran to
+    // its end.
     const LayerReport& report() const { return m_report; }
     // The source a content entry's local file came from, after the last content walk.
     const SourceLocation* sourceOfLocalFile(const std::string& localFile) const;
@@ -78,15 +99,31 @@ public:
     const Options& options() const { return m_options; }
 
 private:
+    struct Stream;
+    using EntryTake = std::function<bool(CacheEntrySource&& entry)>;
+
     void load(WalkGroup group);
-    void addContent(std::size_t sourceIndex, CacheRecord& record,
-                    std::vector<CacheEntrySource>& out, std::vector<std::string>& keptFolders);
+    // Reads the sources of the group and hands each entry on. When `take` answers false the
+    // reading stops there, and no extraction is pruned.
+    void produce(WalkGroup group, const EntryTake& take);
+    void readRecords(const SourceLocation& source, ReadReport& report,
+                     const RecordSink& sink) const;
+    std::optional<CacheEntrySource> addContent(std::size_t sourceIndex, CacheRecord& record,
+                                               std::vector<std::string>& keptFolders);
+    void startStream(WalkGroup group, const char* pattern, std::uint32_t filter);
+    void stopStream();
+    // The next entry of the stream's walk, waiting for the reading thread; null at its end.
+    CacheEntrySource* nextOfStream();
 
     Options m_options;
     LayerReport m_report;
+    // Local files named by the caches themselves (index.dat), by source; extracted files are
+    // told by their folder in m_contentFolders.
     std::unordered_map<std::string, std::size_t> m_sourceOfFile;
-    // The sources of the last content walk, which m_sourceOfFile indexes.
+    // The sources of the last content walk, which m_sourceOfFile indexes, and the extraction
+    // folder of each.
     std::vector<SourceLocation> m_contentSources;
+    std::vector<std::string> m_contentFolders;
     // The sources of the cookie and history entries of the last walks of their groups, by URL,
     // in the order the entries were served.
     using SourcesByUrl =
@@ -101,6 +138,7 @@ private:
     std::optional<WalkGroup> m_loaded;
     // Set when a walk ends: the next walk reads its group afresh.
     bool m_stale = true;
+    std::unique_ptr<Stream> m_stream;
 };
 
 // The content caches the layer reads, for people: "Chromium (Default): <folder>".

@@ -75,7 +75,9 @@ struct FakeSources {
     }
 };
 
-class BrowserCacheLayerTest : public ::testing::Test {
+// Every case runs twice: walks that read their group whole first, and walks served while their
+// sources are read.
+class BrowserCacheLayerTest : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override { TIECache::ResetLibraryFlagForTesting(); }
     void TearDown() override { TIECache::ResetLibraryFlagForTesting(); }
@@ -86,6 +88,7 @@ protected:
                           {SourceLocation::Kind::ChromiumCookies, "/profile/Cookies"}};
         result.extractionRoot = dir.path() / "extracted";
         result.reader = sources.reader();
+        result.streamWalks = GetParam();
         return result;
     }
 
@@ -107,7 +110,7 @@ protected:
     UtcLocalTime utc;
 };
 
-TEST_F(BrowserCacheLayerTest, ExtractsMoviesDecodedUnderWinInetNames) {
+TEST_P(BrowserCacheLayerTest, ExtractsMoviesDecodedUnderWinInetNames) {
     const std::string bigMovie = kMovie + std::string(100, 'b');
     auto& chromium = sources.records["/caches/chromium"];
     chromium.push_back(content("http://h/swf/tiny.swf", "application/x-shockwave-flash", kMovie));
@@ -150,7 +153,7 @@ TEST_F(BrowserCacheLayerTest, ExtractsMoviesDecodedUnderWinInetNames) {
     EXPECT_EQ(files, 3);
 }
 
-TEST_F(BrowserCacheLayerTest, ReusesCurrentExtractionsAndRemovesStaleOnes) {
+TEST_P(BrowserCacheLayerTest, ReusesCurrentExtractionsAndRemovesStaleOnes) {
     auto& chromium = sources.records["/caches/chromium"];
     chromium.push_back(content("http://h/a.swf", "application/x-shockwave-flash", kMovie));
     chromium.push_back(content("http://h/b.swf", "application/x-shockwave-flash", kMovie + "b"));
@@ -175,7 +178,7 @@ TEST_F(BrowserCacheLayerTest, ReusesCurrentExtractionsAndRemovesStaleOnes) {
     EXPECT_FALSE(fs::exists(fs::path(first[0].second).parent_path()));
 }
 
-TEST_F(BrowserCacheLayerTest, UnreadableSourceKeepsItsExtractions) {
+TEST_P(BrowserCacheLayerTest, UnreadableSourceKeepsItsExtractions) {
     sources.records["/caches/chromium"].push_back(
         content("http://h/a.swf", "application/x-shockwave-flash", kMovie));
     BrowserCacheLayer layer(options());
@@ -189,7 +192,7 @@ TEST_F(BrowserCacheLayerTest, UnreadableSourceKeepsItsExtractions) {
     EXPECT_TRUE(fs::exists(first[0].second));
 }
 
-TEST_F(BrowserCacheLayerTest, DamagedBodiesAreLeftOutAndTheRestListed) {
+TEST_P(BrowserCacheLayerTest, DamagedBodiesAreLeftOutAndTheRestListed) {
     auto& chromium = sources.records["/caches/chromium"];
     chromium.push_back(
         content("http://h/bad.swf", "application/x-shockwave-flash", "not gzip", "gzip"));
@@ -208,7 +211,7 @@ TEST_F(BrowserCacheLayerTest, DamagedBodiesAreLeftOutAndTheRestListed) {
     EXPECT_EQ(layer.report().entriesSkipped, 3U);
 }
 
-TEST_F(BrowserCacheLayerTest, EachWalkReadsOnlyItsGroup) {
+TEST_P(BrowserCacheLayerTest, EachWalkReadsOnlyItsGroup) {
     BrowserCacheLayer layer(options());
     TCacheAnalyzer analyzer(layer, utc);
     analyzer.Rescan();
@@ -220,7 +223,7 @@ TEST_F(BrowserCacheLayerTest, EachWalkReadsOnlyItsGroup) {
     EXPECT_EQ(walkGroupOf("Visited:"), WalkGroup::History);
 }
 
-TEST_F(BrowserCacheLayerTest, PrunesFoldersOfSourcesThatAreGone) {
+TEST_P(BrowserCacheLayerTest, PrunesFoldersOfSourcesThatAreGone) {
     sources.records["/caches/chromium"].push_back(
         content("http://h/a.swf", "application/x-shockwave-flash", kMovie));
     auto withOld = options();
@@ -247,7 +250,7 @@ TEST_F(BrowserCacheLayerTest, PrunesFoldersOfSourcesThatAreGone) {
 
 // Attacks by crafted cache entries. Records stand for what each reader hands on: bodies kept in
 // the browser's files (Firefox, Chromium) or a real file beside an index.dat.
-TEST_F(BrowserCacheLayerTest, LineBreaksInUrlsOrFileNamesNeverNameAMovie) {
+TEST_P(BrowserCacheLayerTest, LineBreaksInUrlsOrFileNamesNeverNameAMovie) {
     const fs::path secret = dir.path() / "private.txt";
     std::ofstream(secret) << "secret";
     const std::string smuggled = "http://evil.test/x.swf\n" + secret.string() + "\nhttp://e/s.swf";
@@ -281,7 +284,7 @@ TEST_F(BrowserCacheLayerTest, LineBreaksInUrlsOrFileNamesNeverNameAMovie) {
     EXPECT_EQ(files, 1);
 }
 
-TEST_F(BrowserCacheLayerTest, ASourceThatThrowsIsAWarningAndTheOthersAreListed) {
+TEST_P(BrowserCacheLayerTest, ASourceThatThrowsIsAWarningAndTheOthersAreListed) {
     auto withOther = options();
     withOther.sources.push_back({SourceLocation::Kind::FirefoxCache, "/caches/firefox"});
     sources.records["/caches/firefox"].push_back(
@@ -345,7 +348,7 @@ std::vector<std::string> filesUnder(const fs::path& folder) {
 
 // Decompression bombs: refused once past what the movie can be, never held in memory, and
 // nothing of them stays on disk.
-TEST_F(BrowserCacheLayerTest, DecompressionBombsAreRefusedWithAWarning) {
+TEST_P(BrowserCacheLayerTest, DecompressionBombsAreRefusedWithAWarning) {
     constexpr std::size_t kBomb = std::size_t{300} << 20U;
     // A Flash header declaring 1000 bytes, then 600 MiB of zeros.
     const std::string swfBomb = gzipBomb(std::string("FWS\x0A\xE8\x03\x00\x00", 8), kBomb);
@@ -384,7 +387,7 @@ TEST_F(BrowserCacheLayerTest, DecompressionBombsAreRefusedWithAWarning) {
 #ifndef _WIN32
 // Links planted in the extraction folder between two scans are never read, written through or
 // pruned through.
-TEST_F(BrowserCacheLayerTest, LinksInTheExtractionFolderAreNeverFollowed) {
+TEST_P(BrowserCacheLayerTest, LinksInTheExtractionFolderAreNeverFollowed) {
     const fs::path secret = dir.path() / "private.txt";
     std::ofstream(secret) << "secret";
     const fs::path elsewhere = dir.path() / "elsewhere";
@@ -431,7 +434,7 @@ TEST_F(BrowserCacheLayerTest, LinksInTheExtractionFolderAreNeverFollowed) {
 #endif
 
 // A kill during an extraction leaves a partial file: the next scan removes it once it is old.
-TEST_F(BrowserCacheLayerTest, StrayPartialFilesArePruned) {
+TEST_P(BrowserCacheLayerTest, StrayPartialFilesArePruned) {
     sources.records["/caches/chromium"].push_back(
         content("http://h/a.swf", "application/x-shockwave-flash", kMovie));
     BrowserCacheLayer layer(options());
@@ -448,6 +451,53 @@ TEST_F(BrowserCacheLayerTest, StrayPartialFilesArePruned) {
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{".partial-456", "a[1].swf"}));
 }
+
+TEST_P(BrowserCacheLayerTest, AWalkLeftBeforeItsEndPrunesNothing) {
+    auto& chromium = sources.records["/caches/chromium"];
+    // More pages than a streamed walk reads ahead, so that it is left while still reading.
+    for (int page = 0; page < 5000; ++page) {
+        chromium.push_back(content("http://h/" + std::to_string(page) + ".html", "text/html", "p"));
+    }
+    for (const char* url : {"http://h/a.swf", "http://h/b.swf", "http://h/c.swf"}) {
+        chromium.push_back(content(url, "application/x-shockwave-flash", kMovie + url));
+    }
+    auto withReader = options();
+    withReader.streamer = [inner = sources.reader()](const SourceLocation& source,
+                                                     std::string_view user, ReadReport& report,
+                                                     const RecordSink& sink) {
+        for (CacheRecord& record : inner(source, user, report)) {
+            if (!sink(record)) {
+                return;
+            }
+        }
+    };
+    BrowserCacheLayer layer(withReader);
+    const auto all = movies(layer);
+    ASSERT_EQ(all.size(), 3U);
+
+    // The first entry only, then the walk is closed, again and again.
+    for (int walk = 0; walk < 3; ++walk) {
+        std::uint32_t size = 0;
+        EXPECT_EQ(layer.findFirstEntry("", 0, CacheEntryBits::Normal, 0, nullptr, &size), nullptr);
+        std::vector<std::uint64_t> buffer(size / sizeof(std::uint64_t) + 1);
+        auto* record = reinterpret_cast<CacheEntryRecord*>(buffer.data());
+        CacheSearchHandle handle =
+            layer.findFirstEntry("", 0, CacheEntryBits::Normal, 0, record, &size);
+        ASSERT_NE(handle, nullptr);
+        EXPECT_EQ(std::string(record->lpszSourceUrlName), "http://h/0.html");
+        EXPECT_TRUE(layer.findClose(handle));
+        EXPECT_FALSE(layer.findNextEntry(handle, record, &size));
+    }
+    for (const auto& [url, file] : all) {
+        EXPECT_TRUE(fs::exists(file)) << url;
+    }
+    EXPECT_EQ(movies(layer), all);
+}
+
+INSTANTIATE_TEST_SUITE_P(Walks, BrowserCacheLayerTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& mode) {
+                             return mode.param ? "Streamed" : "Loaded";
+                         });
 
 } // namespace
 } // namespace sarnika::sources

@@ -54,6 +54,10 @@ struct CacheRecord {
     BodyReader body;
 };
 
+// Takes the records of a reader one at a time, so that a big cache is never held whole; false
+// stops the reading.
+using RecordSink = std::function<bool(CacheRecord& record)>;
+
 // What a reader saw besides its records.
 struct ReadReport {
     std::size_t skipped = 0; // damaged, truncated or unreadable entries left out

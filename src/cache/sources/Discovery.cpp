@@ -209,18 +209,21 @@ private:
         std::vector<fs::path> files;
         bool simpleCacheFiles = false;
         bool sqlShards = false;
-        for (fs::directory_iterator it(folder, error); !error && it != fs::directory_iterator();
-             it.increment(error)) {
-            const fs::file_status entryStatus = it->symlink_status(error);
+        // Kinds come from the listing where the file system gives them: a Chromium cache
+        // folder holds many thousands of files, and one of them is enough to tell it.
+        for (fs::directory_iterator it(folder, error);
+             !error && !simpleCacheFiles && it != fs::directory_iterator(); it.increment(error)) {
+            const bool link = it->is_symlink(error);
+            const bool directory = !error && !link && it->is_directory(error);
+            const bool regular = !error && !link && !directory && it->is_regular_file(error);
             if (error) {
                 break;
             }
-            const std::string name = it->path().filename().string();
-            if (fs::is_directory(entryStatus) ||
-                (fs::is_symlink(entryStatus) && level < m_linkLevels)) {
+            if (directory || (link && level < m_linkLevels)) {
                 subfolders.push_back(it->path());
-            } else if (fs::is_regular_file(entryStatus)) {
-                simpleCacheFiles = simpleCacheFiles || isHexName(name);
+            } else if (regular) {
+                const std::string name = it->path().filename().string();
+                simpleCacheFiles = isHexName(name);
                 sqlShards = sqlShards || (isShardName(name) && isSqlite(it->path()));
                 files.push_back(it->path());
             }

@@ -16,11 +16,17 @@ bool isPartialName(std::string_view name) {
 } // namespace extraction
 
 std::string ExtractionStore::keyOf(std::string_view text) {
+    return keyOf({text});
+}
+
+std::string ExtractionStore::keyOf(std::initializer_list<std::string_view> parts) {
     // FNV-1a, 64 bits.
     std::uint64_t hash = 0xcbf29ce484222325ULL;
-    for (const char c : text) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001b3ULL;
+    for (const std::string_view text : parts) {
+        for (const char c : text) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 0x100000001b3ULL;
+        }
     }
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string key(16, '0');

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
 #include <set>
 #include <string>
@@ -22,6 +23,8 @@ public:
 
     // A short stable key of a text: 16 hex digits.
     static std::string keyOf(std::string_view text);
+    // The key of the parts' concatenation, without building it.
+    static std::string keyOf(std::initializer_list<std::string_view> parts);
 
     const std::filesystem::path& root() const { return m_root; }
     std::filesystem::path folderFor(std::string_view sourceKey, std::string_view entryKey) const;

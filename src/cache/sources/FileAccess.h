@@ -2,8 +2,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "base/Result.h"
 
@@ -41,6 +44,8 @@ public:
     // Up to `length` bytes from `offset`; fewer at the end of the file.
     Result<std::string> read(std::uint64_t offset, std::uint64_t length) const;
     Result<std::string> readAll(std::uint64_t limit) const { return read(0, limit); }
+    // The same into `bytes`, whose storage is reused from one read to the next.
+    Status readInto(std::uint64_t offset, std::uint64_t length, std::string& bytes) const;
     // Where the next stored bytes at or after `offset` start, skipping the holes of a sparse
     // file; size() when none follow. Platforms that cannot tell answer `offset`.
     std::uint64_t dataFrom(std::uint64_t offset) const;
@@ -50,6 +55,7 @@ public:
     std::uint64_t allocated() const { return m_allocated; }
 
 private:
+    friend class ReadOnlyFolder;
     static void closeDescriptor(int fd); // the system's close
 
     ReadOnlyFile(int fd, std::uint64_t size, std::uint64_t allocated, std::string identity)
@@ -58,6 +64,39 @@ private:
     std::uint64_t m_size = 0;
     std::uint64_t m_allocated = 0;
     std::string m_identity;
+};
+
+// A cache folder opened once for reading: its files are listed with the kinds the listing
+// gives, and opened by name relative to the open folder, so that reading thousands of them
+// costs neither a stat per name nor a walk of the whole path per file. What holds for
+// ReadOnlyFile holds here: links inside are refused, only regular files open.
+class ReadOnlyFolder {
+public:
+    static Result<ReadOnlyFolder> open(const std::filesystem::path& path);
+
+    ReadOnlyFolder(ReadOnlyFolder&& other) noexcept;
+    ReadOnlyFolder& operator=(ReadOnlyFolder&& other) noexcept;
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+    ~ReadOnlyFolder();
+
+    // The names of the regular files in the folder that `wanted` accepts (all when it is
+    // empty). Links, folders and devices are left out by the kind the listing gives, and said
+    // why in `refused` when it is given; a name is looked at only where the file system does
+    // not give its kind.
+    Result<std::vector<std::string>>
+    regularFiles(const std::function<bool(std::string_view name)>& wanted = {},
+                 std::vector<Error>* refused = nullptr) const;
+    // A file of the folder, as ReadOnlyFile::open(folder / name) gives it. Meant for names that
+    // regularFiles gave: the listing stands in for the look before opening.
+    Result<ReadOnlyFile> openFile(const std::string& name) const;
+
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    ReadOnlyFolder(int fd, std::filesystem::path path) : m_fd(fd), m_path(std::move(path)) {}
+    int m_fd = -1; // where the platform opens folders; -1 elsewhere
+    std::filesystem::path m_path;
 };
 
 // Up to `length` bytes of a file from `offset`, opened and closed for this one read.

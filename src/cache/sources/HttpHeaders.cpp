@@ -116,17 +116,24 @@ std::string mediaTypeOf(std::string_view contentType) {
 }
 
 std::string headerValue(std::string_view headers, std::string_view name) {
-    const auto sameName = [name](std::string_view field) {
+    return std::move(headerValues(headers, {name}).front());
+}
+
+std::vector<std::string> headerValues(std::string_view headers,
+                                      std::initializer_list<std::string_view> names) {
+    const auto sameName = [](std::string_view field, std::string_view name) {
         return field.size() == name.size() &&
                std::equal(field.begin(), field.end(), name.begin(), [](char a, char b) {
                    return std::tolower(static_cast<unsigned char>(a)) ==
                           std::tolower(static_cast<unsigned char>(b));
                });
     };
+    enum class State : unsigned char { Wanted, Reading, Done };
+    std::vector<std::string> found(names.size());
+    std::vector<State> states(names.size(), State::Wanted);
+    std::size_t open = names.size(); // names not done yet
     bool firstLine = true;
-    std::string found;
-    bool inFound = false;
-    while (!headers.empty()) {
+    while (!headers.empty() && open > 0) {
         const std::size_t end = headers.find('\n');
         std::string_view line = headers.substr(0, end);
         headers.remove_prefix(end == std::string_view::npos ? headers.size() : end + 1);
@@ -136,14 +143,20 @@ std::string headerValue(std::string_view headers, std::string_view name) {
         if (line.empty()) {
             break; // the end of the header block
         }
+        // A folded line goes on with the header before it; any other line ends that header:
+        // the first of each name is the one taken.
         const bool continuation = line.front() == ' ' || line.front() == '\t';
-        if (inFound) {
-            if (!continuation) {
-                break;
+        for (std::size_t i = 0; i < states.size(); ++i) {
+            if (states[i] != State::Reading) {
+                continue;
             }
-            found += ' ';
-            found += line;
-            continue;
+            if (continuation) {
+                found[i] += ' ';
+                found[i] += line;
+            } else {
+                states[i] = State::Done;
+                --open;
+            }
         }
         if (firstLine && line.substr(0, 5) == "HTTP/") {
             firstLine = false;
@@ -151,26 +164,29 @@ std::string headerValue(std::string_view headers, std::string_view name) {
         }
         firstLine = false;
         const std::size_t colon = line.find(':');
-        if (continuation || colon == std::string_view::npos) {
+        if (continuation || colon == std::string_view::npos || open == 0) {
             continue;
         }
         std::string_view field = line.substr(0, colon);
         while (!field.empty() && (field.back() == ' ' || field.back() == '\t')) {
             field.remove_suffix(1);
         }
-        if (sameName(field)) {
-            found = std::string(line.substr(colon + 1));
-            inFound = true;
+        std::size_t i = 0;
+        for (const std::string_view name : names) {
+            if (states[i] == State::Wanted && sameName(field, name)) {
+                found[i] = std::string(line.substr(colon + 1));
+                states[i] = State::Reading;
+            }
+            ++i;
         }
     }
-    if (!inFound) {
-        return {};
+    for (std::string& value : found) {
+        const std::size_t first = value.find_first_not_of(" \t");
+        value = first == std::string::npos
+                    ? std::string()
+                    : value.substr(first, value.find_last_not_of(" \t") - first + 1);
     }
-    const std::size_t first = found.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return found.substr(first, found.find_last_not_of(" \t") - first + 1);
+    return found;
 }
 
 std::string_view httpReasonPhrase(std::int64_t status) {

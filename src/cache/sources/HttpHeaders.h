@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/DateTime.h"
 
@@ -18,6 +20,9 @@ std::string mediaTypeOf(std::string_view contentType);
 // The value of the first header of that name (compared without case) in CR LF header text,
 // with surrounding blanks removed; empty when absent.
 std::string headerValue(std::string_view headers, std::string_view name);
+// The values of several headers, as headerValue gives each, in one pass over the text.
+std::vector<std::string> headerValues(std::string_view headers,
+                                      std::initializer_list<std::string_view> names);
 
 // The reason phrase of a common status ("Not Found" of 404); empty for the others.
 std::string_view httpReasonPhrase(std::int64_t status);

@@ -36,6 +36,10 @@ TEST(HttpHeaders, HeaderValues) {
     EXPECT_EQ(headerValue(headers, "After-End"), "");
     EXPECT_EQ(headerValue(headers, "HTTP/1.1 200 OK"), "");
     EXPECT_EQ(headerValue("Content-Type: text/html\n", "content-type"), "text/html");
+    // Several in one pass read as each alone: the first of a name, folded lines joined.
+    EXPECT_EQ(
+        headerValues(headers, {"x-long", "Content-Encoding", "After-End", "content-type"}),
+        (std::vector<std::string>{"first \tsecond", "gzip", "", "application/x-shockwave-flash"}));
 }
 
 } // namespace

@@ -133,4 +133,23 @@ std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_vi
     return {};
 }
 
+void streamSource(const SourceLocation& source, std::string_view user, ReadReport& report,
+                  const RecordSink& sink) {
+    // The big caches are read entry by entry; the others are small enough to come whole.
+    if (source.kind == SourceLocation::Kind::ChromiumCache &&
+        detectChromiumBackend(source.path) == ChromiumBackend::Simple) {
+        readChromiumSimpleCache(source.path, report, sink);
+        return;
+    }
+    if (source.kind == SourceLocation::Kind::FirefoxCache) {
+        readFirefoxCache2(source.path, report, sink);
+        return;
+    }
+    for (CacheRecord& record : readSource(source, user, report)) {
+        if (!sink(record)) {
+            return;
+        }
+    }
+}
+
 } // namespace sarnika::sources

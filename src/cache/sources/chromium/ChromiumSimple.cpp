@@ -91,28 +91,24 @@ std::optional<std::uint64_t> entryHashOfName(std::string_view name) {
     return hash;
 }
 
-Result<ChromiumSimpleEntry> readEntryFile(const ReadOnlyFile& file) {
+// Reads the entry through `headBytes` and `tailBytes`, buffers that serve entry after entry.
+Result<ChromiumSimpleEntry> readEntryFile(const ReadOnlyFile& file, std::string& headBytes,
+                                          std::string& tailBytes) {
     const std::uint64_t size = file.size();
-    std::string headBytes;
-    std::string tailBytes;
     std::string_view head;
     std::string_view tail;
     // Small files come in one read; larger ones in two, never touching the body.
     if (size <= kHeadRead + kTailRead) {
-        auto all = file.read(0, size);
-        if (!all) {
+        if (Status all = file.readInto(0, size, headBytes); !all) {
             return all.error();
         }
-        headBytes = std::move(*all);
         head = tail = headBytes;
     } else {
-        auto first = file.read(0, kHeadRead);
-        auto last = file.read(size - kTailRead, kTailRead);
+        Status first = file.readInto(0, kHeadRead, headBytes);
+        Status last = first ? file.readInto(size - kTailRead, kTailRead, tailBytes) : Status();
         if (!first || !last) {
             return !first ? first.error() : last.error();
         }
-        headBytes = std::move(*first);
-        tailBytes = std::move(*last);
         head = headBytes;
         tail = tailBytes;
     }
@@ -122,20 +118,22 @@ Result<ChromiumSimpleEntry> readEntryFile(const ReadOnlyFile& file) {
         if (entry || (wants.head <= head.size() && wants.tail <= tail.size())) {
             return entry;
         }
+        // A head and tail that were one read (the file shrank meanwhile) part here.
+        if (head.data() == tail.data()) {
+            tailBytes = headBytes;
+            tail = tailBytes;
+        }
         if (wants.head > head.size()) {
-            auto more = file.read(0, wants.head);
-            if (!more) {
+            if (Status more = file.readInto(0, wants.head, headBytes); !more) {
                 return more.error();
             }
-            headBytes = std::move(*more);
             head = headBytes;
         }
         if (wants.tail > tail.size()) {
-            auto more = file.read(size - std::min(wants.tail, size), wants.tail);
-            if (!more) {
+            const std::uint64_t from = size - std::min(wants.tail, size);
+            if (Status more = file.readInto(from, wants.tail, tailBytes); !more) {
                 return more.error();
             }
-            tailBytes = std::move(*more);
             tail = tailBytes;
         }
     }
@@ -268,25 +266,31 @@ std::unordered_map<std::uint64_t, FileTime> parseChromiumSimpleIndex(std::string
 std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& dir,
                                                  ReadReport& report) {
     std::vector<CacheRecord> records;
-    std::vector<std::pair<std::string, std::uint64_t>> names;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
-         it.increment(error)) {
-#ifdef _WIN32
-        std::string name = it->path().filename().string();
-#else
-        // The native form saves a path object per entry in folders of many thousands.
-        const std::string& full = it->path().native();
-        std::string name = full.substr(full.rfind('/') + 1);
-#endif
-        if (const auto hash = entryHashOfName(name)) {
-            names.emplace_back(std::move(name), *hash);
-        }
+    readChromiumSimpleCache(dir, report, [&records](CacheRecord& record) {
+        records.push_back(std::move(record));
+        return true;
+    });
+    return records;
+}
+
+void readChromiumSimpleCache(const std::filesystem::path& dir, ReadReport& report,
+                             const RecordSink& sink) {
+    auto folder = ReadOnlyFolder::open(dir);
+    std::vector<Error> refused;
+    const auto isEntry = [](std::string_view name) {
+        return entryHashOfName(name).has_value();
+    };
+    auto listed = folder ? folder->regularFiles(isEntry, &refused)
+                         : Result<std::vector<std::string>>(folder.error());
+    if (!listed) {
+        report.skip(listed.error().message);
+        return;
     }
-    if (error) {
-        report.skip(dir.string() + ": " + error.message());
-        return records;
+    for (Error& why : refused) {
+        report.skip(std::move(why.message));
     }
+    // Names sort as plain strings: comparing paths part by part costs as much as the reading.
+    std::vector<std::string>& names = *listed;
     std::sort(names.begin(), names.end());
 
     std::unordered_map<std::uint64_t, FileTime> lastUsed;
@@ -295,16 +299,16 @@ std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& di
         lastUsed = parseChromiumSimpleIndex(*index);
     }
 
-    records.reserve(names.size());
-    const std::string folder = dir.string() + "/";
-    for (const auto& [name, hash] : names) {
-        const std::string path = folder + name;
-        auto file = ReadOnlyFile::open(path.c_str());
+    const std::string prefix = dir.string() + "/";
+    std::string head;
+    std::string tail;
+    for (const std::string& name : names) {
+        auto file = folder->openFile(name);
         if (!file) {
             report.skip(name + ": " + file.error().message);
             continue;
         }
-        auto entry = readEntryFile(*file);
+        auto entry = readEntryFile(*file, head, tail);
         if (!entry) {
             report.skip(name + ": " + entry.error().message);
             continue;
@@ -323,12 +327,13 @@ std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& di
         record.size = entry->bodySize;
         record.lastSync = info->responseTime;
         record.lastAccess = info->responseTime;
-        if (const auto used = lastUsed.find(hash); used != lastUsed.end()) {
+        if (const auto used = lastUsed.find(entryHashOfName(name).value_or(0));
+            used != lastUsed.end()) {
             // An index written before the entry was refreshed holds an older time.
             record.lastAccess = std::max(record.lastAccess, used->second);
         }
         record.identity = file->identity();
-        record.body = [path, offset = entry->bodyOffset,
+        record.body = [path = prefix + name, offset = entry->bodyOffset,
                        size = entry->bodySize](std::uint64_t limit) -> Result<std::string> {
             const std::uint64_t wanted = std::min(limit, size);
             auto bytes = readFileRange(path, offset, wanted);
@@ -337,9 +342,10 @@ std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& di
             }
             return bytes;
         };
-        records.push_back(std::move(record));
+        if (!sink(record)) {
+            return;
+        }
     }
-    return records;
 }
 
 } // namespace sarnika::sources

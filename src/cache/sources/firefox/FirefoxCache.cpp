@@ -113,34 +113,36 @@ FileTime fileTimeOfSeconds(std::uint32_t seconds) {
     return seconds == 0 ? 0 : fileTimeFromUnixSeconds(seconds);
 }
 
-// Reads the last `length` bytes of the file, failing when fewer arrive (the file changed).
-Result<std::string> readTail(const ReadOnlyFile& file, std::uint64_t length) {
-    auto bytes = file.read(file.size() - length, length);
-    if (bytes && bytes->size() != length) {
+// Reads the last `length` bytes of the file into `bytes`, failing when fewer arrive (the file
+// changed).
+Status readTail(const ReadOnlyFile& file, std::uint64_t length, std::string& bytes) {
+    if (Status read = file.readInto(file.size() - length, length, bytes); !read) {
+        return read;
+    }
+    if (bytes.size() != length) {
         return makeError(Error::Code::Unreadable, "file changed while being read");
     }
-    return bytes;
+    return {};
 }
 
-Result<FirefoxEntryInfo> readEntryInfo(const ReadOnlyFile& file) {
+// Reads the entry's metadata through `tail`, a buffer that serves entry after entry.
+Result<FirefoxEntryInfo> readEntryInfo(const ReadOnlyFile& file, std::string& tail) {
     const std::uint64_t size = file.size();
     if (size == 0) {
         return malformed("empty file");
     }
-    auto tail = readTail(file, std::min(size, kFirstRead));
-    if (!tail) {
-        return tail.error();
+    if (Status read = readTail(file, std::min(size, kFirstRead), tail); !read) {
+        return read.error();
     }
     const std::string_view last =
-        std::string_view(*tail).substr(tail->size() - std::min<std::size_t>(tail->size(), 8));
+        std::string_view(tail).substr(tail.size() - std::min<std::size_t>(tail.size(), 8));
     const std::uint64_t needed = firefoxTailLength(last, size);
-    if (needed > tail->size()) {
-        tail = readTail(file, needed);
-        if (!tail) {
-            return tail.error();
+    if (needed > tail.size()) {
+        if (Status read = readTail(file, needed, tail); !read) {
+            return read.error();
         }
     }
-    return parseFirefoxEntry(*tail, size);
+    return parseFirefoxEntry(tail, size);
 }
 
 BodyReader bodyReader(std::string path, std::uint64_t fileSize, std::uint64_t bodySize) {
@@ -275,45 +277,37 @@ std::string urlFromFirefoxKey(std::string_view key) {
 // time is the entry's own; useCount is the fetch count.
 std::vector<CacheRecord> readFirefoxCache2(const std::filesystem::path& cache2Dir,
                                            ReadReport& report) {
+    std::vector<CacheRecord> records;
+    readFirefoxCache2(cache2Dir, report, [&records](CacheRecord& record) {
+        records.push_back(std::move(record));
+        return true;
+    });
+    return records;
+}
+
+void readFirefoxCache2(const std::filesystem::path& cache2Dir, ReadReport& report,
+                       const RecordSink& sink) {
     const std::filesystem::path entriesDir = cache2Dir / "entries";
-    std::error_code error;
-    std::filesystem::directory_iterator it(entriesDir, error);
-    if (error) {
-        report.skip(entriesDir.string() + ": " + error.message());
-        return {};
+    auto folder = ReadOnlyFolder::open(entriesDir);
+    auto listed =
+        folder ? folder->regularFiles() : Result<std::vector<std::string>>(folder.error());
+    if (!listed) {
+        report.skip(listed.error().message);
+        return;
     }
     // Names sort as plain strings: comparing paths part by part costs as much as the reading.
-    std::vector<std::string> names;
-    for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
-        if (error) {
-            break;
-        }
-        std::error_code typeError;
-        if (it->is_regular_file(typeError)) {
-#ifdef _WIN32
-            names.push_back(it->path().filename().string());
-#else
-            const std::string& full = it->path().native();
-            names.push_back(full.substr(full.rfind('/') + 1));
-#endif
-        }
-    }
-    if (error) {
-        report.skip(entriesDir.string() + ": " + error.message());
-    }
+    std::vector<std::string>& names = *listed;
     std::sort(names.begin(), names.end());
 
-    std::vector<CacheRecord> records;
-    records.reserve(names.size());
-    const std::string folder = entriesDir.string() + "/";
+    const std::string prefix = entriesDir.string() + "/";
+    std::string tail;
     for (const std::string& name : names) {
-        const std::string path = folder + name;
-        auto file = ReadOnlyFile::open(path.c_str());
+        auto file = folder->openFile(name);
         if (!file) {
             report.skip(file.error().message);
             continue;
         }
-        auto info = readEntryInfo(*file);
+        auto info = readEntryInfo(*file, tail);
         if (!info) {
             report.skip(name + ": " + info.error().message);
             continue;
@@ -332,10 +326,11 @@ std::vector<CacheRecord> readFirefoxCache2(const std::filesystem::path& cache2Di
             info->expiration == kNoExpiration ? 0 : fileTimeOfSeconds(info->expiration);
         record.useCount = info->fetchCount;
         record.identity = file->identity();
-        record.body = bodyReader(path, file->size(), info->bodySize);
-        records.push_back(std::move(record));
+        record.body = bodyReader(prefix + name, file->size(), info->bodySize);
+        if (!sink(record)) {
+            return;
+        }
     }
-    return records;
 }
 
 } // namespace sarnika::sources

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <system_error>
 #include <utility>
 
@@ -30,11 +31,17 @@ Error notAFile(const char* path, mode_t mode) {
                      std::string(path) + ": refused, " + what + " is not read in a cache");
 }
 
-std::string identityOf(const char* path, const struct stat& info) {
+std::string identityOf(std::string_view path, const struct stat& info) {
     const auto ns = static_cast<long long>(info.st_mtim.tv_sec) * 1'000'000'000LL +
                     static_cast<long long>(info.st_mtim.tv_nsec);
-    return std::string(path) + "|" + std::to_string(info.st_size) + "|" + std::to_string(ns);
+    std::string identity;
+    identity.reserve(path.size() + 40);
+    identity.append(path).append("|").append(std::to_string(info.st_size));
+    identity.append("|").append(std::to_string(ns));
+    return identity;
 }
+
+constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 
 } // namespace
 
@@ -55,8 +62,7 @@ Result<ReadOnlyFile> ReadOnlyFile::open(const char* path, Links links) {
     }
     // O_NONBLOCK and O_NOFOLLOW still hold should the name be swapped in between; O_NOATIME
     // keeps even the access time of the browser's file as it was, where allowed.
-    const int flags =
-        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (links == Links::Follow ? 0 : O_NOFOLLOW);
+    const int flags = kReadFlags | (links == Links::Follow ? 0 : O_NOFOLLOW);
     int fd = ::open(path, flags | O_NOATIME);
     if (fd < 0 && errno == EPERM) {
         fd = ::open(path, flags);
@@ -84,12 +90,22 @@ void ReadOnlyFile::closeDescriptor(int fd) {
 }
 
 Result<std::string> ReadOnlyFile::read(std::uint64_t offset, std::uint64_t length) const {
+    std::string bytes;
+    if (Status done = readInto(offset, length, bytes); !done) {
+        return done.error();
+    }
+    return bytes;
+}
+
+Status ReadOnlyFile::readInto(std::uint64_t offset, std::uint64_t length,
+                              std::string& bytes) const {
+    bytes.clear();
     if (offset >= m_size) {
-        return std::string();
+        return {};
     }
     // Never allocate beyond what the file holds, whatever a damaged length field says.
     const std::uint64_t wanted = std::min(length, m_size - offset);
-    std::string bytes(static_cast<std::size_t>(wanted), '\0');
+    bytes.resize(static_cast<std::size_t>(wanted));
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t got = ::pread(m_fd, bytes.data() + done, bytes.size() - done,
@@ -107,7 +123,7 @@ Result<std::string> ReadOnlyFile::read(std::uint64_t offset, std::uint64_t lengt
         done += static_cast<std::size_t>(got);
     }
     bytes.resize(done);
-    return bytes;
+    return {};
 }
 
 std::uint64_t ReadOnlyFile::dataFrom(std::uint64_t offset) const {
@@ -136,6 +152,91 @@ std::string fileIdentity(const std::filesystem::path& path) {
         return path.string() + "|missing";
     }
     return identityOf(path.c_str(), info);
+}
+
+Result<ReadOnlyFolder> ReadOnlyFolder::open(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return systemError(path.c_str(), errno);
+    }
+    return ReadOnlyFolder(fd, path);
+}
+
+ReadOnlyFolder::~ReadOnlyFolder() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+Result<std::vector<std::string>>
+ReadOnlyFolder::regularFiles(const std::function<bool(std::string_view name)>& wanted,
+                             std::vector<Error>* refused) const {
+    std::vector<std::string> names;
+    // The listing reads through a descriptor of its own, leaving ours at its place.
+    const int copy = ::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = copy < 0 ? nullptr : ::fdopendir(copy);
+    if (listing == nullptr) {
+        const int code = errno;
+        if (copy >= 0) {
+            ::close(copy);
+        }
+        return systemError(m_path.c_str(), code);
+    }
+    errno = 0;
+    while (const dirent* item = ::readdir(listing)) { // NOLINT(concurrency-mt-unsafe)
+        const std::string_view name(item->d_name);
+        if (name == "." || name == ".." || (wanted && !wanted(name))) {
+            continue;
+        }
+        mode_t kind = DTTOIF(item->d_type);
+        if (item->d_type == DT_UNKNOWN) {
+            struct stat info {};
+            kind =
+                ::fstatat(m_fd, item->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 ? info.st_mode : 0;
+        }
+        if (S_ISREG(kind)) {
+            names.emplace_back(name);
+        } else if (refused != nullptr && kind != 0) {
+            refused->push_back(notAFile((m_path.native() + "/" + item->d_name).c_str(), kind));
+        }
+        errno = 0;
+    }
+    const int code = errno;
+    ::closedir(listing);
+    if (code != 0) {
+        return systemError(m_path.c_str(), code);
+    }
+    return names;
+}
+
+Result<ReadOnlyFile> ReadOnlyFolder::openFile(const std::string& name) const {
+    std::string path = m_path.native();
+    path.append("/").append(name);
+    if (name.empty() || name.find('/') != std::string::npos) {
+        return makeError(Error::Code::NotFound, path + ": not a name in the folder");
+    }
+    // The listing said "regular file": O_NOFOLLOW and the check below still hold should the
+    // name be swapped for a link or anything else in between.
+    int fd = ::openat(m_fd, name.c_str(), kReadFlags | O_NOFOLLOW | O_NOATIME);
+    if (fd < 0 && errno == EPERM) {
+        fd = ::openat(m_fd, name.c_str(), kReadFlags | O_NOFOLLOW);
+    }
+    if (fd < 0) {
+        return errno == ELOOP ? notAFile(path.c_str(), S_IFLNK) : systemError(path.c_str(), errno);
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return systemError(path.c_str(), code);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return notAFile(path.c_str(), info.st_mode);
+    }
+    const auto allocated = static_cast<std::uint64_t>(info.st_blocks) * 512U;
+    return ReadOnlyFile(fd, static_cast<std::uint64_t>(info.st_size), allocated,
+                        identityOf(path, info));
 }
 
 } // namespace sarnika::sources

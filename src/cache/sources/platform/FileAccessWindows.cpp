@@ -152,4 +152,55 @@ std::string fileIdentity(const std::filesystem::path& path) {
     return identityOf(path, size, info.ftLastWriteTime);
 }
 
+Status ReadOnlyFile::readInto(std::uint64_t offset, std::uint64_t length,
+                              std::string& bytes) const {
+    auto got = read(offset, length);
+    if (!got) {
+        return got.error();
+    }
+    bytes = std::move(*got);
+    return {};
+}
+
+// Windows opens files by path: the folder is remembered, not held open.
+Result<ReadOnlyFolder> ReadOnlyFolder::open(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(path, error))) {
+        return makeError(Error::Code::NotFound, path.string() + ": not a folder");
+    }
+    return ReadOnlyFolder(-1, path);
+}
+
+ReadOnlyFolder::~ReadOnlyFolder() = default;
+
+Result<std::vector<std::string>>
+ReadOnlyFolder::regularFiles(const std::function<bool(std::string_view name)>& wanted,
+                             std::vector<Error>* refused) const {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(m_path, error), end; !error && it != end;
+         it.increment(error)) {
+        std::string name = it->path().filename().string();
+        std::error_code typeError;
+        if (wanted && !wanted(name)) {
+            continue;
+        }
+        if (!it->is_symlink(typeError) && it->is_regular_file(typeError)) {
+            names.push_back(std::move(name));
+        } else if (refused != nullptr) {
+            refused->push_back(notAFile(it->path(), "a link, folder or device"));
+        }
+    }
+    if (error) {
+        return makeError(Error::Code::Unreadable, m_path.string() + ": " + error.message());
+    }
+    return names;
+}
+
+Result<ReadOnlyFile> ReadOnlyFolder::openFile(const std::string& name) const {
+    // Named as the readers have always named these files, so that identities stay the same.
+    const std::string path = m_path.string() + "/" + name;
+    return ReadOnlyFile::open(path.c_str());
+}
+
 } // namespace sarnika::sources
