@@ -24,49 +24,14 @@ import tarfile
 import zlib
 from urllib.parse import urlsplit
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from make_synthetic_caches import lookup2  # noqa: E402  Firefox's cache2 metadata hash
+
 SIMPLE_INITIAL_MAGIC = 0xFCFB6D1BA7725C30
 SIMPLE_FINAL_MAGIC = 0xF4FA6F45970D41D8
 EOF_HAS_KEY_SHA256 = 2
 FIREFOX_CHUNK = 256 * 1024
 FILLER_TYPES = ("text/html", "image/png", "image/gif", "image/jpeg", "text/css")
-
-
-def lookup2(data, initval=0):
-    """Bob Jenkins' lookup2 hash, as Firefox's cache2 metadata uses it."""
-    def mix(a, b, c):
-        a = (a - b - c) & 0xFFFFFFFF; a ^= c >> 13
-        b = (b - c - a) & 0xFFFFFFFF; b ^= (a << 8) & 0xFFFFFFFF
-        c = (c - a - b) & 0xFFFFFFFF; c ^= b >> 13
-        a = (a - b - c) & 0xFFFFFFFF; a ^= c >> 12
-        b = (b - c - a) & 0xFFFFFFFF; b ^= (a << 16) & 0xFFFFFFFF
-        c = (c - a - b) & 0xFFFFFFFF; c ^= b >> 5
-        a = (a - b - c) & 0xFFFFFFFF; a ^= c >> 3
-        b = (b - c - a) & 0xFFFFFFFF; b ^= (a << 10) & 0xFFFFFFFF
-        c = (c - a - b) & 0xFFFFFFFF; c ^= b >> 15
-        return a, b, c
-
-    length = len(data)
-    a = b = 0x9E3779B9
-    c = initval
-    k = 0
-    words = struct.unpack_from("<%dI" % (3 * (length // 12)), data) if length >= 12 else ()
-    for w in range(0, len(words), 3):
-        a = (a + words[w]) & 0xFFFFFFFF
-        b = (b + words[w + 1]) & 0xFFFFFFFF
-        c = (c + words[w + 2]) & 0xFFFFFFFF
-        a, b, c = mix(a, b, c)
-        k += 12
-    c = (c + length) & 0xFFFFFFFF
-    rest = data[k:]
-    for i in range(len(rest) - 1, -1, -1):
-        if i >= 8:
-            c = (c + (rest[i] << (8 * (i - 7)))) & 0xFFFFFFFF
-        elif i >= 4:
-            b = (b + (rest[i] << (8 * (i - 4)))) & 0xFFFFFFFF
-        else:
-            a = (a + (rest[i] << (8 * i))) & 0xFFFFFFFF
-    a, b, c = mix(a, b, c)
-    return c
 
 
 def content_type(headers):
