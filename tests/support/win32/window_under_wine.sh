@@ -3,14 +3,19 @@
 # movies of the browsers' caches in the Wine user's %LOCALAPPDATA% largest first, the arrow keys
 # move the selection and the status text, Ctrl+R rescans, Alt+F4 closes it and keeps its
 # placement and folders in the registry, where it finds them again; with no cache at all it
-# says "Sorry". Run by scripts/windows-test.sh with WINEPREFIX set and Wine booted.
+# says "Sorry". Run by scripts/windows-test.sh; it makes a Wine prefix of its own, so that what
+# other tests left in the Wine user's caches does not show.
 #   window_under_wine.sh SARNIKA_EXE SCREENSHOT_FOLDER
 set -euo pipefail
 exe=$1
 shots=$2
 here=$(cd "$(dirname "$0")/../../.." && pwd)
 wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
+[[ -x $wineserver ]] || wineserver=/usr/lib/wine/wineserver
 work=$(mktemp -d)
+export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEARCH=win64
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 fail() { echo "window under Wine: $*" >&2; exit 1; }
 
 # A display of our own: the first free number from 90 on.
@@ -18,7 +23,7 @@ display=90
 while [ -e /tmp/.X11-unix/X$display ] || [ -e /tmp/.X$display-lock ]; do display=$((display + 1)); done
 Xvfb :$display -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+trap '"$wineserver" -k 2>/dev/null; kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 export DISPLAY=:$display
 for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 openbox >/dev/null 2>&1 &
@@ -43,6 +48,8 @@ closed() {
 }
 reportSays() { grep -qx "$1" "$work/report.txt"; }
 
+mkdir -p "$WINEPREFIX"
+"$wine" wineboot --init >/dev/null 2>&1
 local_app_data="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Local"
 python3 "$here/tools/make_synthetic_caches.py" "$work/demo" --demo >/dev/null
 chrome="$local_app_data/Google/Chrome/User Data/Default/Cache"
