@@ -5,7 +5,6 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "movies/FlashMovieScan.h"
 #include "platform/windows/WinShell.h"
 #include "win32/MovieFacts.h"
 #include "win32/resource.h"
@@ -159,7 +158,7 @@ void Win32PlacementWindow::update() {
 }
 
 TfrmMain::TfrmMain(HINSTANCE instance, UrlCachePort& cache, const LocalTimePort& localTime)
-    : m_instance(instance), m_cache(cache), m_localTime(localTime) {}
+    : m_instance(instance), m_frameSites(*this, cache, localTime) {}
 
 TfrmMain::~TfrmMain() {
     if (m_popups != nullptr) {
@@ -397,9 +396,7 @@ void TfrmMain::layout() {
 
 void TfrmMain::FormCreate() {
     // InitFrame, then the first scan; the first movie is previewed.
-    m_movies = std::make_unique<MovieList>();
-    m_listBox.clear();
-    m_analyzer = std::make_unique<TCacheAnalyzer>(m_cache, m_localTime);
+    m_frameSites.InitFrame();
     try {
         RefreshList();
         if (m_listBox.count() > 0) {
@@ -422,9 +419,7 @@ void TfrmMain::FormCreate() {
 }
 
 void TfrmMain::FormDestroy() {
-    m_listBox.clear();
-    m_movies.reset();
-    m_analyzer.reset();
+    m_frameSites.DoneFrame();
     try {
         m_settings.writeString("SaveAsFolder", m_saveAsFolder);
         m_settings.writeString("SaveAllFolder", m_saveAllFolder);
@@ -448,23 +443,12 @@ void TfrmMain::FormShow() {
 
 void TfrmMain::RefreshList() {
     const HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    m_listBox.clear();
-    *m_movies = ScanFlashMovies(*m_analyzer);
-    FillListBox(*m_movies, m_listBox);
+    m_frameSites.RefreshList();
     SetCursor(previous);
 }
 
 void TfrmMain::lbxFlashClick() {
-    const int selected = m_listBox.selectedIndex();
-    if (selected < 0 || !m_movies) {
-        return;
-    }
-    const auto line = static_cast<std::size_t>(selected);
-    setStatus("Flash movie from " + HostFromUrl(m_movies->Url(line)));
-    const std::string localFile = m_movies->CacheFile(line);
-    if (!localFile.empty()) {
-        showPreview(localFile);
-    }
+    m_frameSites.lbxFlashClick();
     writeTestReport();
 }
 
@@ -497,19 +481,24 @@ void TfrmMain::command(int id) {
     }
 }
 
-void TfrmMain::showPreview(const std::string& localFile) {
+void TfrmMain::navigatePreview(const std::string& localFile) {
     m_previewed = localFile;
     ShowWindow(m_play, SW_SHOW);
     SetWindowTextA(m_facts, movieFacts(localFile).c_str());
 }
 
-void TfrmMain::setStatus(const std::string& text) {
+void TfrmMain::showStatus(const std::string& text) {
     m_statusText = text;
     if (IsWindowVisible(m_status) == FALSE) {
         ShowWindow(m_status, SW_SHOW);
         layout();
     }
     SendMessageA(m_status, SB_SETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void TfrmMain::showShellMenu(const std::string& /*localFile*/, int /*line*/,
+                             presenters::ViewPoint /*at*/) {
+    // The list has its own menu (popFiles), so the frame never offers the shell's.
 }
 
 void TfrmMain::writeTestReport() const {
@@ -525,8 +514,8 @@ void TfrmMain::writeTestReport() const {
         SendMessageA(m_listBox.handle(), LB_GETTEXT, static_cast<WPARAM>(line),
                      reinterpret_cast<LPARAM>(text.data()));
         text.resize(static_cast<std::size_t>(std::max<LRESULT>(length, 0)));
-        report << "line\t" << text << "\t" << m_movies->CacheFile(static_cast<std::size_t>(line))
-               << "\n";
+        report << "line\t" << text << "\t"
+               << m_frameSites.movies()->CacheFile(static_cast<std::size_t>(line)) << "\n";
     }
     report << "selected\t" << m_listBox.selectedIndex() << "\n";
     report << "status\t" << m_statusText << "\n";

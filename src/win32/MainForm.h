@@ -7,6 +7,7 @@
 
 #include "cache/CacheAnalyzer.h"
 #include "movies/MovieList.h"
+#include "presenters/FramePresenter.h"
 #include "win32/Registry.h"
 #include "winsvc/FormPlacement.h"
 
@@ -59,7 +60,7 @@ private:
 // splitter, the preview pane with the selected movie's facts and a "Play" link that opens it
 // with the program the system has for Flash movies, and a status bar; the menus and the
 // accelerators of the window's actions.
-class TfrmMain {
+class TfrmMain final : private presenters::FrameView {
 public:
     TfrmMain(HINSTANCE instance, UrlCachePort& cache, const LocalTimePort& localTime);
     ~TfrmMain();
@@ -78,6 +79,13 @@ private:
 
     void createControls();
     void layout();
+    // The frame's view: its presenter holds the movie list and the scan.
+    MovieListBox& listBox() override { return m_listBox; }
+    void moviesListed() override {}
+    void showStatus(const std::string& text) override;
+    void navigatePreview(const std::string& localFile) override;
+    void showShellMenu(const std::string& localFile, int line, presenters::ViewPoint at) override;
+
     void FormCreate();
     void FormShow();
     void FormDestroy();
@@ -85,16 +93,12 @@ private:
     void lbxFlashClick();
     void actRefreshExecute();
     void command(int id);
-    void showPreview(const std::string& localFile);
-    void setStatus(const std::string& text);
     // The error guard's message box: the error's own text.
     void report(const std::string& message) const;
     // Where a test asks for it (SARNIKA_TEST_REPORT), the window's state as lines of text.
     void writeTestReport() const;
 
     HINSTANCE m_instance;
-    UrlCachePort& m_cache;
-    const LocalTimePort& m_localTime;
     HWND m_window = nullptr;
     HWND m_splitter = nullptr;
     HWND m_preview = nullptr;
@@ -109,8 +113,7 @@ private:
     bool m_dragging = false;
     std::string m_statusText;
     std::string m_previewed;
-    std::unique_ptr<MovieList> m_movies;
-    std::unique_ptr<TCacheAnalyzer> m_analyzer;
+    presenters::TframeCachedFlash m_frameSites;
     // The folders of "Save as..." and "Save all...", kept in the settings key.
     RegistrySettings m_settings{"Software\\Quillmoor\\Sarnika"};
     std::string m_saveAsFolder;
