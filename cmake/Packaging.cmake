@@ -1,5 +1,11 @@
 # What `cmake --install` adds beyond the programs, and the Debian package made by CPack
-# (`cmake --workflow --preset package`, or `cpack --preset package` after a build).
+# (`cmake --workflow --preset package`, or `cpack --preset package` after a build). A Windows
+# build packs a portable zip instead (scripts/windows-zip.sh).
+
+if(WIN32)
+    include(cmake/WindowsZip.cmake)
+    return()
+endif()
 
 # Manual pages, compressed as Debian keeps them.
 set(sarnika_man_pages sarnika-cli.1)

@@ -23,3 +23,7 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${SARNIKA_WINE})
 # pkg-config must see the Windows libraries only, never the build machine's .pc files.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/${SARNIKA_MINGW_TRIPLET}/lib/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
+
+# zlib from its static archive: with both libz.a and libz.dll.a present, FindZLIB would take the
+# import library, and the programs would need zlib1.dll beside them.
+set(ZLIB_USE_STATIC_LIBS ON)

@@ -48,3 +48,8 @@ printf 'Windows build and tests: %ds\n' $((SECONDS - start))
 # The window, on an X server of its own; its screenshots stay in the build folder.
 bash tests/support/win32/window_under_wine.sh build/mingw/src/win32/sarnika.exe build/mingw
 printf 'Windows window: %ds\n' $((SECONDS - start))
+
+# The portable zip, packed from the programs just tested.
+(cd build/mingw && cpack -G ZIP >/dev/null)
+bash tests/support/win32/check_zip.sh build/mingw/packages/sarnika-*-windows-x64.zip
+printf 'Windows zip: %ds\n' $((SECONDS - start))
