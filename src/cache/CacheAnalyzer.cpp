@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "base/Text.h"
 
@@ -20,49 +21,35 @@ bool isNameSeparator(char c) {
            (std::filesystem::path::preferred_separator == '/' && c == '/');
 }
 
-// -1, 0 or +1: larger files first, missing files (-1) after every existing one.
-int compareBySize(const TEntryInfo* a, const TEntryInfo* b) {
-    if (a == nullptr || b == nullptr) {
-        return 0;
-    }
-    const std::int32_t sizeA = TCacheAnalyzer::LocalFileSize(a->LocalFileName);
-    const std::int32_t sizeB = TCacheAnalyzer::LocalFileSize(b->LocalFileName);
-    if (sizeA < sizeB) {
-        return 1;
-    }
-    if (sizeA > sizeB) {
-        return -1;
-    }
-    return 0;
-}
-
 // Not std::sort or std::stable_sort: equal sizes end up in the order this very quicksort leaves
-// them in, which is the order the list has always shown.
-void quickSort(TCacheAnalyzer::EntryList& list, std::ptrdiff_t l, std::ptrdiff_t r) {
-    auto at = [&list](std::ptrdiff_t index) {
-        return list[static_cast<std::size_t>(index)].get();
+// them in, which is the order the list has always shown. Each file's size is read once, before
+// the sort (a file that changes size meanwhile cannot make the comparisons disagree); larger
+// files come first, missing files (-1) after every existing one.
+void quickSort(TCacheAnalyzer::EntryList& list, std::vector<std::int32_t>& sizes, std::ptrdiff_t l,
+               std::ptrdiff_t r) {
+    auto sizeAt = [&sizes](std::ptrdiff_t index) {
+        return sizes[static_cast<std::size_t>(index)];
     };
     for (;;) {
         std::ptrdiff_t i = l;
         std::ptrdiff_t j = r;
-        const TEntryInfo* pivot = at((l + r) / 2);
+        const std::int32_t pivot = sizeAt((l + r) / 2);
         do {
-            // Sizes are read afresh on every comparison; a file that changes size during the
-            // sort must not walk the indexes out of the range.
-            while (i < r && compareBySize(at(i), pivot) < 0) {
+            while (i < r && sizeAt(i) > pivot) {
                 ++i;
             }
-            while (j > l && compareBySize(at(j), pivot) > 0) {
+            while (j > l && sizeAt(j) < pivot) {
                 --j;
             }
             if (i <= j) {
                 std::swap(list[static_cast<std::size_t>(i)], list[static_cast<std::size_t>(j)]);
+                std::swap(sizes[static_cast<std::size_t>(i)], sizes[static_cast<std::size_t>(j)]);
                 ++i;
                 --j;
             }
         } while (i <= j);
         if (l < j) {
-            quickSort(list, l, j);
+            quickSort(list, sizes, l, j);
         }
         l = i;
         if (i >= r) {
@@ -200,7 +187,13 @@ void TCacheAnalyzer::SortMultimediaBySize() {
     if (m_multimediaEntries.empty()) {
         return;
     }
-    quickSort(m_multimediaEntries, 0, static_cast<std::ptrdiff_t>(m_multimediaEntries.size()) - 1);
+    std::vector<std::int32_t> sizes;
+    sizes.reserve(m_multimediaEntries.size());
+    for (const auto& entry : m_multimediaEntries) {
+        sizes.push_back(entry ? LocalFileSize(entry->LocalFileName) : 0);
+    }
+    quickSort(m_multimediaEntries, sizes, 0,
+              static_cast<std::ptrdiff_t>(m_multimediaEntries.size()) - 1);
 }
 
 std::string TCacheAnalyzer::GetFlashMovies() const {
