@@ -59,6 +59,7 @@ enum class ScanKeeps { Movies, Everything };
 class MovieScan {
 public:
     MovieScan(UrlCachePort& cache, SourceLookup lookup, ScanKeeps keeps = ScanKeeps::Everything);
+    ScanKeeps keeps() const { return m_keeps; }
 
     // Calls `tick` with the number of entries seen so far, during the scan.
     std::vector<MovieRow> run(bool sniff, const std::function<void(std::size_t)>& tick);

@@ -115,8 +115,11 @@ std::vector<MovieRow> scanMovies(BrowserCacheLayer& layer, MovieScan& scan, bool
     Progress progress;
     progress.show("Reading the caches...");
     // No line is made for every entry when nobody sees it.
-    const auto tick = [&progress](std::size_t seen) {
-        progress.show("Scanning the caches: " + std::to_string(seen) + " entries");
+    // Scans for the movies alone hear only of the multimedia entries.
+    const std::string counted =
+        scan.keeps() == ScanKeeps::Movies ? " multimedia entries" : " entries";
+    const auto tick = [&progress, &counted](std::size_t seen) {
+        progress.show("Scanning the caches: " + std::to_string(seen) + counted);
     };
     auto rows = scan.run(sniff, progress.enabled() ? std::function<void(std::size_t)>(tick)
                                                    : std::function<void(std::size_t)>());
@@ -327,7 +330,9 @@ int run(const CliOptions& options) {
     // The files of the movies' sites are known once the movies are: a first scan finds them.
     auto sites = siteAssets(options, {});
     if (options.withAssets) {
-        const auto first = sarnika::openUserCaches(layerOptions.value(), systemCache);
+        auto firstOptions = layerOptions.value();
+        firstOptions.multimediaOnly = true;
+        const auto first = sarnika::openUserCaches(std::move(firstOptions), systemCache);
         if (sarnika::TIECache::CheckLibrary(first->port())) {
             MovieScan scan(
                 first->port(), [&first](const std::string& file) { return first->sourceOf(file); },
@@ -340,6 +345,10 @@ int run(const CliOptions& options) {
             return sites->takes(url);
         };
     }
+    // The listing of every entry and the sites' files need every entry; the movies alone do not.
+    const ScanKeeps keeps =
+        options.all || !sites->empty() ? ScanKeeps::Everything : ScanKeeps::Movies;
+    layerOptions->multimediaOnly = keeps == ScanKeeps::Movies;
     const auto caches = sarnika::openUserCaches(std::move(layerOptions.value()), systemCache);
     sarnika::UrlCachePort& cache = caches->port();
     if (!sarnika::TIECache::CheckLibrary(cache)) {
@@ -363,9 +372,6 @@ int run(const CliOptions& options) {
             manifest.emplace(std::move(opened.value()));
         }
     }
-    // The listing of every entry and the sites' files need every entry; the movies alone do not.
-    const ScanKeeps keeps =
-        options.all || !sites->empty() ? ScanKeeps::Everything : ScanKeeps::Movies;
     MovieScan scan(
         cache, [&caches](const std::string& file) { return caches->sourceOf(file); }, keeps);
     const std::vector<MovieRow> rows = scanMovies(caches->layer(), scan, options.sniff);

@@ -783,6 +783,12 @@ BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
         }
     }
     const std::string fileName = fileNameOf(name);
+    const bool extractedKind =
+        TCacheAnalyzer::ClassifyFile(fileName) == TEntryCategory::ecMultimedia ||
+        (m_options.extractAlso && m_options.extractAlso(record.url));
+    if (!extractedKind && m_options.multimediaOnly) {
+        return std::nullopt;
+    }
     const std::string entryKey = ExtractionStore::keyOf({record.identity, "\n", record.url});
     const std::string folder = m_sourceFolder + entryKey;
     std::string file = folder + "/" + fileName;
@@ -790,8 +796,7 @@ BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
         entry.FileExtension = name.extension;
     }
     entry.LocalFileName = file;
-    if (TCacheAnalyzer::ClassifyFile(fileName) != TEntryCategory::ecMultimedia &&
-        !(m_options.extractAlso && m_options.extractAlso(record.url))) {
+    if (!extractedKind) {
         // Only bodies of the kinds the program lists are copied out.
         return entry;
     }

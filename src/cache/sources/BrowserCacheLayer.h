@@ -68,6 +68,9 @@ public:
         // Content whose URL this accepts has its body copied out even when it is no movie (the
         // files a movie loads, for a curated copy of a site); by default only movies are.
         std::function<bool(std::string_view url)> extractAlso;
+        // Content that is no multimedia (and not taken by `extractAlso`) is left out of the
+        // walks, for callers that keep nothing else: such entries cost no names and no copies.
+        bool multimediaOnly = false;
     };
 
     explicit BrowserCacheLayer(Options options);

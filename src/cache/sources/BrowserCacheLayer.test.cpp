@@ -153,6 +153,37 @@ TEST_P(BrowserCacheLayerTest, ExtractsMoviesDecodedUnderWinInetNames) {
     EXPECT_EQ(files, 3);
 }
 
+TEST_P(BrowserCacheLayerTest, MultimediaOnlyWalksGiveTheSameMoviesAndNothingElse) {
+    auto& chromium = sources.records["/caches/chromium"];
+    chromium.push_back(content("http://h/a.swf", "application/x-shockwave-flash", kMovie));
+    chromium.push_back(content("http://h/dl?id=9.swf", "application/octet-stream", kMovie + "x"));
+    chromium.push_back(content("http://h/pic.png", "image/png", "\x89PNG...."));
+    chromium.push_back(content("http://h/levels.xml", "text/xml", "<levels/>"));
+    CacheRecord cookie;
+    cookie.kind = RecordKind::Cookie;
+    cookie.url = "Cookie:user@h/";
+    sources.records["/profile/Cookies"].push_back(cookie);
+    std::vector<std::pair<std::string, std::string>> everything;
+    {
+        BrowserCacheLayer layer(options());
+        everything = movies(layer);
+    }
+    auto only = options();
+    only.multimediaOnly = true;
+    only.extractAlso = [](std::string_view url) {
+        return url.ends_with(".xml");
+    };
+    BrowserCacheLayer layer(only);
+    EXPECT_EQ(movies(layer), everything);
+    ASSERT_EQ(everything.size(), 2U);
+    TCacheAnalyzer analyzer(layer, utc);
+    analyzer.Rescan();
+    EXPECT_TRUE(analyzer.ImageEntries().empty());
+    // What the caller asked to have copied out still comes, and the other walks are whole.
+    ASSERT_EQ(analyzer.OtherEntries().size() + analyzer.PageEntries().size(), 1U);
+    EXPECT_EQ(analyzer.CookieEntries().size(), 1U);
+}
+
 TEST_P(BrowserCacheLayerTest, ReusesCurrentExtractionsAndRemovesStaleOnes) {
     auto& chromium = sources.records["/caches/chromium"];
     chromium.push_back(content("http://h/a.swf", "application/x-shockwave-flash", kMovie));
