@@ -226,9 +226,15 @@ QString TfrmMain::saveAllFolder() const {
 void TfrmMain::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     m_presenter->WindowShown(event->spontaneous());
+    // Back from the tray, the state may turn normal before the window is shown again or after:
+    // whichever comes last starts the watch that settles the placement.
+    if (m_placementShown && !isMinimized() && !isMaximized() && !m_frameWatch->isActive()) {
+        startFrameWatch();
+    }
 }
 
 void TfrmMain::placementShown() {
+    m_placementShown = true;
     m_placementWindow->fitOuterGeometry();
     startFrameWatch();
 }

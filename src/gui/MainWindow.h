@@ -142,6 +142,8 @@ private:
 
     QTimer* m_frameWatch = nullptr;
     int m_frameChecks = 0;
+    // The placement has been applied at the first showing: later showings watch for the frame.
+    bool m_placementShown = false;
     std::deque<std::function<void()>> m_later;
     std::unique_ptr<TSplashGuard> m_splash;
 

@@ -293,7 +293,15 @@ void QtPlacementWindow::fitOuterGeometry() {
             QRect(outer.topLeft() + QPoint(m_frame.left(), m_frame.top()), client));
         return;
     }
-    // move() places the frame's corner; resize() sets the client area.
+    if (!m_frame.isNull()) {
+        // The frame is known: the client area goes inside it. Qt's own idea of the frame is
+        // lost each time the window is mapped again (back from the tray), and a move() made
+        // before it learns the frame again would put the client area at the frame's corner.
+        m_window->setGeometry(
+            QRect(outer.topLeft() + QPoint(m_frame.left(), m_frame.top()), client));
+        return;
+    }
+    // No frame known yet: move() places the frame's corner; resize() sets the client area.
     m_window->resize(client);
     m_window->move(outer.topLeft());
 }
