@@ -28,6 +28,9 @@ public:
         m_view->setObjectName(QStringLiteral("wbPreview"));
         m_view->setDownloadOptions(defaultDownloadOptions());
         m_view->setUserInterfaceOptions({});
+        // The web engine and the player take longer to start than the scan takes on most
+        // caches: they start now, behind the splash window.
+        m_view->Preload();
     }
 
     QWidget* widget() override { return m_view; }

@@ -95,14 +95,6 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Sarnika"));
 
-    m_dlgSave = makeSaveDialog(this, QStringLiteral("Save Flash movie as..."),
-                               QStringLiteral("Flash movies (*.swf)"), QStringLiteral("swf"));
-    m_dlgSave->setObjectName(QStringLiteral("dlgSave"));
-    m_dlgExport = makeSaveDialog(this, QStringLiteral("Export web archive"),
-                                 QStringLiteral("Web archives (*.warc.gz *.warc)"),
-                                 QStringLiteral("warc.gz"));
-    m_dlgExport->setObjectName(QStringLiteral("dlgExport"));
-
     m_frameSites = new TframeCachedFlash(
         cache, localTime, m_guard, ports.makePreview ? ports.makePreview : makeWebPreview, this);
     m_frameSites->setObjectName(QStringLiteral("frameSites"));
@@ -211,6 +203,27 @@ void TfrmMain::createMenus() {
     });
 }
 
+// The file dialogs are made when first asked for: building one reads the file system and
+// costs the start-up a noticeable moment.
+QFileDialog* TfrmMain::dlgSave() {
+    if (m_dlgSave == nullptr) {
+        m_dlgSave = makeSaveDialog(this, QStringLiteral("Save Flash movie as..."),
+                                   QStringLiteral("Flash movies (*.swf)"), QStringLiteral("swf"));
+        m_dlgSave->setObjectName(QStringLiteral("dlgSave"));
+    }
+    return m_dlgSave;
+}
+
+QFileDialog* TfrmMain::dlgExport() {
+    if (m_dlgExport == nullptr) {
+        m_dlgExport = makeSaveDialog(this, QStringLiteral("Export web archive"),
+                                     QStringLiteral("Web archives (*.warc.gz *.warc)"),
+                                     QStringLiteral("warc.gz"));
+        m_dlgExport->setObjectName(QStringLiteral("dlgExport"));
+    }
+    return m_dlgExport;
+}
+
 void TfrmMain::FormCreate() {
     m_presenter->FormCreate();
 }
@@ -311,12 +324,13 @@ void TfrmMain::setFileEntriesEnabled(bool enabled) {
 
 std::optional<std::string> TfrmMain::askSaveAsTarget(const std::string& folder,
                                                      const std::string& fileName) {
-    m_dlgSave->setDirectory(fromLocal(folder));
-    m_dlgSave->selectFile(fromLocal(fileName));
-    if (m_dlgSave->exec() != QDialog::Accepted || m_dlgSave->selectedFiles().isEmpty()) {
+    QFileDialog* dialog = dlgSave();
+    dialog->setDirectory(fromLocal(folder));
+    dialog->selectFile(fromLocal(fileName));
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
         return std::nullopt;
     }
-    return toLocal(m_dlgSave->selectedFiles().constFirst());
+    return toLocal(dialog->selectedFiles().constFirst());
 }
 
 std::string TfrmMain::browseSelection() const {
@@ -361,13 +375,14 @@ void TfrmMain::actExportWarcExecute() {
     if (m_frameSites->listBox().count() == 0) {
         return;
     }
-    m_dlgExport->setDirectory(fromLocal(
+    QFileDialog* dialog = dlgExport();
+    dialog->setDirectory(fromLocal(
         m_presenter->firstExistingFolder({m_presenter->saveAllFolder(), personalFolder()})));
-    m_dlgExport->selectFile(QStringLiteral("flash-movies.warc.gz"));
-    if (m_dlgExport->exec() != QDialog::Accepted || m_dlgExport->selectedFiles().isEmpty()) {
+    dialog->selectFile(QStringLiteral("flash-movies.warc.gz"));
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
         return;
     }
-    const QString target = m_dlgExport->selectedFiles().constFirst();
+    const QString target = dialog->selectedFiles().constFirst();
     std::vector<curation::ArchivedMovie> movies = m_frameSites->ArchivedMovies();
     const std::size_t movieCount = movies.size();
     // Reading the caches again for the site files takes a moment on a big cache.
