@@ -71,11 +71,17 @@ std::string WithTrailingSeparator(const std::string& folder) {
 }
 
 SaveAllResult SaveAll(const std::string& folder, const std::vector<std::string>& cacheFiles,
-                      const std::vector<std::string>& suggestedNames, FileCopier& copier) {
+                      const std::vector<std::string>& suggestedNames, FileCopier& copier,
+                      const SaveProgress& progress) {
     SaveAllResult result;
     result.folder = WithTrailingSeparator(folder);
     const std::size_t movies = std::min(cacheFiles.size(), suggestedNames.size());
+    result.movies = movies;
     for (std::size_t k = 0; k < movies; ++k) {
+        if (progress && !progress(k, movies)) {
+            result.cancelled = true;
+            break;
+        }
         const std::string& cacheFile = cacheFiles[k];
         if (cacheFile.empty()) {
             continue;
@@ -123,6 +129,11 @@ std::string SaveAllQuestion(int saved) {
     // "\n\r" (line feed, then carriage return) on purpose: the question has always been so.
     return std::to_string(saved) +
            " file(s) have been successfully saved.\n\rOpen destination folder?";
+}
+
+std::string SaveAllCancelledQuestion(const SaveAllResult& result) {
+    return "Saved " + std::to_string(result.saved) + " of " + std::to_string(result.movies) +
+           " movies; cancelled.\nOpen destination folder?";
 }
 
 std::string SaveAllFailureText(const SaveAllResult& result) {

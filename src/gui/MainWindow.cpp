@@ -1,5 +1,8 @@
 #include "gui/MainWindow.h"
 
+#include <algorithm>
+#include <climits>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -348,6 +351,23 @@ bool TfrmMain::browseForFolder() {
 void TfrmMain::showAbout() {
     TfmAbout about([](const QString& address) { ShellOpen(address); }, this);
     about.exec();
+}
+
+// The dialog shows only when the work takes longer than a moment; it is modal to the window.
+void TfrmMain::runWithProgress(const std::string& text, std::size_t total,
+                               const std::function<void(const ProgressStep& step)>& work) {
+    const auto steps = static_cast<int>(std::min<std::size_t>(total, INT_MAX));
+    QProgressDialog progress(QString::fromStdString(text), QStringLiteral("Cancel"), 0, steps,
+                             this);
+    progress.setObjectName(QStringLiteral("saveProgress"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    work([&progress, steps](std::size_t done) {
+        progress.setValue(static_cast<int>(std::min(done, static_cast<std::size_t>(steps))));
+        QCoreApplication::processEvents();
+        return !progress.wasCanceled();
+    });
+    progress.reset();
 }
 
 std::string TfrmMain::personalFolder() const {

@@ -115,6 +115,8 @@ private:
     void setBrowseSelection(const std::string& folder) override;
     bool browseForFolder() override;
     void showAbout() override;
+    void runWithProgress(const std::string& text, std::size_t total,
+                         const std::function<void(const ProgressStep& step)>& work) override;
     std::string personalFolder() const override;
     std::string homeFolder() const override;
     bool isFolder(const std::string& path) const override;
