@@ -5,8 +5,8 @@
 #include <set>
 
 #include <QContextMenuEvent>
-#include <QHelpEvent>
 #include <QFile>
+#include <QHelpEvent>
 #include <QListWidget>
 #include <QPointer>
 #include <QSignalBlocker>

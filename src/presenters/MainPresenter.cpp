@@ -200,14 +200,12 @@ void TfrmMain::actSaveAllExecute() {
     m_saveAllFolder = WithTrailingSeparator(m_view.browseSelection());
     const std::vector<std::string> cacheFiles = m_frameSites.AllCacheFiles();
     SaveAllResult result;
-    m_view.runWithProgress("Saving movies...", cacheFiles.size(),
-                           [&](const MainView::ProgressStep& step) {
-                               result = SaveAll(m_saveAllFolder, cacheFiles,
-                                                m_frameSites.AllSuggestedNames(), m_copier,
-                                                [&step](std::size_t done, std::size_t) {
-                                                    return step(done);
-                                                });
-                           });
+    m_view.runWithProgress(
+        "Saving movies...", cacheFiles.size(), [&](const MainView::ProgressStep& step) {
+            result =
+                SaveAll(m_saveAllFolder, cacheFiles, m_frameSites.AllSuggestedNames(), m_copier,
+                        [&step](std::size_t done, std::size_t) { return step(done); });
+        });
     if (const std::string failures = SaveAllFailureText(result); !failures.empty()) {
         m_guard.report(failures);
     }
