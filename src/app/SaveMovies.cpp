@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,9 @@ SaveAllResult SaveAll(const std::string& folder, const std::vector<std::string>&
     result.folder = WithTrailingSeparator(folder);
     const std::size_t movies = std::min(cacheFiles.size(), suggestedNames.size());
     result.movies = movies;
+    // Per name, the counter after the last one this run has saved under: the names below it are
+    // taken, and testing them again for each movie of a common name would take a while.
+    std::map<std::string, unsigned long long> nextCounter;
     for (std::size_t k = 0; k < movies; ++k) {
         if (progress && !progress(k, movies)) {
             result.cancelled = true;
@@ -88,8 +92,10 @@ SaveAllResult SaveAll(const std::string& folder, const std::vector<std::string>&
         }
         const std::string basePath = result.folder + shortenedName(suggestedNames[k]);
         std::string previous;
+        unsigned long long& firstCounter = nextCounter[basePath];
         for (int race = 0;; ++race) {
-            const std::string target = MakeUniqueFileName(basePath, "swf", "-");
+            const UniqueFileName unique = FindUniqueFileName(basePath, "swf", "-", firstCounter);
+            const std::string& target = unique.path;
             // Without a name the movie is skipped, but the user still hears that it was not saved.
             Status copied =
                 target.empty()
@@ -99,6 +105,7 @@ SaveAllResult SaveAll(const std::string& folder, const std::vector<std::string>&
             if (copied) {
                 ++result.saved;
                 result.savedMovies.push_back({cacheFile, target});
+                firstCounter = unique.counter + 1;
                 break;
             }
             // Someone created the name since it was found free: the next free one is used. The

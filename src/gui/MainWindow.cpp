@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -35,6 +36,8 @@
 
 namespace sarnika {
 namespace {
+
+constexpr qint64 kProgressUpdateMs = 40;
 
 QString fromLocal(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
@@ -362,9 +365,15 @@ void TfrmMain::runWithProgress(const std::string& text, std::size_t total,
     progress.setObjectName(QStringLiteral("saveProgress"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    work([&progress, steps](std::size_t done) {
-        progress.setValue(static_cast<int>(std::min(done, static_cast<std::size_t>(steps))));
-        QCoreApplication::processEvents();
+    // Thousands of quick steps: the bar is drawn and the events handled a few times a second,
+    // not for every step.
+    QElapsedTimer sinceUpdate;
+    work([&progress, &sinceUpdate, steps](std::size_t done) {
+        if (!sinceUpdate.isValid() || sinceUpdate.elapsed() >= kProgressUpdateMs) {
+            progress.setValue(static_cast<int>(std::min(done, static_cast<std::size_t>(steps))));
+            QCoreApplication::processEvents();
+            sinceUpdate.start();
+        }
         return !progress.wasCanceled();
     });
     progress.reset();
