@@ -1,10 +1,13 @@
 #include "gui/FrameCachedFlash.h"
 
 #include <algorithm>
+#include <exception>
 #include <map>
 #include <set>
+#include <thread>
 
 #include <QContextMenuEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QHelpEvent>
 #include <QListWidget>
@@ -260,6 +263,28 @@ void TframeCachedFlash::showShellMenu(const std::string& localFile, int line,
     }
     // The menu belongs to the frame, so the point goes into the frame's coordinates.
     m_showShellMenu(this, localPath(localFile), m_lbxFlash->mapTo(this, point));
+}
+
+// The scan runs on a thread of its own while this thread goes on with the window system's events
+// (the user's input waits): the web engine starts the preview's page meanwhile, and the splash
+// window is painted when asked.
+void TframeCachedFlash::runScanBeforeShown(const std::function<void()>& scan) {
+    std::exception_ptr failure;
+    QEventLoop waiting;
+    std::thread scanning([&scan, &failure, &waiting] {
+        try {
+            scan();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // Posted: the loop ends even when the scan is done before the loop has begun.
+        QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    waiting.exec(QEventLoop::ExcludeUserInputEvents);
+    scanning.join();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
 }
 
 bool TframeCachedFlash::eventFilter(QObject* watched, QEvent* event) {

@@ -124,6 +124,7 @@ private:
     void showStatus(const std::string& text) override;
     void navigatePreview(const std::string& localFile) override;
     void showShellMenu(const std::string& localFile, int line, presenters::ViewPoint at) override;
+    void runScanBeforeShown(const std::function<void()>& scan) override;
 
     UrlCachePort& m_cache;
     const LocalTimePort& m_localTime;

@@ -66,7 +66,8 @@ void TfrmMain::FormCreate() {
         };
         try {
             m_frameSites.InitFrame();
-            m_frameSites.RefreshList();
+            // The preview's web engine starts meanwhile, where the view lets it.
+            m_frameSites.RefreshList(ScanWait::WindowNotShownYet);
             selectFirstMovie();
             m_saveAsFolder = m_desktop.personalFolder();
             m_saveAllFolder = m_saveAsFolder;
