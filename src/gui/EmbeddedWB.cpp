@@ -246,13 +246,16 @@ void TEmbeddedWB::onLoadFinished(bool ok) {
         return;
     }
     m_pageState = PageState::Ready;
+    if (m_movie.isEmpty()) {
+        m_page->runJavaScript(QStringLiteral("sarnika.warmUp()"));
+        return;
+    }
     // Options changed while the page loaded apply to its movie as to any later one.
-    if (!m_movie.isEmpty() && (m_movie != m_pageMovie || loadOptionsJson() != m_pageOptions)) {
+    if (m_movie != m_pageMovie || loadOptionsJson() != m_pageOptions) {
         m_page->runJavaScript(
             QStringLiteral("sarnika.load(%1, %2)").arg(jsString(m_movie), loadOptionsJson()));
     }
-    // A page loaded ahead of its first movie has nothing to pause.
-    if (!isVisible() && !m_movie.isEmpty()) {
+    if (!isVisible()) {
         pausePlayer();
     }
 }
