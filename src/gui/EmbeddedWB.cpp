@@ -232,6 +232,12 @@ void TEmbeddedWB::Navigate(const QString& localPath) {
     case PageState::Ready:
         m_page->runJavaScript(
             QStringLiteral("sarnika.load(%1, %2)").arg(jsString(m_movie), loadOptionsJson()));
+        // As a page that loads its movie while hidden: it waits to be shown. A page loaded
+        // ahead of its movie gets here, for a window that starts in the tray, without ever
+        // having been shown.
+        if (!isVisible()) {
+            pausePlayer();
+        }
         break;
     }
 }
