@@ -252,8 +252,9 @@ void TEmbeddedWB::onLoadFinished(bool ok) {
         return;
     }
     m_pageState = PageState::Ready;
+    // Loaded ahead of its first movie: the movie comes with Navigate. (Starting the player on a
+    // blank movie meanwhile takes the processor from the scan that finds the movies.)
     if (m_movie.isEmpty()) {
-        m_page->runJavaScript(QStringLiteral("sarnika.warmUp()"));
         return;
     }
     // Options changed while the page loaded apply to its movie as to any later one.
