@@ -278,7 +278,7 @@ void TframeCachedFlash::runScanBeforeShown(const std::function<void()>& scan) {
             failure = std::current_exception();
         }
         // Posted: the loop ends even when the scan is done before the loop has begun.
-        QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
+        static_cast<void>(QMetaObject::invokeMethod(&waiting, "quit", Qt::QueuedConnection));
     });
     waiting.exec(QEventLoop::ExcludeUserInputEvents);
     scanning.join();
