@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -71,19 +72,30 @@ std::string WithTrailingSeparator(const std::string& folder) {
 }
 
 SaveAllResult SaveAll(const std::string& folder, const std::vector<std::string>& cacheFiles,
-                      const std::vector<std::string>& suggestedNames, FileCopier& copier) {
+                      const std::vector<std::string>& suggestedNames, FileCopier& copier,
+                      const SaveProgress& progress) {
     SaveAllResult result;
     result.folder = WithTrailingSeparator(folder);
     const std::size_t movies = std::min(cacheFiles.size(), suggestedNames.size());
+    result.movies = movies;
+    // Per name, the counter after the last one this run has saved under: the names below it are
+    // taken, and testing them again for each movie of a common name would take a while.
+    std::map<std::string, unsigned long long> nextCounter;
     for (std::size_t k = 0; k < movies; ++k) {
+        if (progress && !progress(k, movies)) {
+            result.cancelled = true;
+            break;
+        }
         const std::string& cacheFile = cacheFiles[k];
         if (cacheFile.empty()) {
             continue;
         }
         const std::string basePath = result.folder + shortenedName(suggestedNames[k]);
         std::string previous;
+        unsigned long long& firstCounter = nextCounter[basePath];
         for (int race = 0;; ++race) {
-            const std::string target = MakeUniqueFileName(basePath, "swf", "-");
+            const UniqueFileName unique = FindUniqueFileName(basePath, "swf", "-", firstCounter);
+            const std::string& target = unique.path;
             // Without a name the movie is skipped, but the user still hears that it was not saved.
             Status copied =
                 target.empty()
@@ -93,6 +105,7 @@ SaveAllResult SaveAll(const std::string& folder, const std::vector<std::string>&
             if (copied) {
                 ++result.saved;
                 result.savedMovies.push_back({cacheFile, target});
+                firstCounter = unique.counter + 1;
                 break;
             }
             // Someone created the name since it was found free: the next free one is used. The
@@ -123,6 +136,11 @@ std::string SaveAllQuestion(int saved) {
     // "\n\r" (line feed, then carriage return) on purpose: the question has always been so.
     return std::to_string(saved) +
            " file(s) have been successfully saved.\n\rOpen destination folder?";
+}
+
+std::string SaveAllCancelledQuestion(const SaveAllResult& result) {
+    return "Saved " + std::to_string(result.saved) + " of " + std::to_string(result.movies) +
+           " movies; cancelled.\nOpen destination folder?";
 }
 
 std::string SaveAllFailureText(const SaveAllResult& result) {

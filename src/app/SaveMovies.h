@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,7 +44,12 @@ struct SaveAllResult {
     std::vector<SavedMovie> savedMovies;
     int failed = 0;
     std::string firstFailure; // the system's reason for the first failed copy
+    std::size_t movies = 0;   // the movies there were to save
+    bool cancelled = false;   // stopped by the user before the last movie
 };
+
+// Told before each movie how many of how many are done; false stops the run there.
+using SaveProgress = std::function<bool(std::size_t done, std::size_t total)>;
 
 // The folder with a trailing separator added unless it has one.
 std::string WithTrailingSeparator(const std::string& folder);
@@ -51,14 +58,18 @@ std::string WithTrailingSeparator(const std::string& folder);
 // MakeUniqueFileName(folder + suggested name, "swf", "-"), the name cut to fit in 255 bytes with
 // its counter; an existing file is never replaced:
 // when the name is taken at the moment of creation the next free one is tried.
+// What was saved before a cancel stays saved.
 SaveAllResult SaveAll(const std::string& folder, const std::vector<std::string>& cacheFiles,
-                      const std::vector<std::string>& suggestedNames, FileCopier& copier);
+                      const std::vector<std::string>& suggestedNames, FileCopier& copier,
+                      const SaveProgress& progress = {});
 
 // "Save as..." copy step: replaces the file the user chose; the error carries the reason.
 Status SaveAs(const std::string& cacheFile, const std::string& target, FileCopier& copier);
 
 // "%s file(s) have been successfully saved.\n\rOpen destination folder?" for `saved`.
 std::string SaveAllQuestion(int saved);
+// The question after a cancelled "Save all...": how many of how many were saved.
+std::string SaveAllCancelledQuestion(const SaveAllResult& result);
 // What to tell the user when copies failed: empty when none did.
 std::string SaveAllFailureText(const SaveAllResult& result);
 

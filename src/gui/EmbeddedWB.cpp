@@ -175,8 +175,28 @@ QString TEmbeddedWB::loadOptionsJson() const {
     return toJson(options);
 }
 
+QFileInfo TEmbeddedWB::playerScript() const {
+    return QFileInfo(QDir(m_playerDir).filePath(QString::fromLatin1(kPlayerScript)));
+}
+
+void TEmbeddedWB::loadPage(const QFileInfo& player) {
+    m_pageMovie = m_movie;
+    m_pageOptions = loadOptionsJson();
+    m_moviesOnPage = 0;
+    m_pageState = PageState::Loading;
+    m_page->setHtml(pageHtml(m_movie),
+                    QUrl::fromLocalFile(player.absolutePath() + QLatin1Char('/')));
+}
+
+void TEmbeddedWB::Preload() {
+    const QFileInfo player = playerScript();
+    if (m_pageState == PageState::None && player.isFile()) {
+        loadPage(player);
+    }
+}
+
 void TEmbeddedWB::Navigate(const QString& localPath) {
-    const QFileInfo player(QDir(m_playerDir).filePath(QString::fromLatin1(kPlayerScript)));
+    const QFileInfo player = playerScript();
     if (!player.isFile()) {
         throw PreviewError(
             QStringLiteral("The Flash player is missing: %1 was not found. Run \"npm ci\" and "
@@ -204,12 +224,7 @@ void TEmbeddedWB::Navigate(const QString& localPath) {
     }
     switch (m_pageState) {
     case PageState::None:
-        m_pageMovie = m_movie;
-        m_pageOptions = loadOptionsJson();
-        m_moviesOnPage = 0;
-        m_pageState = PageState::Loading;
-        m_page->setHtml(pageHtml(m_movie),
-                        QUrl::fromLocalFile(player.absolutePath() + QLatin1Char('/')));
+        loadPage(player);
         break;
     case PageState::Loading:
         // onLoadFinished switches to m_movie when the page is ready.
@@ -217,6 +232,12 @@ void TEmbeddedWB::Navigate(const QString& localPath) {
     case PageState::Ready:
         m_page->runJavaScript(
             QStringLiteral("sarnika.load(%1, %2)").arg(jsString(m_movie), loadOptionsJson()));
+        // As a page that loads its movie while hidden: it waits to be shown. A page loaded
+        // ahead of its movie gets here, for a window that starts in the tray, without ever
+        // having been shown.
+        if (!isVisible()) {
+            pausePlayer();
+        }
         break;
     }
 }
@@ -231,6 +252,11 @@ void TEmbeddedWB::onLoadFinished(bool ok) {
         return;
     }
     m_pageState = PageState::Ready;
+    // Loaded ahead of its first movie: the movie comes with Navigate. (Starting the player on a
+    // blank movie meanwhile takes the processor from the scan that finds the movies.)
+    if (m_movie.isEmpty()) {
+        return;
+    }
     // Options changed while the page loaded apply to its movie as to any later one.
     if (m_movie != m_pageMovie || loadOptionsJson() != m_pageOptions) {
         m_page->runJavaScript(

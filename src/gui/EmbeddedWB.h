@@ -9,6 +9,7 @@
 
 #include "gui/HostOptions.h"
 
+class QFileInfo;
 class QKeySequence;
 class QWebEnginePage;
 class QWebEngineProfile;
@@ -34,6 +35,10 @@ public:
     TEmbeddedWB(const TEmbeddedWB&) = delete;
     TEmbeddedWB& operator=(const TEmbeddedWB&) = delete;
 
+    // Loads the player's page ahead of the first movie, so that the web engine starts and the
+    // player's files come in while the window does other work. Does nothing when the player
+    // files are missing or a page is there already.
+    void Preload();
     // Shows the movie stored at localPath. Throws PreviewError when the file or the player
     // files are missing.
     void Navigate(const QString& localPath);
@@ -70,6 +75,8 @@ private:
     enum class PageState { None, Loading, Ready };
 
     void applyOptions();
+    QFileInfo playerScript() const;
+    void loadPage(const QFileInfo& player);
     QString pageHtml(const QUrl& firstMovie) const;
     QString loadOptionsJson() const;
     void onLoadFinished(bool ok);

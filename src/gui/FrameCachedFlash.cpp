@@ -1,16 +1,21 @@
 #include "gui/FrameCachedFlash.h"
 
 #include <algorithm>
+#include <exception>
 #include <map>
 #include <set>
+#include <thread>
 
 #include <QContextMenuEvent>
+#include <QEventLoop>
 #include <QFile>
+#include <QHelpEvent>
 #include <QListWidget>
 #include <QPointer>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include "cache/sources/BrowserCacheLayer.h"
@@ -28,6 +33,9 @@ public:
         m_view->setObjectName(QStringLiteral("wbPreview"));
         m_view->setDownloadOptions(defaultDownloadOptions());
         m_view->setUserInterfaceOptions({});
+        // The web engine and the player take longer to start than the scan takes on most
+        // caches: they start now, behind the splash window.
+        m_view->Preload();
     }
 
     QWidget* widget() override { return m_view; }
@@ -90,24 +98,36 @@ std::unique_ptr<PreviewPort> makeWebPreview(QWidget* parent) {
 
 void ListWidgetBox::beginUpdate() {
     m_list.setUpdatesEnabled(false);
+    m_updating = true;
 }
 
+// Thousands of lines inserted one by one cost the list a layout each; in one go, one.
 void ListWidgetBox::endUpdate() {
+    m_updating = false;
+    if (!m_pending.isEmpty()) {
+        m_list.addItems(m_pending);
+        m_pending.clear();
+    }
     m_list.setUpdatesEnabled(true);
 }
 
 void ListWidgetBox::clear() {
     // Emptying the list is no change of selection the frame should answer.
     const QSignalBlocker blocker(m_list);
+    m_pending.clear();
     m_list.clear();
 }
 
 void ListWidgetBox::addLine(const std::string& text) {
-    m_list.addItem(QString::fromStdString(text));
+    if (m_updating) {
+        m_pending.append(QString::fromStdString(text));
+    } else {
+        m_list.addItem(QString::fromStdString(text));
+    }
 }
 
 int ListWidgetBox::count() const {
-    return m_list.count();
+    return m_list.count() + static_cast<int>(m_pending.size());
 }
 
 int ListWidgetBox::selectedIndex() const {
@@ -132,6 +152,8 @@ TframeCachedFlash::TframeCachedFlash(UrlCachePort& cache, const LocalTimePort& l
     m_lbxFlash->setObjectName(QStringLiteral("lbxFlash"));
     m_lbxFlash->setSelectionMode(QAbstractItemView::SingleSelection);
     m_lbxFlash->setSortingEnabled(false);
+    // Every line is one line of text: the list need not measure each of thousands.
+    m_lbxFlash->setUniformItemSizes(true);
     m_splitter1->setObjectName(QStringLiteral("Splitter1"));
     m_splitter1->setHandleWidth(3);
     m_splitter1->setChildrenCollapsible(false);
@@ -171,37 +193,46 @@ TframeCachedFlash::~TframeCachedFlash() {
     QObject::disconnect(m_lbxFlash, nullptr, this, nullptr);
 }
 
-void TframeCachedFlash::moviesListed() {
-    // Two browsers may hold the same movie: each line tells, on hovering, whose cache it is in.
+// A line is described when it is hovered (toolTipFor): a long list shows with no work per line
+// beyond its text.
+void TframeCachedFlash::moviesListed() {}
+
+// Two browsers may hold the same movie: each line tells, on hovering, whose cache it is in.
+QString TframeCachedFlash::toolTipFor(int line) const {
     const auto* layer = dynamic_cast<const sources::BrowserCacheLayer*>(&m_cache);
-    if (layer == nullptr) {
-        return;
-    }
     const MovieList* listed = m_presenter.movies();
-    if (listed == nullptr) {
-        return;
+    if (layer == nullptr || listed == nullptr || line < 0 ||
+        static_cast<std::size_t>(line) >= listed->MovieCount()) {
+        return {};
     }
-    const int lines = std::min(m_lbxFlash->count(), static_cast<int>(listed->MovieCount()));
-    for (int line = 0; line < lines; ++line) {
-        const auto movie = static_cast<std::size_t>(line);
-        const sources::SourceLocation* source = layer->sourceOfLocalFile(listed->CacheFile(movie));
-        if (source == nullptr) {
-            continue;
-        }
-        const sources::SourceDescription about = sources::describeSource(*source);
-        QString browser = QString::fromStdString(about.family);
-        if (!about.profile.empty()) {
-            browser += QStringLiteral(" (%1)").arg(QString::fromStdString(about.profile));
-        }
-        // On another machine's disk, whose cache it is matters as much as the browser's.
-        const QString user =
-            about.user.empty()
-                ? QString()
-                : QStringLiteral("User: %1\n").arg(QString::fromStdString(about.user));
-        m_lbxFlash->item(line)->setToolTip(
-            QStringLiteral("From the cache of %1\n%2%3")
-                .arg(browser, user, QString::fromStdString(listed->Url(movie))));
+    const auto movie = static_cast<std::size_t>(line);
+    const sources::SourceLocation* source = layer->sourceOfLocalFile(listed->CacheFile(movie));
+    if (source == nullptr) {
+        return {};
     }
+    const sources::SourceDescription about = sources::describeSource(*source);
+    QString browser = QString::fromStdString(about.family);
+    if (!about.profile.empty()) {
+        browser += QStringLiteral(" (%1)").arg(QString::fromStdString(about.profile));
+    }
+    // On another machine's disk, whose cache it is matters as much as the browser's.
+    const QString user = about.user.empty()
+                             ? QString()
+                             : QStringLiteral("User: %1\n").arg(QString::fromStdString(about.user));
+    return QStringLiteral("From the cache of %1\n%2%3")
+        .arg(browser, user, QString::fromStdString(listed->Url(movie)));
+}
+
+bool TframeCachedFlash::showToolTip(const QHelpEvent& event) {
+    const QModelIndex index = m_lbxFlash->indexAt(event.pos());
+    const QString text = index.isValid() ? toolTipFor(index.row()) : QString();
+    if (text.isEmpty()) {
+        QToolTip::hideText();
+        return false;
+    }
+    QToolTip::showText(event.globalPos(), text, m_lbxFlash->viewport(),
+                       m_lbxFlash->visualRect(index));
+    return true;
 }
 
 void TframeCachedFlash::showStatus(const std::string& text) {
@@ -234,7 +265,35 @@ void TframeCachedFlash::showShellMenu(const std::string& localFile, int line,
     m_showShellMenu(this, localPath(localFile), m_lbxFlash->mapTo(this, point));
 }
 
+// The scan runs on a thread of its own while this thread goes on with the window system's events
+// (the user's input waits): the web engine starts the preview's page meanwhile, and the splash
+// window is painted when asked.
+void TframeCachedFlash::runScanBeforeShown(const std::function<void()>& scan) {
+    std::exception_ptr failure;
+    QEventLoop waiting;
+    std::thread scanning([&scan, &failure, &waiting] {
+        try {
+            scan();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        // Posted: the loop ends even when the scan is done before the loop has begun.
+        static_cast<void>(QMetaObject::invokeMethod(&waiting, "quit", Qt::QueuedConnection));
+    });
+    waiting.exec(QEventLoop::ExcludeUserInputEvents);
+    scanning.join();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
 bool TframeCachedFlash::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip && watched == m_lbxFlash->viewport()) {
+        if (!showToolTip(*static_cast<QHelpEvent*>(event))) {
+            event->ignore();
+        }
+        return true;
+    }
     if (event->type() == QEvent::ContextMenu) {
         const auto* menuEvent = static_cast<QContextMenuEvent*>(event);
         const bool fromKeyboard = menuEvent->reason() == QContextMenuEvent::Keyboard;

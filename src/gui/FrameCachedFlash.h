@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "cache/CacheAnalyzer.h"
@@ -14,6 +15,7 @@
 #include "movies/MovieList.h"
 #include "presenters/FramePresenter.h"
 
+class QHelpEvent;
 class QListWidget;
 class QSplitter;
 class QStatusBar;
@@ -55,6 +57,9 @@ public:
 
 private:
     QListWidget& m_list;
+    // Lines added during an update go into the list at its end, in one insertion.
+    QStringList m_pending;
+    bool m_updating = false;
 };
 
 // The body of the main window: the movie list, the preview of the selected movie and a status
@@ -112,11 +117,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Gives each line the browser cache its movie came from as its tooltip.
     void moviesListed() override;
+    // The tooltip of a line: the browser cache its movie came from; empty when not known.
+    QString toolTipFor(int line) const;
+    bool showToolTip(const QHelpEvent& event);
     void showStatus(const std::string& text) override;
     void navigatePreview(const std::string& localFile) override;
     void showShellMenu(const std::string& localFile, int line, presenters::ViewPoint at) override;
+    void runScanBeforeShown(const std::function<void()>& scan) override;
 
     UrlCachePort& m_cache;
     const LocalTimePort& m_localTime;

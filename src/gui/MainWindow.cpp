@@ -1,5 +1,8 @@
 #include "gui/MainWindow.h"
 
+#include <algorithm>
+#include <climits>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,6 +10,7 @@
 #include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -32,6 +36,8 @@
 
 namespace sarnika {
 namespace {
+
+constexpr qint64 kProgressUpdateMs = 40;
 
 QString fromLocal(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
@@ -94,14 +100,6 @@ TfrmMain::TfrmMain(UrlCachePort& cache, const LocalTimePort& localTime, Ports po
     }
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Sarnika"));
-
-    m_dlgSave = makeSaveDialog(this, QStringLiteral("Save Flash movie as..."),
-                               QStringLiteral("Flash movies (*.swf)"), QStringLiteral("swf"));
-    m_dlgSave->setObjectName(QStringLiteral("dlgSave"));
-    m_dlgExport = makeSaveDialog(this, QStringLiteral("Export web archive"),
-                                 QStringLiteral("Web archives (*.warc.gz *.warc)"),
-                                 QStringLiteral("warc.gz"));
-    m_dlgExport->setObjectName(QStringLiteral("dlgExport"));
 
     m_frameSites = new TframeCachedFlash(
         cache, localTime, m_guard, ports.makePreview ? ports.makePreview : makeWebPreview, this);
@@ -211,6 +209,27 @@ void TfrmMain::createMenus() {
     });
 }
 
+// The file dialogs are made when first asked for: building one reads the file system and
+// costs the start-up a noticeable moment.
+QFileDialog* TfrmMain::dlgSave() {
+    if (m_dlgSave == nullptr) {
+        m_dlgSave = makeSaveDialog(this, QStringLiteral("Save Flash movie as..."),
+                                   QStringLiteral("Flash movies (*.swf)"), QStringLiteral("swf"));
+        m_dlgSave->setObjectName(QStringLiteral("dlgSave"));
+    }
+    return m_dlgSave;
+}
+
+QFileDialog* TfrmMain::dlgExport() {
+    if (m_dlgExport == nullptr) {
+        m_dlgExport = makeSaveDialog(this, QStringLiteral("Export web archive"),
+                                     QStringLiteral("Web archives (*.warc.gz *.warc)"),
+                                     QStringLiteral("warc.gz"));
+        m_dlgExport->setObjectName(QStringLiteral("dlgExport"));
+    }
+    return m_dlgExport;
+}
+
 void TfrmMain::FormCreate() {
     m_presenter->FormCreate();
 }
@@ -317,12 +336,13 @@ void TfrmMain::setFileEntriesEnabled(bool enabled) {
 
 std::optional<std::string> TfrmMain::askSaveAsTarget(const std::string& folder,
                                                      const std::string& fileName) {
-    m_dlgSave->setDirectory(fromLocal(folder));
-    m_dlgSave->selectFile(fromLocal(fileName));
-    if (m_dlgSave->exec() != QDialog::Accepted || m_dlgSave->selectedFiles().isEmpty()) {
+    QFileDialog* dialog = dlgSave();
+    dialog->setDirectory(fromLocal(folder));
+    dialog->selectFile(fromLocal(fileName));
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
         return std::nullopt;
     }
-    return toLocal(m_dlgSave->selectedFiles().constFirst());
+    return toLocal(dialog->selectedFiles().constFirst());
 }
 
 std::string TfrmMain::browseSelection() const {
@@ -340,6 +360,29 @@ bool TfrmMain::browseForFolder() {
 void TfrmMain::showAbout() {
     TfmAbout about([](const QString& address) { ShellOpen(address); }, this);
     about.exec();
+}
+
+// The dialog shows only when the work takes longer than a moment; it is modal to the window.
+void TfrmMain::runWithProgress(const std::string& text, std::size_t total,
+                               const std::function<void(const ProgressStep& step)>& work) {
+    const auto steps = static_cast<int>(std::min<std::size_t>(total, INT_MAX));
+    QProgressDialog progress(QString::fromStdString(text), QStringLiteral("Cancel"), 0, steps,
+                             this);
+    progress.setObjectName(QStringLiteral("saveProgress"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    // Thousands of quick steps: the bar is drawn and the events handled a few times a second,
+    // not for every step.
+    QElapsedTimer sinceUpdate;
+    work([&progress, &sinceUpdate, steps](std::size_t done) {
+        if (!sinceUpdate.isValid() || sinceUpdate.elapsed() >= kProgressUpdateMs) {
+            progress.setValue(static_cast<int>(std::min(done, static_cast<std::size_t>(steps))));
+            QCoreApplication::processEvents();
+            sinceUpdate.start();
+        }
+        return !progress.wasCanceled();
+    });
+    progress.reset();
 }
 
 std::string TfrmMain::personalFolder() const {
@@ -367,13 +410,14 @@ void TfrmMain::actExportWarcExecute() {
     if (m_frameSites->listBox().count() == 0) {
         return;
     }
-    m_dlgExport->setDirectory(fromLocal(
+    QFileDialog* dialog = dlgExport();
+    dialog->setDirectory(fromLocal(
         m_presenter->firstExistingFolder({m_presenter->saveAllFolder(), personalFolder()})));
-    m_dlgExport->selectFile(QStringLiteral("flash-movies.warc.gz"));
-    if (m_dlgExport->exec() != QDialog::Accepted || m_dlgExport->selectedFiles().isEmpty()) {
+    dialog->selectFile(QStringLiteral("flash-movies.warc.gz"));
+    if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) {
         return;
     }
-    const QString target = m_dlgExport->selectedFiles().constFirst();
+    const QString target = dialog->selectedFiles().constFirst();
     std::vector<curation::ArchivedMovie> movies = m_frameSites->ArchivedMovies();
     const std::size_t movieCount = movies.size();
     // Reading the caches again for the site files takes a moment on a big cache.

@@ -54,7 +54,8 @@ public:
     void FormCreate();
 
     TframeCachedFlash* frameSites() const { return m_frameSites; }
-    QFileDialog* dlgSave() const { return m_dlgSave; }
+    // Made when first asked for.
+    QFileDialog* dlgSave();
     TdfsBrowseDirectoryDlg* dlgBrowseDir() const { return m_dlgBrowseDir; }
     QMenu* popFiles() const { return m_popFiles; }
     const ErrorGuard& guard() const { return m_guard; }
@@ -92,6 +93,7 @@ private:
     Q_INVOKABLE void runNextLater();
     void startFrameWatch();
     void watchForFrame();
+    QFileDialog* dlgExport();
     void actExportWarcExecute();
 
     // The view's side of the presenter.
@@ -113,6 +115,8 @@ private:
     void setBrowseSelection(const std::string& folder) override;
     bool browseForFolder() override;
     void showAbout() override;
+    void runWithProgress(const std::string& text, std::size_t total,
+                         const std::function<void(const ProgressStep& step)>& work) override;
     std::string personalFolder() const override;
     std::string homeFolder() const override;
     bool isFolder(const std::string& path) const override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 
@@ -17,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QObject>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
@@ -76,7 +78,11 @@ private:
 class FlakyCopier final : public FileCopier {
 public:
     std::string failOn;
+    std::function<void()> beforeCopy;
     Status copyExclusive(const std::string& source, const std::string& target) override {
+        if (beforeCopy) {
+            beforeCopy();
+        }
         return fails(target) ? refusal() : m_local.copyExclusive(source, target);
     }
     Status copyReplacing(const std::string& source, const std::string& target) override {
@@ -249,6 +255,7 @@ private slots:
     void saveAsReportsAFailedCopy();
     void saveAllCopiesEveryMovieAndOpensTheFolder();
     void saveAllReportsFailuresAndCancelCopiesNothing();
+    void cancelledSaveAllKeepsWhatItSavedAndSaysSo();
     void folderSettingsAreReadAndWrittenAtExit();
     void wrongSettingTypeIsReportedAndWindowStillWorks();
     void failedSettingsWriteIsReported();
@@ -620,6 +627,31 @@ void TestMainWindow::saveAllReportsFailuresAndCancelCopiesNothing() {
     QCOMPARE(rig.window->saveAllFolder(), before);
     QCOMPARE(rig.window->dlgBrowseDir()->Selection(), QString());
     QCOMPARE(QDir(target.path()).entryList(QDir::Files).size(), 8);
+}
+
+void TestMainWindow::cancelledSaveAllKeepsWhatItSavedAndSaysSo() {
+    QTemporaryDir target;
+    Rig rig;
+    rig.window->FormCreate();
+    rig.showActive();
+    // The user presses Cancel while the fourth movie is being copied.
+    int copies = 0;
+    rig.copier->beforeCopy = [&rig, &copies] {
+        if (++copies == 4) {
+            auto* progress =
+                rig.window->findChild<QProgressDialog*>(QStringLiteral("saveProgress"));
+            QVERIFY(progress != nullptr);
+            progress->cancel();
+        }
+    };
+    m_driver->expect(chooseFolder(target.path()));
+    m_driver->expect(ModalDriver::click(QMessageBox::No));
+    rig.action("actSaveAll")->trigger();
+    QCOMPARE(m_driver->seen.size(), 2);
+    QCOMPARE(m_driver->seen[1].text,
+             QStringLiteral("Saved 4 of 9 movies; cancelled.\nOpen destination folder?"));
+    QCOMPARE(QDir(target.path()).entryList(QDir::Files).size(), 4);
+    QVERIFY(m_urls.opened.isEmpty());
 }
 
 void TestMainWindow::folderSettingsAreReadAndWrittenAtExit() {

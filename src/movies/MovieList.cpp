@@ -223,22 +223,29 @@ std::string CollapseBlanks(std::string_view text) {
 
 std::string MakeUniqueFileName(const std::string& basePath, const std::string& extension,
                                const std::string& separator) {
+    return FindUniqueFileName(basePath, extension, separator, 0).path;
+}
+
+UniqueFileName FindUniqueFileName(const std::string& basePath, const std::string& extension,
+                                  const std::string& separator, unsigned long long firstCounter) {
     try {
-        std::string candidate = basePath + "." + extension;
-        for (unsigned long long counter = 1;; ++counter) {
+        std::string candidate;
+        for (unsigned long long counter = firstCounter;; ++counter) {
+            candidate = basePath;
+            if (counter > 0) {
+                candidate += separator;
+                candidate += std::to_string(counter);
+            }
+            candidate += '.';
+            candidate += extension;
             switch (nameState(candidate)) {
             case NameState::Free:
-                return candidate;
+                return {candidate, counter};
             case NameState::Unknown:
                 return {};
             case NameState::Taken:
                 break;
             }
-            candidate = basePath;
-            candidate += separator;
-            candidate += std::to_string(counter);
-            candidate += '.';
-            candidate += extension;
         }
     } catch (const std::exception&) {
         // Neutral on purpose: callers test for the empty string and leave that movie out.

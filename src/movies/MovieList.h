@@ -63,6 +63,15 @@ std::string CollapseBlanks(std::string_view text);
 // (a folder does not count) has. Empty on failure.
 std::string MakeUniqueFileName(const std::string& basePath, const std::string& extension,
                                const std::string& separator);
+// A free name of MakeUniqueFileName's series and its counter (0: the plain name). The search
+// starts at `firstCounter`: a caller that has made the names below it may skip them, so that
+// saving many movies of one name does not test all the earlier names again for each.
+struct UniqueFileName {
+    std::string path; // empty on failure
+    unsigned long long counter = 0;
+};
+UniqueFileName FindUniqueFileName(const std::string& basePath, const std::string& extension,
+                                  const std::string& separator, unsigned long long firstCounter);
 
 // The frame's list operations.
 void FillListBox(const MovieList& movies, MovieListBox& listBox);

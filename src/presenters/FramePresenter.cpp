@@ -20,12 +20,25 @@ void TframeCachedFlash::DoneFrame() {
     m_analyzer.reset();
 }
 
-void TframeCachedFlash::RefreshList() {
+void FrameView::runScanBeforeShown(const std::function<void()>& scan) {
+    scan();
+}
+
+void TframeCachedFlash::RefreshList(ScanWait wait) {
     m_view.listBox().clear();
     if (!m_analyzer || !m_movies) {
         return;
     }
-    *m_movies = ScanFlashMovies(*m_analyzer);
+    MovieList scanned;
+    const auto scan = [this, &scanned] {
+        scanned = ScanFlashMovies(*m_analyzer);
+    };
+    if (wait == ScanWait::WindowNotShownYet) {
+        m_view.runScanBeforeShown(scan);
+    } else {
+        scan();
+    }
+    *m_movies = std::move(scanned);
     FillListBox(*m_movies, m_view.listBox());
     m_view.moviesListed();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,17 @@ public:
     // Offers the file the desktop's per-file menu at the point of the list (kKeyboardPopup: at
     // the selected line).
     virtual void showShellMenu(const std::string& localFile, int line, ViewPoint at) = 0;
+    // Runs a scan while the window is not up yet. The view may keep its window system's events
+    // other than the user's input going meanwhile, with the scan on another thread: the scan
+    // touches nothing of the view. What the scan throws comes out here. The default runs it in
+    // place.
+    virtual void runScanBeforeShown(const std::function<void()>& scan);
+};
+
+// How RefreshList waits for its scan.
+enum class ScanWait {
+    InPlace,          // the caller's thread scans; nothing else happens meanwhile
+    WindowNotShownYet // the view may run the scan aside (FrameView::runScanBeforeShown)
 };
 
 // The body of the main window: the movie list, the preview of the selected movie and a status
@@ -47,7 +59,7 @@ public:
     // Empties the list box and frees the movie list and the analyzer.
     void DoneFrame();
     // Rescans the cache and refills the list; the preview and status line stay as they are.
-    void RefreshList();
+    void RefreshList(ScanWait wait = ScanWait::InPlace);
     // Shows the selected movie's host and previews it. Throws what the preview throws.
     void lbxFlashClick();
     // Offers the selected movie's cached file the desktop's per-file menu, unless the list box

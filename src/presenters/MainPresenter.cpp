@@ -14,6 +14,11 @@ const std::string kSaveAllFolderValue = "SaveAllFolder";
 
 } // namespace
 
+void MainView::runWithProgress(const std::string& /*text*/, std::size_t /*total*/,
+                               const std::function<void(const ProgressStep& step)>& work) {
+    work([](std::size_t) { return true; });
+}
+
 TfrmMain::TfrmMain(Ports ports)
     : m_view(ports.view), m_frameSites(ports.frameSites), m_desktop(ports.desktop),
       m_settings(ports.settings), m_copier(ports.copier), m_trayArea(ports.trayArea),
@@ -61,7 +66,8 @@ void TfrmMain::FormCreate() {
         };
         try {
             m_frameSites.InitFrame();
-            m_frameSites.RefreshList();
+            // The preview's web engine starts meanwhile, where the view lets it.
+            m_frameSites.RefreshList(ScanWait::WindowNotShownYet);
             selectFirstMovie();
             m_saveAsFolder = m_desktop.personalFolder();
             m_saveAllFolder = m_saveAsFolder;
@@ -193,16 +199,26 @@ void TfrmMain::actSaveAllExecute() {
         return;
     }
     m_saveAllFolder = WithTrailingSeparator(m_view.browseSelection());
-    const SaveAllResult result = SaveAll(m_saveAllFolder, m_frameSites.AllCacheFiles(),
-                                         m_frameSites.AllSuggestedNames(), m_copier);
+    const std::vector<std::string> cacheFiles = m_frameSites.AllCacheFiles();
+    SaveAllResult result;
+    m_view.runWithProgress(
+        "Saving movies...", cacheFiles.size(), [&](const MainView::ProgressStep& step) {
+            result =
+                SaveAll(m_saveAllFolder, cacheFiles, m_frameSites.AllSuggestedNames(), m_copier,
+                        [&step](std::size_t done, std::size_t) { return step(done); });
+        });
     if (const std::string failures = SaveAllFailureText(result); !failures.empty()) {
         m_guard.report(failures);
     }
     if (result.saved <= 0) {
         return;
     }
-    const FormMessage question{"congratulations", FormMessage::Icon::Question, "Congratulations",
-                               SaveAllQuestion(result.saved), FormMessage::Buttons::YesNo};
+    const FormMessage question =
+        result.cancelled
+            ? FormMessage{"saveAllCancelled", FormMessage::Icon::Question, "Save all",
+                          SaveAllCancelledQuestion(result), FormMessage::Buttons::YesNo}
+            : FormMessage{"congratulations", FormMessage::Icon::Question, "Congratulations",
+                          SaveAllQuestion(result.saved), FormMessage::Buttons::YesNo};
     if (m_view.showMessage(question)) {
         m_desktop.openFolder(m_saveAllFolder);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -63,6 +64,13 @@ public:
     virtual void setBrowseSelection(const std::string& folder) = 0;
     virtual bool browseForFolder() = 0;
     virtual void showAbout() = 0;
+
+    // One step of a long command: told how many steps are done; false once the user cancelled.
+    using ProgressStep = std::function<bool(std::size_t done)>;
+    // Runs a long command's work behind a progress display of `total` steps that the user can
+    // cancel. The default shows nothing and never cancels.
+    virtual void runWithProgress(const std::string& text, std::size_t total,
+                                 const std::function<void(const ProgressStep& step)>& work);
 };
 
 // The desktop's folders and its handlers of folders and addresses.

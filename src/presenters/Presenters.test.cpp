@@ -79,6 +79,14 @@ public:
     void setBrowseSelection(const std::string& folder) override { selection = folder; }
     bool browseForFolder() override { return chooseFolder; }
     void showAbout() override { log.push_back("about"); }
+    // How many steps of a long command the user lets run before cancelling; none: all.
+    std::optional<std::size_t> cancelAfter;
+    std::size_t progressTotal = 0;
+    void runWithProgress(const std::string&, std::size_t total,
+                         const std::function<void(const ProgressStep&)>& work) override {
+        progressTotal = total;
+        work([this](std::size_t done) { return !cancelAfter || done < *cancelAfter; });
+    }
     std::string personalFolder() const override { return personal; }
     std::string homeFolder() const override { return "/home/u"; }
     bool isFolder(const std::string& path) const override { return path.starts_with("/"); }
@@ -264,6 +272,27 @@ TEST(MainPresenter, SaveAsAndSaveAllAskThenCopyAndReport) {
     w.views.chooseFolder = false;
     w.form->actSaveAllExecute();
     EXPECT_EQ(w.copier.copies.size(), 2U);
+}
+
+TEST(MainPresenter, ACancelledSaveAllKeepsWhatItSavedAndSaysSo) {
+    Window w;
+    w.form->FormCreate();
+    w.views.log.clear();
+    w.views.cancelAfter = 1;
+    w.form->actSaveAllExecute();
+    const std::string folder = WithTrailingSeparator("/home/u/Documents");
+    EXPECT_EQ(w.views.progressTotal, 2U);
+    EXPECT_EQ(w.copier.copies, (Log{w.file("big[1].swf") + " > " + folder + "Big.swf.swf"}));
+    EXPECT_EQ(w.views.log, (Log{"saveAllCancelled: Save all: Saved 1 of 2 movies; cancelled.\n"
+                                "Open destination folder?",
+                                "explore " + folder}));
+
+    // Cancelled before the first movie: nothing saved, nothing to ask.
+    w.views.log.clear();
+    w.views.cancelAfter = 0;
+    w.form->actSaveAllExecute();
+    EXPECT_EQ(w.copier.copies.size(), 1U);
+    EXPECT_TRUE(w.views.log.empty());
 }
 
 TEST(MainPresenter, MinimisingHidesInTheTrayOnlyWhenThereIsOne) {
