@@ -168,6 +168,18 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE:
         createControls();
         return 0;
+    case WM_SETFOCUS:
+        // The form hands the focus on to its list.
+        SetFocus(m_listBox.handle());
+        return 0;
+    case WM_ACTIVATE:
+        // Activated while not minimised: the keys go to the list, also when the window comes
+        // back from the tray (a minimised window keeps the focus on itself).
+        if (LOWORD(wParam) != WA_INACTIVE && HIWORD(wParam) == 0) {
+            SetFocus(m_listBox.handle());
+            return 0;
+        }
+        break;
     case WM_SIZE:
         layout();
         stateChanged();
@@ -225,6 +237,9 @@ void TfrmMain::stateChanged() {
         return;
     }
     m_minimized = minimized;
+    if (!minimized && GetFocus() == m_window) {
+        SetFocus(m_listBox.handle());
+    }
     m_presenter->WindowStateChanged();
 }
 
@@ -334,6 +349,10 @@ void TfrmMain::createControls() {
 }
 
 void TfrmMain::layout() {
+    // A minimised window has no client area: the panes keep the sizes they had.
+    if (IsIconic(m_window) != FALSE) {
+        return;
+    }
     RECT client{};
     GetClientRect(m_window, &client);
     int bottom = client.bottom;
@@ -343,10 +362,12 @@ void TfrmMain::layout() {
         GetWindowRect(m_status, &status);
         bottom -= status.bottom - status.top;
     }
-    m_listWidth = std::max(kMinimumPane, std::min<int>(m_listWidth, client.right - kMinimumPane));
-    MoveWindow(m_listBox.handle(), 0, 0, m_listWidth, bottom, TRUE);
-    MoveWindow(m_splitter, m_listWidth, 0, kSplitterWidth, bottom, TRUE);
-    const int paneLeft = m_listWidth + kSplitterWidth;
+    // The list keeps the width the user gave it; a narrow window only shows less of it.
+    const int listWidth =
+        std::max(kMinimumPane, std::min<int>(m_listWidth, client.right - kMinimumPane));
+    MoveWindow(m_listBox.handle(), 0, 0, listWidth, bottom, TRUE);
+    MoveWindow(m_splitter, listWidth, 0, kSplitterWidth, bottom, TRUE);
+    const int paneLeft = listWidth + kSplitterWidth;
     const int paneWidth = std::max(0, static_cast<int>(client.right) - paneLeft);
     MoveWindow(m_preview, paneLeft, 0, paneWidth, bottom, TRUE);
     MoveWindow(m_play, paneLeft + kMargin, kMargin, std::max(0, paneWidth - 2 * kMargin),

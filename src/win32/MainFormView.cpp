@@ -20,6 +20,16 @@ namespace {
 
 constexpr UINT kRunLater = WM_APP + 1;
 
+// One line of the report: line breaks become blanks.
+std::string oneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    return text;
+}
+
 std::string windowText(HWND window) {
     std::string text(static_cast<std::size_t>(GetWindowTextLengthA(window)) + 1, '\0');
     text.resize(static_cast<std::size_t>(
@@ -178,10 +188,15 @@ void TfrmMain::writeTestReport() const {
     report << "preview\t" << m_previewed << "\n";
     report << "fileEntries\t" << entryState(ID_ACT_SAVE) << "\t" << entryState(ID_ACT_SAVE_ALL)
            << "\n";
-    report << "message\t" << m_lastMessage << "\n";
+    report << "message\t" << oneLine(m_lastMessage) << "\n";
     report << "saveAllFolder\t" << m_presenter->saveAllFolder() << "\n";
     report << "visible\t" << (IsWindowVisible(m_window) != FALSE ? 1 : 0) << "\n";
     report << "trayIcon\t" << (m_presenter->trayIco().added() ? 1 : 0) << "\n";
+    report << "focus\t"
+           << (GetFocus() == m_listBox.handle() ? "list"
+               : GetFocus() == m_window         ? "form"
+                                                : "other")
+           << "\n";
     report << "caption\t" << windowText(m_window) << "\n";
 }
 
