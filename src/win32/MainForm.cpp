@@ -224,6 +224,11 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         PostQuitMessage(0);
         return 0;
+    case WM_NCDESTROY: {
+        const LRESULT result = DefWindowProcA(m_window, message, wParam, lParam);
+        m_window = nullptr;
+        return result;
+    }
     default:
         break;
     }

@@ -131,6 +131,12 @@ reportSays $'status\tFlash movie from cdn.quillmoor.example' || fail "the status
 xdotool key --window "$id" ctrl+r
 waitFor 60 reportSays $'selected\t0' || fail "Ctrl+R did not rescan"
 step "listed"
+# Alt+F1: the about box, closed with Escape.
+xdotool key --window "$id" alt+F1
+waitFor 60 window About || fail "Alt+F1 showed no about box"
+waitFor 60 painted "$(window About)" || fail "the about box is not drawn"
+import -window root "$shots/win32-about.png"
+waitFor 60 closed About Escape || fail "Escape did not close the about box"
 # Save all into the documents folder, which is empty: every movie byte-exact.
 saved=$(unixPath "$(reportValue saveAllFolder)")
 [ -d "$saved" ] && [ -z "$(ls "$saved")" ] || fail "the documents folder $saved is not an empty folder"
@@ -158,6 +164,37 @@ question=$(saveAll save-all-again)
 grep -q -v -E -- '-[0-9]+\.swf$' "$work/second.md5" && fail "a second copy without a counter: $(cat "$work/second.md5")"
 
 step "saved all again"
+# Save as (the key S): the selected movie under its suggested name in the documents folder.
+# A file of that name the user has is replaced only after the dialog's question: No keeps it.
+saveAsTitle='Save Flash movie as\.\.\.'
+# windowCount TITLE OPERATOR N: the number of windows of that title compared with N.
+windowCount() { [ "$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | wc -l)" "$2" "$3" ]; }
+saveAs() {
+    id=$(window Sarnika)
+    xdotool windowactivate --sync "$id" >/dev/null 2>&1 || true
+    xdotool key --window "$id" s
+    waitFor 60 window "$saveAsTitle" || fail "S showed no save dialog"
+    waitFor 60 painted "$(window "$saveAsTitle")" || fail "the save dialog is not drawn"
+}
+firstName=$(grep -m1 '^line' "$work/report.txt" | cut -f2)
+firstFile=$(unixPath "$(head -1 "$work/cached.txt")")
+saveAs
+import -window root "$shots/win32-save-as.png"
+waitFor 60 closed "$saveAsTitle" Return || fail "the save dialog did not close"
+waitFor 60 test -f "$saved/$firstName" || fail "Save as did not write $firstName"
+cmp "$firstFile" "$saved/$firstName" || fail "Save as wrote other bytes than the movie's"
+echo "the user's own file" >"$saved/$firstName"
+saveAs
+xdotool key --window "$(window "$saveAsTitle")" Return
+waitFor 60 windowCount "$saveAsTitle" -ge 2 || fail "no question before replacing $firstName"
+import -window root "$shots/win32-save-as-replace.png"
+question=$(xdotool search --onlyvisible --name "^$saveAsTitle\$" | tail -1)
+xdotool windowactivate --sync "$question" >/dev/null 2>&1 || true
+xdotool key n
+waitFor 60 windowCount "$saveAsTitle" -eq 1 || fail "the question did not close"
+waitFor 60 closed "$saveAsTitle" Escape || fail "Escape did not close the save dialog"
+[ "$(cat "$saved/$firstName")" = "the user's own file" ] || fail "Save as replaced $firstName after No"
+step "saved as"
 # Minimised, the window hides and its icon waits in the notification area; a click on the
 # icon brings the window back.
 id=$(window Sarnika)
@@ -241,4 +278,4 @@ reportSays $'fileEntries\tgreyed\tgreyed' || fail "the File menu's save entries 
 waitFor 60 closed Sorry Return || fail "the message did not close"
 waitFor 60 closed Sarnika alt+F4 || fail "Alt+F4 did not close the window"
 echo "window under Wine: 9 movies largest first (2 of WinINet), keys, rescan, Save all twice" \
-    "byte-exact without replacing, tray and back, close and reopen in place, empty cache: ok"
+    "byte-exact without replacing, Save as asking before it replaces, about box, tray and back, close and reopen in place, empty cache: ok"
