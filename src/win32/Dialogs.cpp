@@ -79,7 +79,7 @@ std::optional<std::string> browseForFolder(HWND owner, const std::string& select
     browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
     browse.lpfn = &browseCallback;
     browse.lParam = reinterpret_cast<LPARAM>(&start);
-    const LPITEMIDLIST items = SHBrowseForFolderA(&browse);
+    LPITEMIDLIST items = SHBrowseForFolderA(&browse);
     if (items == nullptr) {
         return std::nullopt;
     }

@@ -94,7 +94,7 @@ bool TfrmMain::create(int show) {
     m_trayArea = std::make_unique<Win32NotificationArea>(m_instance);
     m_trayMenu = std::make_unique<Win32TrayMenu>(GetSubMenu(m_popups, kTrayMenu),
                                                  m_trayArea->handle(), m_window);
-    const auto trayIcon = static_cast<HICON>(
+    auto* const trayIcon = static_cast<HICON>(
         LoadImageA(m_instance, MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON,
                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     m_presenter = std::make_unique<presenters::TfrmMain>(presenters::TfrmMain::Ports{

@@ -117,7 +117,7 @@ void TfrmMain::bringToFront() {
 
 // The entries only: the actions and their shortcuts stay as they are.
 void TfrmMain::setFileEntriesEnabled(bool enabled) {
-    const HMENU menu = GetMenu(m_window);
+    HMENU menu = GetMenu(m_window);
     const UINT state = MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED);
     EnableMenuItem(menu, ID_ACT_SAVE, state);
     EnableMenuItem(menu, ID_ACT_SAVE_ALL, state);

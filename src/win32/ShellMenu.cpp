@@ -44,12 +44,12 @@ void release(Interface*& object) {
     }
 }
 
-struct ShellItem {
+struct LocatedItem {
     IShellFolder* folder = nullptr;
     LPITEMIDLIST item = nullptr;
 };
 
-ShellItem parseIn(IShellFolder* folder, const std::string& name) {
+LocatedItem parseIn(IShellFolder* folder, const std::string& name) {
     auto text = wide(name);
     LPITEMIDLIST item = nullptr;
     if (FAILED(folder->ParseDisplayName(nullptr, nullptr, text.data(), nullptr, &item, nullptr))) {
@@ -59,7 +59,7 @@ ShellItem parseIn(IShellFolder* folder, const std::string& name) {
 }
 
 // Drives and other items with no name within a parent folder: the drives folder parses them.
-ShellItem locateInDrives(std::string path) {
+LocatedItem locateInDrives(std::string path) {
     IShellFolder* desktop = nullptr;
     if (FAILED(SHGetDesktopFolder(&desktop))) {
         return {};
@@ -78,7 +78,7 @@ ShellItem locateInDrives(std::string path) {
     if (path.empty() || path.back() != '\\') {
         path += '\\';
     }
-    ShellItem found = parseIn(drives, path);
+    LocatedItem found = parseIn(drives, path);
     if (found.item == nullptr) {
         release(drives);
     }
@@ -86,7 +86,7 @@ ShellItem locateInDrives(std::string path) {
 }
 
 // The item of the path within its parent folder.
-ShellItem locateShellItem(const std::string& path) {
+LocatedItem locateShellItem(const std::string& path) {
     const std::size_t split = path.find_last_of("\\:");
     const std::string folderPart = split == std::string::npos ? "" : path.substr(0, split + 1);
     const std::string namePart = split == std::string::npos ? path : path.substr(split + 1);
@@ -110,7 +110,7 @@ ShellItem locateShellItem(const std::string& path) {
     if (FAILED(bound) || folder == nullptr) {
         return {};
     }
-    ShellItem found = parseIn(folder, namePart);
+    LocatedItem found = parseIn(folder, namePart);
     if (found.item == nullptr) {
         release(folder);
         return locateInDrives(path);
@@ -135,7 +135,7 @@ LRESULT CALLBACK callbackProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 }
 
 HWND makeCallbackWindow(IContextMenu2* menu2) {
-    const HINSTANCE instance = GetModuleHandleA(nullptr);
+    HINSTANCE instance = GetModuleHandleA(nullptr);
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = &callbackProc;
     windowClass.hInstance = instance;
@@ -155,7 +155,7 @@ bool showItemMenu(HWND owner, IShellFolder* folder, LPITEMIDLIST item, POINT cli
         return false;
     }
     bool result = false;
-    const HMENU popup = CreatePopupMenu();
+    HMENU popup = CreatePopupMenu();
     if (popup != nullptr &&
         SUCCEEDED(menu->QueryContextMenu(popup, 0, kFirstCommand, kLastCommand, CMF_EXPLORE))) {
         IContextMenu2* menu2 = nullptr;
@@ -191,7 +191,7 @@ bool showItemMenu(HWND owner, IShellFolder* folder, LPITEMIDLIST item, POINT cli
 } // namespace
 
 bool showShellContextMenu(HWND owner, const std::string& path, POINT clientPoint) {
-    ShellItem found = locateShellItem(path);
+    LocatedItem found = locateShellItem(path);
     if (found.item == nullptr) {
         return false;
     }

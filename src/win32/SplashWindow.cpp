@@ -61,12 +61,12 @@ LRESULT CALLBACK SplashWindow::windowProc(HWND window, UINT message, WPARAM wPar
 
 void SplashWindow::paint() {
     PAINTSTRUCT painting{};
-    const HDC dc = BeginPaint(m_window, &painting);
+    HDC dc = BeginPaint(m_window, &painting);
     if (m_icon != nullptr) {
         DrawIconEx(dc, kIconOrigin, kIconOrigin, m_icon, kIconSize, kIconSize, 0, nullptr,
                    DI_NORMAL);
     }
-    const HGDIOBJ previous = SelectObject(dc, m_font);
+    HGDIOBJ previous = SelectObject(dc, m_font);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
     RECT label{m_label.left, m_label.top, m_label.right, m_label.bottom};
@@ -80,8 +80,8 @@ int SplashWindow::screenWidth() const {
 }
 
 SplashSize SplashWindow::measureWrapped(const std::string& text, int wrapWidth) const {
-    const HDC dc = GetDC(m_window);
-    const HGDIOBJ previous = SelectObject(dc, m_font);
+    HDC dc = GetDC(m_window);
+    HGDIOBJ previous = SelectObject(dc, m_font);
     RECT bounds{0, 0, wrapWidth, 0};
     DrawTextA(dc, text.c_str(), -1, &bounds, DT_CALCRECT | DT_WORDBREAK);
     SelectObject(dc, previous);

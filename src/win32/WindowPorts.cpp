@@ -93,7 +93,7 @@ int Win32PlacementWindow::systemMetric(SystemMetric metric) const {
 }
 
 int Win32PlacementWindow::pixelsPerInch() const {
-    const HDC screen = GetDC(nullptr);
+    HDC screen = GetDC(nullptr);
     const int pixels = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
     return pixels;

@@ -43,6 +43,7 @@ int run(HINSTANCE instance, int show) {
 
 } // namespace
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): our names, not the SDK's.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int show) {
     // The folder dialog's new style and the shell's context menus need OLE on this thread.
     const bool ole = SUCCEEDED(OleInitialize(nullptr));

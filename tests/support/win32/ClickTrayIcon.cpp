@@ -6,7 +6,7 @@
 
 int main() {
     // The icon's hidden window and the message of its notifications.
-    const HWND icon = FindWindowA("TRxTrayIconWindow", nullptr);
+    HWND icon = FindWindowA("TRxTrayIconWindow", nullptr);
     constexpr UINT kTrayCallbackMessage = 0xB054;
     if (icon == nullptr) {
         return 1;
