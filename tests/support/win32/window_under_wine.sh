@@ -263,6 +263,17 @@ waitFor 60 closed Sarnika alt+F4 || fail "Alt+F4 did not close the window"
 for value in SaveAsFolder SaveAllFolder NormPos MinMaxPos ShowCmd; do
     grep -q "$value" "$work/settings.txt" || fail "no $value in the registry: $(cat "$work/settings.txt")"
 done
+# The folder of the last Save all, with its trailing delimiter; the eleven options shared with
+# the company's other programs as DWORDs under their own key.
+saveAllKept() {
+    "$wine" reg query 'HKCU\Software\Quillmoor\Sarnika' /v SaveAllFolder 2>/dev/null | tr -d '\r' |
+        grep -q 'SaveAllFolder.*REG_SZ.*\\Documents\\$'
+}
+waitFor 60 saveAllKept || fail "SaveAllFolder is not the documents folder: $("$wine" reg query 'HKCU\Software\Quillmoor\Sarnika' 2>&1)"
+sharedOptions() {
+    [ "$("$wine" reg query 'HKCU\Software\Quillmoor\Tessaly' 2>/dev/null | grep -c REG_DWORD)" -eq 11 ]
+}
+waitFor 60 sharedOptions || fail "not the eleven shared options: $("$wine" reg query 'HKCU\Software\Quillmoor\Tessaly' 2>&1)"
 SARNIKA_TEST_REPORT="Z:$work/report.txt" "$wine" "$exe" >/dev/null 2>&1 &
 waitFor 120 window Sarnika || fail "no window \"Sarnika\" the second time"
 id=$(window Sarnika)
