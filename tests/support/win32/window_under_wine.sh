@@ -246,16 +246,53 @@ id=$(window Sarnika)
 xdotool key --window "$id" Down
 waitFor 60 reportSays $'selected\t1' || fail "Down after the window came back did not move the selection (focus: $(reportValue focus))"
 import -window root "$shots/win32-restored.png"
+# Once more, now back through the icon's menu: a right click opens it, its first entry
+# "Restore" brings the window back. Only an icon that Wine drew takes the click.
+id=$(window Sarnika)
+xdotool windowminimize "$id"
+waitFor 60 reportSays $'visible\t0' || fail "the window did not hide in the tray again"
+waitFor 60 trayArea || fail "no icon in the notification area the second time"
+eval "$(trayArea)"
+if waitFor 10 paintedAt $((WIDTH - 2))x$((HEIGHT - 2))+$((X + 1))+$((Y + 1)); then
+    # Wine's menus are windows of the program without a name.
+    trayMenu() {
+        xwininfo -root -tree | sed -n -E 's/^ *0x[0-9a-f]+ \(has no name\): \("sarnika\.exe" "sarnika\.exe"\) +([0-9]{3,})x([0-9]{3,})\+.* \+(-?[0-9]+)\+(-?[0-9]+)$/MENU_X=\3 MENU_Y=\4/p' | head -1 | grep .
+    }
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+    waitFor 60 trayMenu || fail "a right click on the tray icon showed no menu"
+    eval "$(trayMenu)"
+    import -window root "$shots/win32-tray-menu.png"
+    xdotool mousemove $((MENU_X + 20)) $((MENU_Y + 10)) click 1
+    waitFor 60 reportSays $'visible\t1' || fail "the tray menu's Restore did not bring the window back"
+    trayClick="$trayClick; the menu's Restore too"
+else
+    trayClick="$trayClick; Wine did not draw the icon the second time, so its menu was not tried"
+    "$wine" "$clickTrayIcon" || fail "no tray icon window to click"
+    waitFor 60 reportSays $'visible\t1' || fail "a click on the tray icon did not bring the window back"
+fi
+waitFor 60 reportSays $'trayIcon\t0' || fail "the tray icon stayed after the window came back"
 step "minimised to the tray and back (click: $trayClick)"
 # Moved, closed and opened again, the window comes back where it was.
 placed=$(xdotool getwindowgeometry "$id" | grep -E 'Position|Geometry')
 # Asked again until it has moved: a request made while Wine and the window manager still
-# settle the window is lost.
+# settle the window is lost. The place is absolute, so that requests that arrive late do not
+# add up, and well inside the screen, wherever the trips to the tray left the window.
+geometry() { xdotool getwindowgeometry "$id" | grep -E 'Position|Geometry'; }
 moved() {
-    xdotool windowmove --relative "$id" 37 23
-    [ "$(xdotool getwindowgeometry "$id" | grep -E 'Position|Geometry')" != "$placed" ]
+    xdotool windowmove "$id" 137 123
+    [ "$(geometry)" != "$placed" ]
 }
 waitFor 60 moved || fail "the window did not move from $placed: $(xdotool getwindowgeometry "$id")"
+# Settled: the same place twice in a row.
+last=
+settled() {
+    local now
+    now=$(geometry)
+    [ "$now" = "$last" ] && return 0
+    last=$now
+    return 1
+}
+waitFor 60 settled || fail "the window does not settle"
 before=$(xdotool getwindowgeometry "$id" | grep -E 'Position|Geometry')
 waitFor 60 closed Sarnika alt+F4 || fail "Alt+F4 did not close the window"
 "$wine" reg query 'HKCU\Software\Quillmoor\Sarnika' >"$work/settings.txt" 2>/dev/null
