@@ -215,7 +215,7 @@ eval "$(trayArea)"
 # A docking that went well draws the icon within a second or two; one that did not never
 # draws it, and its window then takes no pointer events.
 tries=10
-waitFor 10 paintedAt $((WIDTH - 2))x$((HEIGHT - 2))+$((X + 1))+$((Y + 1)) || tries=2
+waitFor 4 paintedAt $((WIDTH - 2))x$((HEIGHT - 2))+$((X + 1))+$((Y + 1)) || tries=2
 import -window root "$shots/win32-tray.png"
 # Wine's docked icon window now and then never draws its picture and then takes no pointer
 # events (one docking in two or three here): the real click is tried, with the pointer coming
@@ -253,7 +253,7 @@ xdotool windowminimize "$id"
 waitFor 60 reportSays $'visible\t0' || fail "the window did not hide in the tray again"
 waitFor 60 trayArea || fail "no icon in the notification area the second time"
 eval "$(trayArea)"
-if waitFor 10 paintedAt $((WIDTH - 2))x$((HEIGHT - 2))+$((X + 1))+$((Y + 1)); then
+if waitFor 4 paintedAt $((WIDTH - 2))x$((HEIGHT - 2))+$((X + 1))+$((Y + 1)); then
     # Wine's menus are windows of the program without a name.
     trayMenu() {
         xwininfo -root -tree | sed -n -E 's/^ *0x[0-9a-f]+ \(has no name\): \("sarnika\.exe" "sarnika\.exe"\) +([0-9]{3,})x([0-9]{3,})\+.* \+(-?[0-9]+)\+(-?[0-9]+)$/MENU_X=\3 MENU_Y=\4/p' | head -1 | grep .
