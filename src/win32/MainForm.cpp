@@ -1,12 +1,15 @@
 #include "win32/MainForm.h"
 
+#include <algorithm>
+
+// The common controls' header needs <windows.h> first.
 #include <commctrl.h>
-#include <cstdlib>
-#include <fstream>
-#include <stdexcept>
 
 #include "platform/windows/WinShell.h"
 #include "win32/MovieFacts.h"
+#include "win32/ShellMenu.h"
+#include "win32/SplashWindow.h"
+#include "win32/TrayArea.h"
 #include "win32/resource.h"
 
 namespace sarnika::win32 {
@@ -22,145 +25,25 @@ constexpr int kStatusHeight = 19;
 constexpr int kMinimumPane = 30;
 constexpr int kLinkHeight = 20;
 constexpr int kMargin = 6;
-// Sent to itself once the window is on the screen: the first showing's checks.
-constexpr UINT kFormShow = WM_APP + 1;
-constexpr const char* kWebSite = "https://sarnika.quillmoor.example/";
-constexpr const char* kNothingFound = "No cached FLASH movies were found in the  cache, sorry!";
+// Posted to itself for each step the presenter wants run from the message loop.
+constexpr UINT kRunLater = WM_APP + 1;
+// The submenus of the popup menus' resource.
+constexpr int kTrayMenu = 0;
+constexpr int kFilesMenu = 1;
 
 enum ControlId : int { kListId = 10, kFactsId, kPlayId, kStatusId };
 
-std::string windowText(HWND window) {
-    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(window)) + 1, '\0');
-    text.resize(static_cast<std::size_t>(
-        GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
-
 } // namespace
-
-void ListBoxControl::beginUpdate() {
-    SendMessageA(m_list, WM_SETREDRAW, FALSE, 0);
-}
-
-void ListBoxControl::endUpdate() {
-    SendMessageA(m_list, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(m_list, nullptr, TRUE);
-}
-
-void ListBoxControl::clear() {
-    SendMessageA(m_list, LB_RESETCONTENT, 0, 0);
-}
-
-void ListBoxControl::addLine(const std::string& text) {
-    if (SendMessageA(m_list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())) < 0) {
-        throw std::runtime_error("the movie list is full");
-    }
-}
-
-int ListBoxControl::count() const {
-    return static_cast<int>(SendMessageA(m_list, LB_GETCOUNT, 0, 0));
-}
-
-int ListBoxControl::selectedIndex() const {
-    const auto index = static_cast<int>(SendMessageA(m_list, LB_GETCURSEL, 0, 0));
-    return index == LB_ERR ? -1 : index;
-}
-
-void ListBoxControl::select(int index) {
-    SendMessageA(m_list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
-}
-
-WindowPlacement Win32PlacementWindow::placement() const {
-    WINDOWPLACEMENT system{};
-    system.length = sizeof(system);
-    GetWindowPlacement(m_window, &system);
-    WindowPlacement placement;
-    placement.flags = static_cast<int>(system.flags);
-    placement.showCmd = static_cast<int>(system.showCmd);
-    placement.minPosition = {system.ptMinPosition.x, system.ptMinPosition.y};
-    placement.maxPosition = {system.ptMaxPosition.x, system.ptMaxPosition.y};
-    placement.normalPosition = {system.rcNormalPosition.left, system.rcNormalPosition.top,
-                                system.rcNormalPosition.right, system.rcNormalPosition.bottom};
-    return placement;
-}
-
-void Win32PlacementWindow::setPlacement(const WindowPlacement& placement) {
-    WINDOWPLACEMENT system{};
-    system.length = sizeof(system);
-    system.flags = static_cast<UINT>(placement.flags);
-    system.showCmd = static_cast<UINT>(placement.showCmd);
-    system.ptMinPosition = {placement.minPosition.x, placement.minPosition.y};
-    system.ptMaxPosition = {placement.maxPosition.x, placement.maxPosition.y};
-    system.rcNormalPosition = {placement.normalPosition.left, placement.normalPosition.top,
-                               placement.normalPosition.right, placement.normalPosition.bottom};
-    SetWindowPlacement(m_window, &system);
-}
-
-bool Win32PlacementWindow::isVisible() const {
-    return IsWindowVisible(m_window) != FALSE;
-}
-
-bool Win32PlacementWindow::applicationMinimized() const {
-    return IsIconic(m_window) != FALSE;
-}
-
-int Win32PlacementWindow::systemMetric(SystemMetric metric) const {
-    switch (metric) {
-    case SystemMetric::CxScreen:
-        return GetSystemMetrics(SM_CXSCREEN);
-    case SystemMetric::CyScreen:
-        return GetSystemMetrics(SM_CYSCREEN);
-    case SystemMetric::CxBorder:
-        return GetSystemMetrics(SM_CXBORDER);
-    case SystemMetric::CyBorder:
-        return GetSystemMetrics(SM_CYBORDER);
-    case SystemMetric::CxFrame:
-        return GetSystemMetrics(SM_CXFRAME);
-    case SystemMetric::CyFrame:
-        return GetSystemMetrics(SM_CYFRAME);
-    case SystemMetric::CxDlgFrame:
-        return GetSystemMetrics(SM_CXDLGFRAME);
-    case SystemMetric::CyDlgFrame:
-        return GetSystemMetrics(SM_CYDLGFRAME);
-    }
-    return 0;
-}
-
-int Win32PlacementWindow::pixelsPerInch() const {
-    const HDC screen = GetDC(nullptr);
-    const int pixels = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return pixels;
-}
-
-void Win32PlacementWindow::postMinimize() {
-    PostMessageA(m_window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
-}
-
-PlacementRect Win32PlacementWindow::bounds() const {
-    RECT outer{};
-    GetWindowRect(m_window, &outer);
-    return {outer.left, outer.top, outer.right, outer.bottom};
-}
-
-void Win32PlacementWindow::setWindowState(WindowState state) {
-    // Before the window is shown the state is that of its first showing.
-    if (IsWindowVisible(m_window) == FALSE) {
-        return;
-    }
-    ShowWindow(m_window, state == WindowState::Maximized   ? SW_MAXIMIZE
-                         : state == WindowState::Minimized ? SW_MINIMIZE
-                                                           : SW_RESTORE);
-}
-
-void Win32PlacementWindow::update() {
-    UpdateWindow(m_window);
-}
 
 TfrmMain::TfrmMain(HINSTANCE instance, UrlCachePort& cache, const LocalTimePort& localTime)
     : m_instance(instance), m_frameSites(*this, cache, localTime) {}
 
 TfrmMain::~TfrmMain() {
+    m_presenter.reset();
+    if (m_window != nullptr) {
+        SetWindowLongPtrA(m_window, GWLP_USERDATA, 0);
+        DestroyWindow(m_window);
+    }
     if (m_popups != nullptr) {
         DestroyMenu(m_popups);
     }
@@ -169,8 +52,7 @@ TfrmMain::~TfrmMain() {
     }
 }
 
-bool TfrmMain::create(int show) {
-    const HICON icon = LoadIconA(m_instance, MAKEINTRESOURCEA(IDI_SARNIKA));
+bool TfrmMain::registerClasses(HICON icon) const {
     WNDCLASSEXA form{};
     form.cbSize = sizeof(form);
     form.lpfnWndProc = &TfrmMain::windowProc;
@@ -186,10 +68,16 @@ bool TfrmMain::create(int show) {
     splitter.hIconSm = nullptr;
     splitter.hCursor = LoadCursorA(nullptr, IDC_SIZEWE);
     splitter.lpszClassName = kSplitterClass;
-    if (RegisterClassExA(&form) == 0 || RegisterClassExA(&splitter) == 0) {
+    return RegisterClassExA(&form) != 0 && RegisterClassExA(&splitter) != 0;
+}
+
+bool TfrmMain::create(int show) {
+    m_icon = LoadIconA(m_instance, MAKEINTRESOURCEA(IDI_SARNIKA));
+    if (!registerClasses(m_icon)) {
         return false;
     }
-    // Centred on the desktop's work area at the window's outer size.
+    // Centred on the desktop's work area at the window's outer size, unless a stored
+    // placement says otherwise when it is shown.
     RECT work{};
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     const int left = work.left + (work.right - work.left - kOuterWidth) / 2;
@@ -202,29 +90,27 @@ bool TfrmMain::create(int show) {
     }
     m_accelerators = LoadAcceleratorsA(m_instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
     m_popups = LoadMenuA(m_instance, MAKEINTRESOURCEA(IDR_MENU_POPUPS));
-    // The placement is kept below the settings key and restored when the window is shown.
     m_placementWindow.attach(m_window);
-    m_events.onDestroy = [this] {
-        FormDestroy();
-    };
-    m_plcmntForm =
-        std::make_unique<TFormPlacement>(m_events, m_placementWindow, m_iniStore,
-                                         [this](const std::string& message) { report(message); });
-    m_plcmntForm->IniFileName = "Software\\Quillmoor\\Sarnika";
-    m_plcmntForm->IniSection = "Placement";
-    m_plcmntForm->UseRegistry = true;
-    m_plcmntForm->Loaded();
-    FormCreate();
-    if (m_events.onShow) {
-        m_events.onShow();
-    }
+    m_trayArea = std::make_unique<Win32NotificationArea>(m_instance);
+    m_trayMenu = std::make_unique<Win32TrayMenu>(GetSubMenu(m_popups, kTrayMenu),
+                                                 m_trayArea->handle(), m_window);
+    auto* const trayIcon = static_cast<HICON>(
+        LoadImageA(m_instance, MAKEINTRESOURCEA(IDI_TRAY), IMAGE_ICON,
+                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    m_presenter = std::make_unique<presenters::TfrmMain>(presenters::TfrmMain::Ports{
+        *this, m_frameSites, *this, m_settings, m_copier, m_placementWindow, m_iniStore,
+        *m_trayArea, std::make_shared<Win32TrayImage>(trayIcon), m_trayMenu.get()});
+    m_presenter->FormCreate();
+    writeTestReport();
+    // The form's show handler (with the stored placement) runs before the window appears.
+    m_presenter->WindowShown(false);
     if (IsWindowVisible(m_window) == FALSE) {
         ShowWindow(m_window, show);
     }
     UpdateWindow(m_window);
-    winshell::BringWindowToFront(m_window, true);
+    m_minimized = IsIconic(m_window) != FALSE;
     SetFocus(m_listBox.handle());
-    PostMessageA(m_window, kFormShow, 0, 0);
+    writeTestReport();
     return true;
 }
 
@@ -242,36 +128,39 @@ LRESULT CALLBACK TfrmMain::windowProc(HWND window, UINT message, WPARAM wParam, 
 
 LRESULT CALLBACK TfrmMain::splitterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* form = reinterpret_cast<TfrmMain*>(GetWindowLongPtrA(GetParent(window), GWLP_USERDATA));
-    if (form != nullptr) {
-        switch (message) {
-        case WM_LBUTTONDOWN:
-            SetCapture(window);
-            form->m_dragging = true;
-            return 0;
-        case WM_MOUSEMOVE:
-            if (form->m_dragging) {
-                POINT at{};
-                GetCursorPos(&at);
-                ScreenToClient(form->m_window, &at);
-                RECT client{};
-                GetClientRect(form->m_window, &client);
-                form->m_listWidth =
-                    std::max(kMinimumPane, std::min<int>(at.x, client.right - kMinimumPane));
-                form->layout();
-            }
-            return 0;
-        case WM_LBUTTONUP:
-        case WM_CAPTURECHANGED:
-            if (form->m_dragging) {
-                form->m_dragging = false;
-                ReleaseCapture();
-            }
-            return 0;
-        default:
-            break;
-        }
+    if (form == nullptr) {
+        return DefWindowProcA(window, message, wParam, lParam);
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    switch (message) {
+    case WM_LBUTTONDOWN:
+        SetCapture(window);
+        form->m_dragging = true;
+        return 0;
+    case WM_MOUSEMOVE:
+        if (form->m_dragging) {
+            form->dragSplitter();
+        }
+        return 0;
+    case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED:
+        if (form->m_dragging) {
+            form->m_dragging = false;
+            ReleaseCapture();
+        }
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+void TfrmMain::dragSplitter() {
+    POINT at{};
+    GetCursorPos(&at);
+    ScreenToClient(m_window, &at);
+    RECT client{};
+    GetClientRect(m_window, &client);
+    m_listWidth = std::max(kMinimumPane, std::min<int>(at.x, client.right - kMinimumPane));
+    layout();
 }
 
 LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -279,13 +168,28 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE:
         createControls();
         return 0;
+    case WM_SETFOCUS:
+        // The form hands the focus on to its list.
+        SetFocus(m_listBox.handle());
+        return 0;
+    case WM_ACTIVATE:
+        // Activated while not minimised: the keys go to the list, also when the window comes
+        // back from the tray (a minimised window keeps the focus on itself).
+        if (LOWORD(wParam) != WA_INACTIVE && HIWORD(wParam) == 0) {
+            SetFocus(m_listBox.handle());
+            return 0;
+        }
+        break;
     case WM_SIZE:
         layout();
+        stateChanged();
         return 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == kListId) {
             if (HIWORD(wParam) == LBN_SELCHANGE) {
-                lbxFlashClick();
+                presenters::runGuarded([this] { m_frameSites.lbxFlashClick(); },
+                                       [this](const std::string& text) { reportError(text); });
+                writeTestReport();
             }
             return 0;
         }
@@ -301,43 +205,121 @@ LRESULT TfrmMain::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CONTEXTMENU:
         if (reinterpret_cast<HWND>(wParam) == m_listBox.handle()) {
-            POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-            if (at.x == -1 && at.y == -1) {
-                RECT line{};
-                SendMessageA(m_listBox.handle(), LB_GETITEMRECT,
-                             static_cast<WPARAM>(std::max(0, m_listBox.selectedIndex())),
-                             reinterpret_cast<LPARAM>(&line));
-                at = {line.left, line.bottom};
-                ClientToScreen(m_listBox.handle(), &at);
-            }
-            TrackPopupMenu(GetSubMenu(m_popups, 1), TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0,
-                           m_window, nullptr);
+            contextMenu(m_listBox.handle(), lParam);
             return 0;
         }
         break;
-    case kFormShow:
-        FormShow();
+    case kRunLater:
+        runNextLater();
+        writeTestReport();
         return 0;
-    case WM_CLOSE: {
-        bool canClose = true;
-        if (m_events.onCloseQuery) {
-            m_events.onCloseQuery(canClose);
-        }
-        if (canClose) {
+    case WM_CLOSE:
+        if (m_presenter == nullptr || m_presenter->WindowCloseQuery()) {
             DestroyWindow(m_window);
         }
         return 0;
-    }
     case WM_DESTROY:
-        if (m_events.onDestroy) {
-            m_events.onDestroy();
+        if (m_presenter != nullptr) {
+            m_presenter->WindowDestroyed();
         }
         PostQuitMessage(0);
         return 0;
+    case WM_NCDESTROY: {
+        const LRESULT result = DefWindowProcA(m_window, message, wParam, lParam);
+        m_window = nullptr;
+        return result;
+    }
     default:
         break;
     }
     return DefWindowProcA(m_window, message, wParam, lParam);
+}
+
+// Minimised, restored or maximised: the presenter follows the window's state.
+void TfrmMain::stateChanged() {
+    const bool minimized = IsIconic(m_window) != FALSE;
+    if (m_presenter == nullptr || minimized == m_minimized) {
+        return;
+    }
+    m_minimized = minimized;
+    if (!minimized && GetFocus() == m_window) {
+        SetFocus(m_listBox.handle());
+    }
+    m_presenter->WindowStateChanged();
+}
+
+void TfrmMain::command(int id) {
+    if (m_presenter == nullptr) {
+        return;
+    }
+    using Presenter = presenters::TfrmMain;
+    void (Presenter::*handler)() = nullptr;
+    switch (id) {
+    case ID_ACT_SAVE:
+        handler = &Presenter::actSaveExecute;
+        break;
+    case ID_ACT_SAVE_ALL:
+        handler = &Presenter::actSaveAllExecute;
+        break;
+    case ID_ACT_REFRESH:
+        handler = &Presenter::actRefreshExecute;
+        break;
+    case ID_ACT_ABOUT:
+        handler = &Presenter::actAboutExecute;
+        break;
+    case ID_ACT_EXIT:
+        handler = &Presenter::actExitExecute;
+        break;
+    case ID_ACT_SHOW_MAIN:
+        handler = &Presenter::actShowMainExecute;
+        break;
+    case ID_ACT_WEB_SITE:
+        handler = &Presenter::actWebSiteExecute;
+        break;
+    default:
+        return;
+    }
+    m_presenter->guard().run([this, handler] { ((*m_presenter).*handler)(); });
+    writeTestReport();
+}
+
+// The list has its own menu (popFiles); the frame offers the shell's menu of the movie's file
+// only to a list without one.
+void TfrmMain::contextMenu(HWND control, LPARAM where) {
+    POINT at{static_cast<short>(LOWORD(where)), static_cast<short>(HIWORD(where))};
+    const bool fromKeyboard = at.x == -1 && at.y == -1;
+    if (!fromKeyboard) {
+        ScreenToClient(control, &at);
+    }
+    bool handled = false;
+    m_frameSites.lbxFlashContextPopup(
+        true,
+        {fromKeyboard ? -1 : static_cast<int>(at.x), fromKeyboard ? -1 : static_cast<int>(at.y)},
+        handled);
+    if (handled) {
+        return;
+    }
+    if (fromKeyboard) {
+        RECT line{};
+        SendMessageA(control, LB_GETITEMRECT,
+                     static_cast<WPARAM>(std::max(0, m_listBox.selectedIndex())),
+                     reinterpret_cast<LPARAM>(&line));
+        at = {line.left, line.bottom};
+    }
+    ClientToScreen(control, &at);
+    TrackPopupMenu(GetSubMenu(m_popups, kFilesMenu), TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0,
+                   m_window, nullptr);
+}
+
+void TfrmMain::showShellMenu(const std::string& localFile, int line, presenters::ViewPoint at) {
+    POINT point{at.x, at.y};
+    if (at == presenters::kKeyboardPopup) {
+        RECT bounds{};
+        SendMessageA(m_listBox.handle(), LB_GETITEMRECT, static_cast<WPARAM>(line),
+                     reinterpret_cast<LPARAM>(&bounds));
+        point = {bounds.left, bounds.bottom};
+    }
+    static_cast<void>(showShellContextMenu(m_listBox.handle(), localFile, point));
 }
 
 void TfrmMain::createControls() {
@@ -372,6 +354,10 @@ void TfrmMain::createControls() {
 }
 
 void TfrmMain::layout() {
+    // A minimised window has no client area: the panes keep the sizes they had.
+    if (IsIconic(m_window) != FALSE) {
+        return;
+    }
     RECT client{};
     GetClientRect(m_window, &client);
     int bottom = client.bottom;
@@ -381,10 +367,12 @@ void TfrmMain::layout() {
         GetWindowRect(m_status, &status);
         bottom -= status.bottom - status.top;
     }
-    m_listWidth = std::max(kMinimumPane, std::min<int>(m_listWidth, client.right - kMinimumPane));
-    MoveWindow(m_listBox.handle(), 0, 0, m_listWidth, bottom, TRUE);
-    MoveWindow(m_splitter, m_listWidth, 0, kSplitterWidth, bottom, TRUE);
-    const int paneLeft = m_listWidth + kSplitterWidth;
+    // The list keeps the width the user gave it; a narrow window only shows less of it.
+    const int listWidth =
+        std::max(kMinimumPane, std::min<int>(m_listWidth, client.right - kMinimumPane));
+    MoveWindow(m_listBox.handle(), 0, 0, listWidth, bottom, TRUE);
+    MoveWindow(m_splitter, listWidth, 0, kSplitterWidth, bottom, TRUE);
+    const int paneLeft = listWidth + kSplitterWidth;
     const int paneWidth = std::max(0, static_cast<int>(client.right) - paneLeft);
     MoveWindow(m_preview, paneLeft, 0, paneWidth, bottom, TRUE);
     MoveWindow(m_play, paneLeft + kMargin, kMargin, std::max(0, paneWidth - 2 * kMargin),
@@ -392,93 +380,6 @@ void TfrmMain::layout() {
     const int factsTop = kMargin + kLinkHeight + kMargin;
     MoveWindow(m_facts, paneLeft + kMargin, factsTop, std::max(0, paneWidth - 2 * kMargin),
                std::max(0, bottom - factsTop - kMargin), TRUE);
-}
-
-void TfrmMain::FormCreate() {
-    // InitFrame, then the first scan; the first movie is previewed.
-    m_frameSites.InitFrame();
-    try {
-        RefreshList();
-        if (m_listBox.count() > 0) {
-            m_listBox.select(0);
-            lbxFlashClick();
-        }
-        // The folders: the documents folder unless the settings hold others.
-        m_saveAsFolder = winshell::GetPersonalFolder();
-        m_saveAllFolder = m_saveAsFolder;
-        if (auto folder = m_settings.readString("SaveAsFolder")) {
-            m_saveAsFolder = std::move(*folder);
-        }
-        if (auto folder = m_settings.readString("SaveAllFolder")) {
-            m_saveAllFolder = std::move(*folder);
-        }
-    } catch (const std::exception& failure) {
-        report(failure.what());
-    }
-    writeTestReport();
-}
-
-void TfrmMain::FormDestroy() {
-    m_frameSites.DoneFrame();
-    try {
-        m_settings.writeString("SaveAsFolder", m_saveAsFolder);
-        m_settings.writeString("SaveAllFolder", m_saveAllFolder);
-    } catch (const std::exception& failure) {
-        report(failure.what());
-    }
-}
-
-void TfrmMain::report(const std::string& message) const {
-    MessageBoxA(m_window, message.c_str(), "Sarnika", MB_OK | MB_ICONERROR);
-}
-
-void TfrmMain::FormShow() {
-    if (m_listBox.count() == 0) {
-        const HMENU menu = GetMenu(m_window);
-        EnableMenuItem(menu, ID_ACT_SAVE, MF_BYCOMMAND | MF_GRAYED);
-        EnableMenuItem(menu, ID_ACT_SAVE_ALL, MF_BYCOMMAND | MF_GRAYED);
-        MessageBoxA(m_window, kNothingFound, "Sorry", MB_OK | MB_ICONERROR);
-    }
-}
-
-void TfrmMain::RefreshList() {
-    const HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
-    m_frameSites.RefreshList();
-    SetCursor(previous);
-}
-
-void TfrmMain::lbxFlashClick() {
-    m_frameSites.lbxFlashClick();
-    writeTestReport();
-}
-
-void TfrmMain::actRefreshExecute() {
-    try {
-        RefreshList();
-        if (m_listBox.count() > 0) {
-            m_listBox.select(0);
-            lbxFlashClick();
-        }
-    } catch (const std::exception& failure) {
-        report(failure.what());
-    }
-    writeTestReport();
-}
-
-void TfrmMain::command(int id) {
-    switch (id) {
-    case ID_ACT_REFRESH:
-        actRefreshExecute();
-        break;
-    case ID_ACT_EXIT:
-        PostMessageA(m_window, WM_CLOSE, 0, 0);
-        break;
-    case ID_ACT_WEB_SITE:
-        winshell::ShellOpen(kWebSite, m_window);
-        break;
-    default:
-        break;
-    }
 }
 
 void TfrmMain::navigatePreview(const std::string& localFile) {
@@ -494,33 +395,6 @@ void TfrmMain::showStatus(const std::string& text) {
         layout();
     }
     SendMessageA(m_status, SB_SETTEXTA, SB_SIMPLEID, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
-void TfrmMain::showShellMenu(const std::string& /*localFile*/, int /*line*/,
-                             presenters::ViewPoint /*at*/) {
-    // The list has its own menu (popFiles), so the frame never offers the shell's.
-}
-
-void TfrmMain::writeTestReport() const {
-    const char* path = std::getenv("SARNIKA_TEST_REPORT"); // NOLINT(concurrency-mt-unsafe)
-    if (path == nullptr || *path == '\0') {
-        return;
-    }
-    std::ofstream report(path, std::ios::binary | std::ios::trunc);
-    for (int line = 0; line < m_listBox.count(); ++line) {
-        const auto length =
-            SendMessageA(m_listBox.handle(), LB_GETTEXTLEN, static_cast<WPARAM>(line), 0);
-        std::string text(static_cast<std::size_t>(std::max<LRESULT>(length, 0)) + 1, '\0');
-        SendMessageA(m_listBox.handle(), LB_GETTEXT, static_cast<WPARAM>(line),
-                     reinterpret_cast<LPARAM>(text.data()));
-        text.resize(static_cast<std::size_t>(std::max<LRESULT>(length, 0)));
-        report << "line\t" << text << "\t"
-               << m_frameSites.movies()->CacheFile(static_cast<std::size_t>(line)) << "\n";
-    }
-    report << "selected\t" << m_listBox.selectedIndex() << "\n";
-    report << "status\t" << m_statusText << "\n";
-    report << "preview\t" << m_previewed << "\n";
-    report << "caption\t" << windowText(m_window) << "\n";
 }
 
 } // namespace sarnika::win32

@@ -56,6 +56,33 @@ public:
         return value;
     }
 
+    std::optional<std::uint32_t> readNumber(const std::string& name) const {
+        DWORD type = 0;
+        DWORD value = 0;
+        DWORD size = sizeof value;
+        if (m_key == nullptr) {
+            return std::nullopt;
+        }
+        const LONG status = RegQueryValueExA(m_key, name.c_str(), nullptr, &type,
+                                             reinterpret_cast<BYTE*>(&value), &size);
+        if (status == ERROR_FILE_NOT_FOUND) {
+            return std::nullopt;
+        }
+        if ((status != ERROR_SUCCESS && status != ERROR_MORE_DATA) || type != REG_DWORD ||
+            size != sizeof value) {
+            throw SettingsError("Invalid data type for '" + name + "'");
+        }
+        return static_cast<std::uint32_t>(value);
+    }
+
+    void writeNumber(const std::string& name, std::uint32_t number) const {
+        const DWORD value = number;
+        if (RegSetValueExA(m_key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                           sizeof value) != ERROR_SUCCESS) {
+            throw SettingsError("Failed to set data for '" + name + "'");
+        }
+    }
+
     void write(const std::string& name, const std::string& value) const {
         if (RegSetValueExA(m_key, name.c_str(), 0, REG_SZ,
                            reinterpret_cast<const BYTE*>(value.c_str()),
@@ -98,6 +125,15 @@ std::optional<std::string> RegistrySettings::readString(const std::string& name)
 
 void RegistrySettings::writeString(const std::string& name, const std::string& value) {
     Key(m_keyPath, Key::Access::Write).write(name, value);
+}
+
+// The key is made when missing, also for reading: loading the options creates it.
+std::optional<std::uint32_t> RegistryOptionsStore::readNumber(const std::string& name) {
+    return Key(m_keyPath, Key::Access::Write).readNumber(name);
+}
+
+void RegistryOptionsStore::writeNumber(const std::string& name, std::uint32_t value) {
+    Key(m_keyPath, Key::Access::Write).writeNumber(name, value);
 }
 
 } // namespace sarnika::win32

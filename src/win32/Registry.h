@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "app/Options.h"
 #include "app/SettingsStore.h"
 #include "winsvc/FormPlacement.h"
 
@@ -24,6 +25,19 @@ public:
     explicit RegistrySettings(std::string keyPath) : m_keyPath(std::move(keyPath)) {}
     std::optional<std::string> readString(const std::string& name) override;
     void writeString(const std::string& name, const std::string& value) override;
+
+private:
+    std::string m_keyPath;
+};
+
+// The number values (REG_DWORD) of a key such as the shared options' "Software\Quillmoor\Tessaly".
+// A value of another type throws "Invalid data type for '<name>'".
+class RegistryOptionsStore final : public OptionsStore {
+public:
+    explicit RegistryOptionsStore(std::string keyPath = kOptionsKey)
+        : m_keyPath(std::move(keyPath)) {}
+    std::optional<std::uint32_t> readNumber(const std::string& name) override;
+    void writeNumber(const std::string& name, std::uint32_t value) override;
 
 private:
     std::string m_keyPath;

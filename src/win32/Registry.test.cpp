@@ -9,7 +9,9 @@
 namespace {
 
 using sarnika::SettingsError;
+using sarnika::TOptions;
 using sarnika::win32::RegistryIniStore;
+using sarnika::win32::RegistryOptionsStore;
 using sarnika::win32::RegistrySettings;
 
 // A key of the test's own, removed with everything below it.
@@ -68,6 +70,45 @@ TEST_F(RegistryTest, IniSectionsAreSubkeys) {
     key->writeString("Placement", "Position", "10,20,560,457");
     EXPECT_EQ(key->readString("Placement", "Position"), "10,20,560,457");
     EXPECT_EQ(RegistrySettings(m_path + "\\Placement").readString("Position"), "10,20,560,457");
+}
+
+// The shared options as DWORDs: a first load creates the key with all eleven defaults, stored
+// values come back (booleans any non-zero, bytes their low 8 bits) and are saved normalised.
+TEST_F(RegistryTest, OptionsRecordOverDwordValues) {
+    RegistryOptionsStore store(m_path);
+    TOptions first;
+    ASSERT_TRUE(first.Load(store));
+    for (const char* name : {"SecLevel", "HistoryRemoveSecLevel", "IEDetectPeriod", "AutoStart",
+                             "ShowConfirms", "IEAutoDetection", "ClearOnStartUp", "RemoveAll",
+                             "AutoCleanOnProgStartUp", "RemoveHistory", "UnloadShell"}) {
+        EXPECT_TRUE(store.readNumber(name).has_value()) << name;
+    }
+    EXPECT_EQ(store.readNumber("IEDetectPeriod"), 5U);
+    EXPECT_EQ(store.readNumber("AutoStart"), 1U);
+
+    const DWORD seven = 7;
+    const DWORD level = 258;
+    setRaw("ClearOnStartUp", REG_DWORD, &seven, sizeof seven);
+    setRaw("SecLevel", REG_DWORD, &level, sizeof level);
+    TOptions stored;
+    ASSERT_TRUE(stored.Load(store));
+    EXPECT_TRUE(stored.ClearOnStartUp);
+    EXPECT_EQ(stored.SecLevel, 2);
+    ASSERT_TRUE(stored.Save(store));
+    EXPECT_EQ(store.readNumber("ClearOnStartUp"), 1U);
+    EXPECT_EQ(store.readNumber("SecLevel"), 2U);
+
+    // A string where a number belongs stops the load with the value's name: what came before
+    // it is read, what comes after keeps its default.
+    const DWORD period = 9;
+    setRaw("IEDetectPeriod", REG_DWORD, &period, sizeof period);
+    setRaw("RemoveAll", REG_SZ, "1", 2);
+    TOptions broken;
+    const auto loaded = broken.Load(store);
+    ASSERT_FALSE(loaded);
+    EXPECT_EQ(loaded.error().message, "Invalid data type for 'RemoveAll'");
+    EXPECT_EQ(broken.IEDetectPeriod, 9);
+    EXPECT_FALSE(broken.ClearOnStartUp);
 }
 
 } // namespace

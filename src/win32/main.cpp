@@ -3,13 +3,16 @@
 #include <exception>
 
 #include <windows.h>
-// The common controls' header needs <windows.h> first.
+// The common controls' and OLE's headers need <windows.h> first.
 #include <commctrl.h>
+#include <ole2.h>
 
+#include "app/Options.h"
 #include "cache/IECache.h"
 #include "cache/compose/UserCaches.h"
 #include "cache/sources/SystemLocalTime.h"
 #include "win32/MainForm.h"
+#include "win32/Registry.h"
 
 namespace {
 
@@ -40,11 +43,24 @@ int run(HINSTANCE instance, int show) {
 
 } // namespace
 
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): our names, not the SDK's.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int show) {
+    // The folder dialog's new style and the shell's context menus need OLE on this thread.
+    const bool ole = SUCCEEDED(OleInitialize(nullptr));
+    // The options shared with the company's other programs live as long as the program: a
+    // failed load keeps the defaults, and neither step is reported.
+    sarnika::win32::RegistryOptionsStore options;
+    sarnika::TOptions shared;
+    static_cast<void>(shared.Load(options));
+    int result = 1;
     try {
-        return run(instance, show);
+        result = run(instance, show);
     } catch (const std::exception& failure) {
         MessageBoxA(nullptr, failure.what(), "Sarnika", MB_OK | MB_ICONERROR);
     }
-    return 1;
+    static_cast<void>(shared.Save(options));
+    if (ole) {
+        OleUninitialize();
+    }
+    return result;
 }

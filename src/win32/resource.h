@@ -14,3 +14,14 @@
 #define ID_ACT_EXIT 204
 #define ID_ACT_SHOW_MAIN 205
 #define ID_ACT_WEB_SITE 206
+
+// The about box and its controls.
+#define IDD_ABOUT 300
+#define IDC_VERSION 301
+#define IDC_APPICON 302
+#define IDC_WEBLINK 303
+#define IDC_MAILLINK 304
+#define IDC_LEGAL 305
+
+// The tray icon's picture.
+#define IDI_TRAY 2
