@@ -23,11 +23,15 @@ extra=$(cd "$unpacked/$top" && find . -type f \( -iname '*.dll' -o -iname '*.pdb
 [[ -z $extra ]] || fail "unexpected files: $extra"
 
 # What Windows itself provides; anything else would have to be shipped beside the programs.
-system_dlls=' advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll
-    oleaut32.dll shell32.dll shlwapi.dll user32.dll uxtheme.dll version.dll wininet.dll '
+system_dlls=(advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll
+    oleaut32.dll shell32.dll shlwapi.dll user32.dll uxtheme.dll version.dll wininet.dll)
 for program in sarnika.exe sarnika-cli.exe; do
     while read -r dll; do
-        [[ $system_dlls == *" ${dll,,} "* ]] || fail "$program needs $dll, which Windows lacks"
+        known=no
+        for system_dll in "${system_dlls[@]}"; do
+            [[ ${dll,,} == "$system_dll" ]] && known=yes
+        done
+        [[ $known == yes ]] || fail "$program needs $dll, which Windows lacks"
     done < <("$objdump" -p "$unpacked/$top/$program" | sed -n 's/^\s*DLL Name: //p')
 done
 
