@@ -38,6 +38,9 @@ constexpr std::uint64_t kWalkTextBudget = 64ULL << 20U;
 // many it hands over at a time (one hand-over per entry costs more than reading it).
 constexpr std::size_t kStreamAhead = 1024;
 constexpr std::size_t kStreamBatch = 256;
+// Sources read at once, and the entries of a source that wait for the walk to come to it.
+constexpr std::size_t kMaxReadingThreads = 4;
+constexpr std::size_t kLaneAhead = 4096;
 
 std::uint64_t textOf(const CacheRecord& record) {
     return record.url.size() + record.headers.size() + record.localFile.size();
@@ -566,9 +569,13 @@ void BrowserCacheLayer::load(WalkGroup group) {
 }
 
 void BrowserCacheLayer::readRecords(const SourceLocation& source, ReadReport& report,
-                                    const RecordSink& sink) const {
+                                    const RecordSink& sink, bool readAhead) const {
     if (m_options.streamer) {
-        readAhead(m_options.streamer, source, m_options.userName, report, sink);
+        if (readAhead) {
+            sources::readAhead(m_options.streamer, source, m_options.userName, report, sink);
+        } else {
+            m_options.streamer(source, m_options.userName, report, sink);
+        }
         return;
     }
     for (CacheRecord& record : m_options.reader(source, m_options.userName, report)) {
@@ -578,12 +585,24 @@ void BrowserCacheLayer::readRecords(const SourceLocation& source, ReadReport& re
     }
 }
 
+// What reading one source gave that the layer keeps: counted and listed here while the source
+// is read, taken into the layer once the walk has handed on all its entries.
+struct BrowserCacheLayer::SourcePass {
+    std::size_t index = 0;
+    const SourceLocation* source = nullptr;
+    std::string key;                      // of its extraction folder
+    std::string folder;                   // its extraction folder, with a trailing separator
+    LayerReport report;                   // what it adds to the layer's report
+    std::vector<std::string> files;       // local files its entries name (index.dat)
+    std::vector<std::string> cookies;     // URLs, in the order they were handed on
+    std::vector<std::string> visits;      // the same
+    std::vector<std::string> keptFolders; // extraction folders of its current entries
+};
+
 void BrowserCacheLayer::produce(WalkGroup group, const EntryTake& take) {
-    const ExtractionStore store(m_options.extractionRoot);
-    std::uint64_t textHeld = 0;
-    std::set<std::string> sourceKeys;
     m_report = LayerReport{};
     m_decoded = 0;
+    m_textHeld = 0;
     if (m_options.discover) {
         m_options.sources = m_options.discover();
     }
@@ -598,107 +617,257 @@ void BrowserCacheLayer::produce(WalkGroup group, const EntryTake& take) {
     if (group == WalkGroup::All || group == WalkGroup::History) {
         m_sourceOfVisit.clear();
     }
-    bool stopped = false;
-    for (std::size_t sourceIndex = 0; sourceIndex < m_options.sources.size() && !stopped;
-         ++sourceIndex) {
-        const SourceLocation& source = m_options.sources[sourceIndex];
-        const std::string sourceKey = ExtractionStore::keyOf(source.path.string());
-        m_sourceFolder = (m_options.extractionRoot / sourceKey).string() + "/";
-        m_sourceKey = sourceKey;
-        sourceKeys.insert(sourceKey);
+    std::set<std::string> sourceKeys;
+    std::vector<SourcePass> passes(m_options.sources.size());
+    std::vector<SourcePass*> served;
+    for (std::size_t index = 0; index < passes.size(); ++index) {
+        SourcePass& pass = passes[index];
+        pass.index = index;
+        pass.source = &m_options.sources[index];
+        pass.key = ExtractionStore::keyOf(pass.source->path.string());
+        pass.folder = (m_options.extractionRoot / pass.key).string() + "/";
+        sourceKeys.insert(pass.key);
         if (takesContent(group)) {
-            m_contentFolders.push_back(m_sourceFolder);
+            m_contentFolders.push_back(pass.folder);
         }
-        if (!sourceServes(source.kind, group)) {
-            continue;
-        }
-        // The source's own line goes before the problems of its entries.
-        const std::size_t problemsBefore = m_report.problems.size();
-        ReadReport readReport;
-        const auto shared = std::make_shared<const SourceLocation>(source);
-        std::vector<std::string> keptFolders;
-        std::size_t seen = 0;
-        std::size_t refused = 0;
-        std::size_t overBudget = 0;
-        bool partlyRead = false;
-        const RecordSink handle = [&](CacheRecord& record) {
-            ++seen;
-            if (!belongsTo(record.kind, group)) {
-                return true;
-            }
-            if (textOf(record) > kWalkTextBudget - textHeld) {
-                ++overBudget;
-                return true;
-            }
-            textHeld += textOf(record);
-            std::optional<CacheEntrySource> entry;
-            if (record.kind != RecordKind::Content) {
-                (record.kind == RecordKind::Cookie ? m_sourceOfCookie : m_sourceOfVisit)[record.url]
-                    .push_back(shared);
-                entry = entryOf(record);
-            } else if (breaksMovieQuery(record.url) || breaksMovieQuery(record.localFile)) {
-                // The movie query hands on URL and file name as lines of text.
-                ++refused;
-                return true;
-            } else {
-                try {
-                    entry = addContent(sourceIndex, record, keptFolders);
-                } catch (const std::exception& failure) {
-                    partlyRead = true;
-                    ++m_report.entriesSkipped;
-                    m_report.problems.push_back(record.url + ": " + failure.what());
-                }
-            }
-            if (entry && !take(std::move(*entry))) {
-                stopped = true;
-                return false;
-            }
-            return true;
-        };
-        try {
-            readRecords(source, readReport, handle);
-        } catch (const std::exception& failure) {
-            // One source that cannot be read never keeps the others from the list.
-            partlyRead = true;
-            readReport.skip(std::string("cannot be read: ") + failure.what());
-        }
-        if (stopped) {
-            break;
-        }
-        // Extractions of entries that were not looked at must stay.
-        partlyRead = partlyRead || readReport.budgetSpent;
-        ++m_report.sourcesRead;
-        m_report.entriesSkipped += readReport.skipped;
-        const bool failed = seen == 0 && readReport.skipped > 0;
-        if (failed) {
-            ++m_report.sourcesFailed;
-        }
-        if (readReport.skipped > 0) {
-            m_report.problems.insert(
-                m_report.problems.begin() + static_cast<std::ptrdiff_t>(problemsBefore),
-                source.path.string() + ": " + std::to_string(readReport.skipped) + " skipped (" +
-                    readReport.firstProblem + ")");
-        }
-        if (overBudget > 0) {
-            partlyRead = true;
-            m_report.entriesSkipped += overBudget;
-            m_report.problems.push_back(source.path.string() + ": " + std::to_string(overBudget) +
-                                        " entries left out: the caches hold more than 64 MiB of "
-                                        "URLs and headers");
-        }
-        if (refused > 0) {
-            m_report.entriesSkipped += refused;
-            m_report.problems.push_back(source.path.string() + ": " + std::to_string(refused) +
-                                        " entries left out for a line break or NUL in their "
-                                        "URL or file name");
-        }
-        const bool extracts = source.kind != SourceLocation::Kind::IndexDat;
-        if (extracts && !failed && !partlyRead && takesContent(group)) {
-            store.prune(sourceKey, std::set<std::string>(keptFolders.begin(), keptFolders.end()));
+        if (sourceServes(pass.source->kind, group)) {
+            served.push_back(&pass);
         }
     }
-    if (m_options.pruneUnknownSources && takesContent(group) && !stopped) {
-        store.pruneSources(sourceKeys);
+    // Sources are read side by side where there are cores for it; a lone source is read a
+    // few hundred entries ahead of the work on them instead.
+    const std::size_t cores = std::max(1U, std::thread::hardware_concurrency());
+    const std::size_t threads =
+        std::min({m_options.readingThreads != 0 ? m_options.readingThreads
+                                                : std::min(cores, kMaxReadingThreads),
+                  served.size()});
+    bool whole = true;
+    if (m_options.streamer && threads >= 2) {
+        whole = readSideBySide(served, threads, group, take);
+    } else {
+        for (SourcePass* pass : served) {
+            whole = readPass(*pass, group, take, true);
+            if (!whole) {
+                break;
+            }
+            takeIn(*pass);
+        }
+    }
+    if (m_options.pruneUnknownSources && takesContent(group) && whole) {
+        ExtractionStore(m_options.extractionRoot).pruneSources(sourceKeys);
+    }
+}
+
+bool BrowserCacheLayer::readPass(SourcePass& pass, WalkGroup group, const EntryTake& take,
+                                 bool readAhead) {
+    const SourceLocation& source = *pass.source;
+    ReadReport readReport;
+    std::size_t seen = 0;
+    std::size_t refused = 0;
+    std::size_t overBudget = 0;
+    bool partlyRead = false;
+    bool stopped = false;
+    const RecordSink handle = [&](CacheRecord& record) {
+        ++seen;
+        if (!belongsTo(record.kind, group)) {
+            return true;
+        }
+        const std::uint64_t text = textOf(record);
+        if (m_textHeld.fetch_add(text) + text > kWalkTextBudget) {
+            m_textHeld -= text;
+            ++overBudget;
+            return true;
+        }
+        std::optional<CacheEntrySource> entry;
+        if (record.kind != RecordKind::Content) {
+            (record.kind == RecordKind::Cookie ? pass.cookies : pass.visits).push_back(record.url);
+            entry = entryOf(record);
+        } else if (breaksMovieQuery(record.url) || breaksMovieQuery(record.localFile)) {
+            // The movie query hands on URL and file name as lines of text.
+            ++refused;
+            return true;
+        } else {
+            try {
+                entry = addContent(pass, record);
+            } catch (const std::exception& failure) {
+                partlyRead = true;
+                ++pass.report.entriesSkipped;
+                pass.report.problems.push_back(record.url + ": " + failure.what());
+            }
+        }
+        if (entry && !take(std::move(*entry))) {
+            stopped = true;
+            return false;
+        }
+        return true;
+    };
+    try {
+        readRecords(source, readReport, handle, readAhead);
+    } catch (const std::exception& failure) {
+        // One source that cannot be read never keeps the others from the list.
+        partlyRead = true;
+        readReport.skip(std::string("cannot be read: ") + failure.what());
+    }
+    if (stopped) {
+        return false;
+    }
+    // Extractions of entries that were not looked at must stay.
+    partlyRead = partlyRead || readReport.budgetSpent;
+    LayerReport& report = pass.report;
+    ++report.sourcesRead;
+    report.entriesSkipped += readReport.skipped;
+    const bool failed = seen == 0 && readReport.skipped > 0;
+    if (failed) {
+        ++report.sourcesFailed;
+    }
+    // The source's own line goes before the problems of its entries.
+    if (readReport.skipped > 0) {
+        report.problems.insert(report.problems.begin(),
+                               source.path.string() + ": " + std::to_string(readReport.skipped) +
+                                   " skipped (" + readReport.firstProblem + ")");
+    }
+    if (overBudget > 0) {
+        partlyRead = true;
+        report.entriesSkipped += overBudget;
+        report.problems.push_back(source.path.string() + ": " + std::to_string(overBudget) +
+                                  " entries left out: the caches hold more than 64 MiB of "
+                                  "URLs and headers");
+    }
+    if (refused > 0) {
+        report.entriesSkipped += refused;
+        report.problems.push_back(source.path.string() + ": " + std::to_string(refused) +
+                                  " entries left out for a line break or NUL in their "
+                                  "URL or file name");
+    }
+    const bool extracts = source.kind != SourceLocation::Kind::IndexDat;
+    if (extracts && !failed && !partlyRead && takesContent(group)) {
+        ExtractionStore(m_options.extractionRoot)
+            .prune(pass.key, std::set<std::string>(pass.keptFolders.begin(), pass.keptFolders.end()));
+    }
+    return true;
+}
+
+bool BrowserCacheLayer::readSideBySide(std::vector<SourcePass*>& passes, std::size_t threads,
+                                       WalkGroup group, const EntryTake& take) {
+    // Each source's entries wait in a lane of their own until the walk comes to that source;
+    // a lane holds a bounded number, so a walk that keeps every entry still reads ahead only
+    // so far.
+    struct Lane {
+        std::deque<CacheEntrySource> entries;
+        bool done = false;
+        std::exception_ptr failure;
+    };
+    std::vector<Lane> lanes(passes.size());
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool cancelled = false;
+    std::atomic<std::size_t> nextPass = 0;
+    const auto work = [&] {
+        for (std::size_t at = nextPass++; at < passes.size(); at = nextPass++) {
+            Lane& lane = lanes[at];
+            std::vector<CacheEntrySource> batch;
+            const auto handOver = [&] {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return lane.entries.size() < kLaneAhead || cancelled; });
+                if (cancelled) {
+                    return false;
+                }
+                std::move(batch.begin(), batch.end(), std::back_inserter(lane.entries));
+                batch.clear();
+                changed.notify_all();
+                return true;
+            };
+            try {
+                const bool whole = readPass(*passes[at], group, [&](CacheEntrySource&& entry) {
+                    batch.push_back(std::move(entry));
+                    return batch.size() < kStreamBatch || handOver();
+                }, false);
+                if (whole && !batch.empty()) {
+                    handOver();
+                }
+            } catch (...) {
+                lane.failure = std::current_exception();
+            }
+            const std::lock_guard<std::mutex> lock(mutex);
+            lane.done = true;
+            changed.notify_all();
+            if (cancelled) {
+                return;
+            }
+        }
+    };
+    std::vector<std::thread> readers;
+    readers.reserve(threads);
+    for (std::size_t i = 0; i < threads; ++i) {
+        readers.emplace_back(work);
+    }
+    bool whole = true;
+    std::exception_ptr failure;
+    try {
+        for (std::size_t at = 0; at < passes.size() && whole && !failure; ++at) {
+            Lane& lane = lanes[at];
+            for (;;) {
+                std::deque<CacheEntrySource> ready;
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    changed.wait(lock, [&] { return !lane.entries.empty() || lane.done; });
+                    if (lane.entries.empty()) {
+                        failure = lane.failure;
+                        break;
+                    }
+                    ready.swap(lane.entries);
+                    changed.notify_all();
+                }
+                for (CacheEntrySource& entry : ready) {
+                    if (!take(std::move(entry))) {
+                        whole = false;
+                        break;
+                    }
+                }
+                if (!whole) {
+                    break;
+                }
+            }
+            if (whole && !failure) {
+                takeIn(*passes[at]);
+            }
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        cancelled = true;
+        changed.notify_all();
+    }
+    for (std::thread& reader : readers) {
+        reader.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+    return whole;
+}
+
+void BrowserCacheLayer::takeIn(SourcePass& pass) {
+    m_report.sourcesRead += pass.report.sourcesRead;
+    m_report.sourcesFailed += pass.report.sourcesFailed;
+    m_report.entriesSkipped += pass.report.entriesSkipped;
+    m_report.extracted += pass.report.extracted;
+    m_report.reused += pass.report.reused;
+    std::move(pass.report.problems.begin(), pass.report.problems.end(),
+              std::back_inserter(m_report.problems));
+    for (std::string& file : pass.files) {
+        m_sourceOfFile[std::move(file)] = pass.index;
+    }
+    if (!pass.cookies.empty() || !pass.visits.empty()) {
+        const auto shared = std::make_shared<const SourceLocation>(*pass.source);
+        for (std::string& url : pass.cookies) {
+            m_sourceOfCookie[std::move(url)].push_back(shared);
+        }
+        for (std::string& url : pass.visits) {
+            m_sourceOfVisit[std::move(url)].push_back(shared);
+        }
     }
 }
 
@@ -739,22 +908,21 @@ const SourceLocation* BrowserCacheLayer::sourceOfRecord(const std::string& url,
     return nullptr;
 }
 
-std::optional<CacheEntrySource>
-BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
-                              std::vector<std::string>& keptFolders) {
+std::optional<CacheEntrySource> BrowserCacheLayer::addContent(SourcePass& pass,
+                                                              CacheRecord& record) {
     ContentHeaders content;
     CacheEntrySource entry = entryOf(record, &content);
     if (!record.localFile.empty() || !record.body) {
         // WinINet caches keep their bodies as real files already: offered as they are, so only
         // a regular file in a real folder of the cache (no link, device or fifo) will do.
         if (!record.localFile.empty() && !isPlainCacheFile(record.localFile)) {
-            ++m_report.entriesSkipped;
-            m_report.problems.push_back(record.localFile +
+            ++pass.report.entriesSkipped;
+            pass.report.problems.push_back(record.localFile +
                                         ": refused, not a regular file in the cache's own folder");
             return std::nullopt;
         }
         if (!record.localFile.empty()) {
-            m_sourceOfFile[record.localFile] = sourceIndex;
+            pass.files.push_back(record.localFile);
             entry.LocalFileName = std::move(record.localFile);
         }
         return entry;
@@ -790,7 +958,7 @@ BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
         return std::nullopt;
     }
     const std::string entryKey = ExtractionStore::keyOf({record.identity, "\n", record.url});
-    const std::string folder = m_sourceFolder + entryKey;
+    const std::string folder = pass.folder + entryKey;
     std::string file = folder + "/" + fileName;
     if (!name.extension.empty()) {
         entry.FileExtension = name.extension;
@@ -802,23 +970,24 @@ BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
     }
     const ExtractionStore store(m_options.extractionRoot);
     // Only a regular file of ours counts: a link planted in our folder names nothing.
-    std::optional<std::uint64_t> size = store.existingFile(m_sourceKey, entryKey, fileName);
+    std::optional<std::uint64_t> size = store.existingFile(pass.key, entryKey, fileName);
     if (size) {
-        ++m_report.reused;
+        ++pass.report.reused;
     } else {
         learnEncoding();
         if (!raw) {
             auto stored = storedBody(record);
             if (!stored) {
-                ++m_report.entriesSkipped;
-                m_report.problems.push_back(record.url + ": " + stored.error().message);
+                ++pass.report.entriesSkipped;
+                pass.report.problems.push_back(record.url + ": " + stored.error().message);
                 return std::nullopt;
             }
             raw = std::move(stored.value());
         }
-        DecodeLimit limit(raw->size(), kScanDecodeBudget - std::min(kScanDecodeBudget, m_decoded));
+        const std::uint64_t decoded = m_decoded;
+        DecodeLimit limit(raw->size(), kScanDecodeBudget - std::min(kScanDecodeBudget, decoded));
         const Status written =
-            store.write(m_sourceKey, entryKey, fileName, [&](const extraction::ByteWriter& write) {
+            store.write(pass.key, entryKey, fileName, [&](const extraction::ByteWriter& write) {
                 if (encoding.empty()) {
                     return write(*raw);
                 }
@@ -831,14 +1000,14 @@ BrowserCacheLayer::addContent(std::size_t sourceIndex, CacheRecord& record,
             m_decoded += limit.written();
         }
         if (!written) {
-            ++m_report.entriesSkipped;
-            m_report.problems.push_back(record.url + ": " + written.error().message);
+            ++pass.report.entriesSkipped;
+            pass.report.problems.push_back(record.url + ": " + written.error().message);
             return std::nullopt;
         }
-        ++m_report.extracted;
-        size = store.existingFile(m_sourceKey, entryKey, fileName);
+        ++pass.report.extracted;
+        size = store.existingFile(pass.key, entryKey, fileName);
     }
-    keptFolders.push_back(entryKey);
+    pass.keptFolders.push_back(entryKey);
     entry.Size = size.value_or(0);
     return entry;
 }

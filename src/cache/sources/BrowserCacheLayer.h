@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -55,9 +56,11 @@ public:
         // current user's own sources, so that reading other folders keeps theirs).
         bool pruneUnknownSources = false;
         SourceReader reader;
-        // When set, it reads the sources in place of `reader`, a few hundred entries ahead of
-        // the work on them, on a thread of its own.
+        // When set, it reads the sources in place of `reader`: several sources at once where
+        // the machine has the cores, or one a few hundred entries ahead of the work on them.
         SourceStreamer streamer;
+        // Sources read at once with a streamer; 0 for as many as the machine has cores (up to 4).
+        std::size_t readingThreads = 0;
         // Each walk served while its sources are read, by a thread of the walk: memory then
         // grows with the entries the caller keeps, not with the caches. Otherwise a walk
         // reads its group whole first.
@@ -103,16 +106,25 @@ public:
 
 private:
     struct Stream;
+    struct SourcePass;
     using EntryTake = std::function<bool(CacheEntrySource&& entry)>;
 
     void load(WalkGroup group);
     // Reads the sources of the group and hands each entry on. When `take` answers false the
     // reading stops there, and no extraction is pruned.
     void produce(WalkGroup group, const EntryTake& take);
-    void readRecords(const SourceLocation& source, ReadReport& report,
-                     const RecordSink& sink) const;
-    std::optional<CacheEntrySource> addContent(std::size_t sourceIndex, CacheRecord& record,
-                                               std::vector<std::string>& keptFolders);
+    // Reads one source, handing its entries to `take`; false when `take` stopped it. Touches
+    // nothing of the layer but the pass and the walk's shared budgets, so that sources can be
+    // read side by side; the pass is taken into the layer's state afterwards, in source order.
+    bool readPass(SourcePass& pass, WalkGroup group, const EntryTake& take, bool readAhead);
+    // Reads the sources of `passes` on several threads at once and hands their entries to
+    // `take` source after source, in order; false when `take` stopped it.
+    bool readSideBySide(std::vector<SourcePass*>& passes, std::size_t threads, WalkGroup group,
+                        const EntryTake& take);
+    void takeIn(SourcePass& pass);
+    void readRecords(const SourceLocation& source, ReadReport& report, const RecordSink& sink,
+                     bool readAhead) const;
+    std::optional<CacheEntrySource> addContent(SourcePass& pass, CacheRecord& record);
     void startStream(WalkGroup group, const char* pattern, std::uint32_t filter);
     void stopStream();
     // The next entry of the stream's walk, waiting for the reading thread; null at its end.
@@ -133,11 +145,10 @@ private:
         std::unordered_map<std::string, std::vector<std::shared_ptr<const SourceLocation>>>;
     SourcesByUrl m_sourceOfCookie;
     SourcesByUrl m_sourceOfVisit;
-    // The extraction folder of the source being read, with a trailing separator.
-    std::string m_sourceFolder;
-    std::string m_sourceKey;
-    // Bytes decoded in this scan, against its budget.
-    std::uint64_t m_decoded = 0;
+    // Bytes decoded in this scan, and bytes of URLs and headers it holds, against their
+    // budgets; shared by the sources read at once.
+    std::atomic<std::uint64_t> m_decoded = 0;
+    std::atomic<std::uint64_t> m_textHeld = 0;
     std::optional<WalkGroup> m_loaded;
     // Set when a walk ends: the next walk reads its group afresh.
     bool m_stale = true;

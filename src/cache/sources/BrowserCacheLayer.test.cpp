@@ -1,5 +1,6 @@
 #include "cache/sources/BrowserCacheLayer.h"
 
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <set>
@@ -61,8 +62,9 @@ CacheRecord content(std::string url, std::string type, std::string stored,
 struct FakeSources {
     std::map<std::string, std::vector<CacheRecord>> records;
     std::map<std::string, std::string> failures;
-    int reads = 0;
+    std::atomic<int> reads = 0;
 
+    // Safe to call from several threads at once, as a layer reading sources side by side does.
     SourceReader reader() {
         return [this](const SourceLocation& source, std::string_view, ReadReport& report) {
             ++reads;
@@ -70,14 +72,31 @@ struct FakeSources {
                 report.skip(failure->second);
                 return std::vector<CacheRecord>();
             }
-            return records[source.path.string()];
+            const auto found = records.find(source.path.string());
+            return found != records.end() ? found->second : std::vector<CacheRecord>();
         };
     }
 };
 
-// Every case runs twice: walks that read their group whole first, and walks served while their
-// sources are read.
-class BrowserCacheLayerTest : public ::testing::TestWithParam<bool> {
+SourceStreamer streamerOver(SourceReader reader) {
+    return [reader = std::move(reader)](const SourceLocation& source, std::string_view user,
+                                        ReadReport& report, const RecordSink& sink) {
+        for (CacheRecord& record : reader(source, user, report)) {
+            if (!sink(record)) {
+                return;
+            }
+        }
+    };
+}
+
+enum class Walks {
+    Loaded,     // each walk reads its group whole first
+    Streamed,   // served while the sources are read, one after the other
+    SideBySide, // served while three threads read the sources at once
+};
+
+// Every case runs in each way of walking.
+class BrowserCacheLayerTest : public ::testing::TestWithParam<Walks> {
 protected:
     void SetUp() override { TIECache::ResetLibraryFlagForTesting(); }
     void TearDown() override { TIECache::ResetLibraryFlagForTesting(); }
@@ -88,7 +107,11 @@ protected:
                           {SourceLocation::Kind::ChromiumCookies, "/profile/Cookies"}};
         result.extractionRoot = dir.path() / "extracted";
         result.reader = sources.reader();
-        result.streamWalks = GetParam();
+        result.streamWalks = GetParam() != Walks::Loaded;
+        if (GetParam() == Walks::SideBySide) {
+            result.streamer = streamerOver(result.reader);
+            result.readingThreads = 3;
+        }
         return result;
     }
 
@@ -327,6 +350,9 @@ TEST_P(BrowserCacheLayerTest, ASourceThatThrowsIsAWarningAndTheOthersAreListed) 
         }
         return inner(source, user, report);
     };
+    if (withOther.streamer) {
+        withOther.streamer = streamerOver(withOther.reader);
+    }
     BrowserCacheLayer layer(withOther);
     const auto found = movies(layer);
     ASSERT_EQ(found.size(), 1U);
@@ -492,19 +518,14 @@ TEST_P(BrowserCacheLayerTest, AWalkLeftBeforeItsEndPrunesNothing) {
     for (const char* url : {"http://h/a.swf", "http://h/b.swf", "http://h/c.swf"}) {
         chromium.push_back(content(url, "application/x-shockwave-flash", kMovie + url));
     }
+    sources.records["/caches/firefox"].push_back(
+        content("http://h/f.swf", "application/x-shockwave-flash", kMovie));
     auto withReader = options();
-    withReader.streamer = [inner = sources.reader()](const SourceLocation& source,
-                                                     std::string_view user, ReadReport& report,
-                                                     const RecordSink& sink) {
-        for (CacheRecord& record : inner(source, user, report)) {
-            if (!sink(record)) {
-                return;
-            }
-        }
-    };
+    withReader.sources.push_back({SourceLocation::Kind::FirefoxCache, "/caches/firefox"});
+    withReader.streamer = streamerOver(sources.reader());
     BrowserCacheLayer layer(withReader);
     const auto all = movies(layer);
-    ASSERT_EQ(all.size(), 3U);
+    ASSERT_EQ(all.size(), 4U);
 
     // The first entry only, then the walk is closed, again and again.
     for (int walk = 0; walk < 3; ++walk) {
@@ -525,9 +546,62 @@ TEST_P(BrowserCacheLayerTest, AWalkLeftBeforeItsEndPrunesNothing) {
     EXPECT_EQ(movies(layer), all);
 }
 
-INSTANTIATE_TEST_SUITE_P(Walks, BrowserCacheLayerTest, ::testing::Bool(),
-                         [](const ::testing::TestParamInfo<bool>& mode) {
-                             return mode.param ? "Streamed" : "Loaded";
+TEST_P(BrowserCacheLayerTest, EveryWayOfWalkingGivesTheSameListReportAndSources) {
+    // Sources of thousands of entries (more than a walk reads ahead of its caller), movies of
+    // one size whose order only the walk's order decides, problems in several sources.
+    auto several = options();
+    several.sources.clear();
+    for (const char* path : {"/caches/a", "/caches/b", "/caches/broken", "/caches/c"}) {
+        several.sources.push_back({SourceLocation::Kind::ChromiumCache, path});
+        auto& records = sources.records[path];
+        for (int page = 0; page < 4500; ++page) {
+            records.push_back(content(std::string("http://") + path + "/" +
+                                          std::to_string(page) + (page % 300 == 7 ? ".swf" : ""),
+                                      page % 300 == 7 ? "application/x-shockwave-flash"
+                                                      : "text/html",
+                                      page % 300 == 7 ? kMovie : "p"));
+        }
+        records.push_back(content(std::string("http://") + path + "/bad.swf\nx",
+                                  "application/x-shockwave-flash", kMovie));
+    }
+    sources.failures["/caches/broken"] = "permission denied";
+    several.sources.push_back({SourceLocation::Kind::ChromiumCookies, "/profile/Cookies"});
+    several.streamer = GetParam() == Walks::SideBySide ? streamerOver(several.reader) : nullptr;
+
+    auto oneByOne = several;
+    oneByOne.streamWalks = false;
+    oneByOne.streamer = nullptr;
+    BrowserCacheLayer expected(oneByOne);
+    const auto expectedMovies = movies(expected);
+    ASSERT_EQ(expectedMovies.size(), 45U);
+
+    BrowserCacheLayer layer(several);
+    for (int walk = 0; walk < 2; ++walk) {
+        EXPECT_EQ(movies(layer), expectedMovies);
+        EXPECT_EQ(layer.report().problems, expected.report().problems);
+        EXPECT_EQ(layer.report().sourcesRead, 4U);
+        EXPECT_EQ(layer.report().sourcesFailed, 1U);
+        EXPECT_EQ(layer.report().entriesSkipped, expected.report().entriesSkipped);
+        for (const auto& [url, file] : expectedMovies) {
+            const SourceLocation* source = layer.sourceOfLocalFile(file);
+            ASSERT_NE(source, nullptr) << url;
+            EXPECT_EQ(url.rfind("http://" + source->path.string() + "/", 0), 0U) << url;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Walks, BrowserCacheLayerTest,
+                         ::testing::Values(Walks::Loaded, Walks::Streamed, Walks::SideBySide),
+                         [](const ::testing::TestParamInfo<Walks>& mode) {
+                             switch (mode.param) {
+                             case Walks::Loaded:
+                                 return "Loaded";
+                             case Walks::Streamed:
+                                 return "Streamed";
+                             case Walks::SideBySide:
+                                 break;
+                             }
+                             return "SideBySide";
                          });
 
 } // namespace
