@@ -908,8 +908,24 @@ const SourceLocation* BrowserCacheLayer::sourceOfRecord(const std::string& url,
     return nullptr;
 }
 
+bool BrowserCacheLayer::plainlyNoMultimedia(const CacheRecord& record) const {
+    if (!record.localFile.empty() || !record.body || record.headers.empty()) {
+        return false;
+    }
+    const LocalName name = localNameFor(record.url, headerValue(record.headers, "Content-Type"));
+    // Without an extension the body's own bytes tell, which only the whole look reads.
+    return !name.extension.empty() &&
+           TCacheAnalyzer::ClassifyFile(fileNameOf(name)) != TEntryCategory::ecMultimedia &&
+           !(m_options.extractAlso && m_options.extractAlso(record.url));
+}
+
 std::optional<CacheEntrySource> BrowserCacheLayer::addContent(SourcePass& pass,
                                                               CacheRecord& record) {
+    // A movies-only walk drops what its URL and type tell is no multimedia before anything is
+    // made of it: most of a cache.
+    if (m_options.multimediaOnly && plainlyNoMultimedia(record)) {
+        return std::nullopt;
+    }
     ContentHeaders content;
     CacheEntrySource entry = entryOf(record, &content);
     if (!record.localFile.empty() || !record.body) {

@@ -125,6 +125,9 @@ private:
     void readRecords(const SourceLocation& source, ReadReport& report, const RecordSink& sink,
                      bool readAhead) const;
     std::optional<CacheEntrySource> addContent(SourcePass& pass, CacheRecord& record);
+    // Whether the URL and the type of a content entry with a stored body tell it is no
+    // multimedia, and no file that `extractAlso` asks for.
+    bool plainlyNoMultimedia(const CacheRecord& record) const;
     void startStream(WalkGroup group, const char* pattern, std::uint32_t filter);
     void stopStream();
     // The next entry of the stream's walk, waiting for the reading thread; null at its end.

@@ -97,6 +97,9 @@ private:
     ReadOnlyFolder(int fd, std::filesystem::path path) : m_fd(fd), m_path(std::move(path)) {}
     int m_fd = -1; // where the platform opens folders; -1 elsewhere
     std::filesystem::path m_path;
+    // Whether opening its files may ask to keep their access times (refused for files of
+    // another user); learnt from the first file that refuses.
+    mutable bool m_keepsAccessTimes = true;
 };
 
 // Up to `length` bytes of a file from `offset`, opened and closed for this one read.

@@ -38,12 +38,14 @@ ReadOnlyFile::~ReadOnlyFile() {
 }
 
 ReadOnlyFolder::ReadOnlyFolder(ReadOnlyFolder&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)) {}
+    : m_fd(std::exchange(other.m_fd, -1)), m_path(std::move(other.m_path)),
+      m_keepsAccessTimes(other.m_keepsAccessTimes) {}
 
 ReadOnlyFolder& ReadOnlyFolder::operator=(ReadOnlyFolder&& other) noexcept {
     // The other one closes what this one held.
     std::swap(m_fd, other.m_fd);
     std::swap(m_path, other.m_path);
+    std::swap(m_keepsAccessTimes, other.m_keepsAccessTimes);
     return *this;
 }
 

@@ -31,12 +31,17 @@ Error notAFile(const char* path, mode_t mode) {
                      std::string(path) + ": refused, " + what + " is not read in a cache");
 }
 
-std::string identityOf(std::string_view path, const struct stat& info) {
+// `folder` and `name` are the parts of a path, joined here; `name` may be empty.
+std::string identityOf(std::string_view folder, std::string_view name, const struct stat& info) {
     const auto ns = static_cast<long long>(info.st_mtim.tv_sec) * 1'000'000'000LL +
                     static_cast<long long>(info.st_mtim.tv_nsec);
     std::string identity;
-    identity.reserve(path.size() + 40);
-    identity.append(path).append("|").append(std::to_string(info.st_size));
+    identity.reserve(folder.size() + name.size() + 48);
+    identity.append(folder);
+    if (!name.empty()) {
+        identity.append("/").append(name);
+    }
+    identity.append("|").append(std::to_string(info.st_size));
     identity.append("|").append(std::to_string(ns));
     return identity;
 }
@@ -82,7 +87,7 @@ Result<ReadOnlyFile> ReadOnlyFile::open(const char* path, Links links) {
     }
     const auto allocated = static_cast<std::uint64_t>(info.st_blocks) * 512U;
     return ReadOnlyFile(fd, static_cast<std::uint64_t>(info.st_size), allocated,
-                        identityOf(path, info));
+                        identityOf(path, {}, info));
 }
 
 void ReadOnlyFile::closeDescriptor(int fd) {
@@ -151,7 +156,7 @@ std::string fileIdentity(const std::filesystem::path& path) {
     if (::lstat(path.c_str(), &info) != 0) {
         return path.string() + "|missing";
     }
-    return identityOf(path.c_str(), info);
+    return identityOf(path.c_str(), {}, info);
 }
 
 Result<ReadOnlyFolder> ReadOnlyFolder::open(const std::filesystem::path& path) {
@@ -210,33 +215,40 @@ ReadOnlyFolder::regularFiles(const std::function<bool(std::string_view name)>& w
 }
 
 Result<ReadOnlyFile> ReadOnlyFolder::openFile(const std::string& name) const {
-    std::string path = m_path.native();
-    path.append("/").append(name);
+    // The full path is made only for the identity and for errors: this runs once per entry.
+    const auto pathOf = [&] { return m_path.native() + "/" + name; };
     if (name.empty() || name.find('/') != std::string::npos) {
-        return makeError(Error::Code::NotFound, path + ": not a name in the folder");
+        return makeError(Error::Code::NotFound, pathOf() + ": not a name in the folder");
     }
     // The listing said "regular file": O_NOFOLLOW and the check below still hold should the
-    // name be swapped for a link or anything else in between.
-    int fd = ::openat(m_fd, name.c_str(), kReadFlags | O_NOFOLLOW | O_NOATIME);
-    if (fd < 0 && errno == EPERM) {
+    // name be swapped for a link or anything else in between. Files of another user refuse
+    // O_NOATIME; once one has, the folder's others are opened without it straight away.
+    int fd = -1;
+    if (m_keepsAccessTimes) {
+        fd = ::openat(m_fd, name.c_str(), kReadFlags | O_NOFOLLOW | O_NOATIME);
+        m_keepsAccessTimes = fd >= 0 || errno != EPERM;
+    }
+    if (fd < 0 && !m_keepsAccessTimes) {
         fd = ::openat(m_fd, name.c_str(), kReadFlags | O_NOFOLLOW);
     }
     if (fd < 0) {
-        return errno == ELOOP ? notAFile(path.c_str(), S_IFLNK) : systemError(path.c_str(), errno);
+        const int code = errno;
+        return code == ELOOP ? notAFile(pathOf().c_str(), S_IFLNK)
+                             : systemError(pathOf().c_str(), code);
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int code = errno;
         ::close(fd);
-        return systemError(path.c_str(), code);
+        return systemError(pathOf().c_str(), code);
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
-        return notAFile(path.c_str(), info.st_mode);
+        return notAFile(pathOf().c_str(), info.st_mode);
     }
     const auto allocated = static_cast<std::uint64_t>(info.st_blocks) * 512U;
     return ReadOnlyFile(fd, static_cast<std::uint64_t>(info.st_size), allocated,
-                        identityOf(path, info));
+                        identityOf(m_path.native(), name, info));
 }
 
 } // namespace sarnika::sources
