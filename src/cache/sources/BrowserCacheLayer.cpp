@@ -251,83 +251,6 @@ Result<std::string> decodedHead(std::string_view raw, const std::string& encodin
     return head;
 }
 
-// Runs the streamer on a thread of its own that reads a few batches ahead of `sink`: the files
-// are read on one core while the entries are looked at on the other.
-void readAhead(const SourceStreamer& streamer, const SourceLocation& source, std::string_view user,
-               ReadReport& report, const RecordSink& sink) {
-    constexpr std::size_t kBatchesAhead = 4;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<std::vector<CacheRecord>> batches;
-    bool finished = false;
-    bool cancelled = false;
-    std::exception_ptr failure;
-    std::thread reader([&] {
-        std::vector<CacheRecord> batch;
-        const auto handOver = [&] {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return batches.size() < kBatchesAhead || cancelled; });
-            if (cancelled) {
-                return false;
-            }
-            batches.push_back(std::move(batch));
-            batch.clear();
-            changed.notify_all();
-            return true;
-        };
-        try {
-            streamer(source, user, report, [&](CacheRecord& record) {
-                batch.push_back(std::move(record));
-                return batch.size() < kStreamBatch || handOver();
-            });
-            if (!batch.empty()) {
-                handOver();
-            }
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        const std::lock_guard<std::mutex> lock(mutex);
-        finished = true;
-        changed.notify_all();
-    });
-    const auto stopReader = [&] {
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            cancelled = true;
-            changed.notify_all();
-        }
-        reader.join();
-    };
-    try {
-        for (bool going = true; going;) {
-            std::vector<CacheRecord> batch;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return !batches.empty() || finished; });
-                if (batches.empty()) {
-                    break;
-                }
-                batch = std::move(batches.front());
-                batches.pop_front();
-                changed.notify_all();
-            }
-            for (CacheRecord& record : batch) {
-                if (!sink(record)) {
-                    going = false;
-                    break;
-                }
-            }
-        }
-    } catch (...) {
-        stopReader();
-        throw;
-    }
-    stopReader();
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
-}
-
 } // namespace
 
 WalkGroup walkGroupOf(const char* pattern) {
@@ -569,13 +492,9 @@ void BrowserCacheLayer::load(WalkGroup group) {
 }
 
 void BrowserCacheLayer::readRecords(const SourceLocation& source, ReadReport& report,
-                                    const RecordSink& sink, bool readAhead) const {
+                                    const RecordSink& sink) const {
     if (m_options.streamer) {
-        if (readAhead) {
-            sources::readAhead(m_options.streamer, source, m_options.userName, report, sink);
-        } else {
-            m_options.streamer(source, m_options.userName, report, sink);
-        }
+        m_options.streamer(source, m_options.userName, report, sink);
         return;
     }
     for (CacheRecord& record : m_options.reader(source, m_options.userName, report)) {
@@ -634,8 +553,9 @@ void BrowserCacheLayer::produce(WalkGroup group, const EntryTake& take) {
             served.push_back(&pass);
         }
     }
-    // Sources are read side by side where there are cores for it; a lone source is read a
-    // few hundred entries ahead of the work on them instead.
+    // Sources are read side by side where there are cores for it. (A lone source read on a
+    // thread of its own ahead of the work on its entries took more processor time and was no
+    // quicker than reading and looking at each entry in turn.)
     const std::size_t cores = std::max(1U, std::thread::hardware_concurrency());
     const std::size_t threads =
         std::min({m_options.readingThreads != 0 ? m_options.readingThreads
@@ -646,7 +566,7 @@ void BrowserCacheLayer::produce(WalkGroup group, const EntryTake& take) {
         whole = readSideBySide(served, threads, group, take);
     } else {
         for (SourcePass* pass : served) {
-            whole = readPass(*pass, group, take, true);
+            whole = readPass(*pass, group, take);
             if (!whole) {
                 break;
             }
@@ -658,8 +578,7 @@ void BrowserCacheLayer::produce(WalkGroup group, const EntryTake& take) {
     }
 }
 
-bool BrowserCacheLayer::readPass(SourcePass& pass, WalkGroup group, const EntryTake& take,
-                                 bool readAhead) {
+bool BrowserCacheLayer::readPass(SourcePass& pass, WalkGroup group, const EntryTake& take) {
     const SourceLocation& source = *pass.source;
     ReadReport readReport;
     std::size_t seen = 0;
@@ -702,7 +621,7 @@ bool BrowserCacheLayer::readPass(SourcePass& pass, WalkGroup group, const EntryT
         return true;
     };
     try {
-        readRecords(source, readReport, handle, readAhead);
+        readRecords(source, readReport, handle);
     } catch (const std::exception& failure) {
         // One source that cannot be read never keeps the others from the list.
         partlyRead = true;
@@ -781,7 +700,7 @@ bool BrowserCacheLayer::readSideBySide(std::vector<SourcePass*>& passes, std::si
                 const bool whole = readPass(*passes[at], group, [&](CacheEntrySource&& entry) {
                     batch.push_back(std::move(entry));
                     return batch.size() < kStreamBatch || handOver();
-                }, false);
+                });
                 if (whole && !batch.empty()) {
                     handOver();
                 }

@@ -56,8 +56,8 @@ public:
         // current user's own sources, so that reading other folders keeps theirs).
         bool pruneUnknownSources = false;
         SourceReader reader;
-        // When set, it reads the sources in place of `reader`: several sources at once where
-        // the machine has the cores, or one a few hundred entries ahead of the work on them.
+        // When set, it reads the sources in place of `reader`, entry by entry, several sources
+        // at once where the machine has the cores.
         SourceStreamer streamer;
         // Sources read at once with a streamer; 0 for as many as the machine has cores (up to 4).
         std::size_t readingThreads = 0;
@@ -116,14 +116,14 @@ private:
     // Reads one source, handing its entries to `take`; false when `take` stopped it. Touches
     // nothing of the layer but the pass and the walk's shared budgets, so that sources can be
     // read side by side; the pass is taken into the layer's state afterwards, in source order.
-    bool readPass(SourcePass& pass, WalkGroup group, const EntryTake& take, bool readAhead);
+    bool readPass(SourcePass& pass, WalkGroup group, const EntryTake& take);
     // Reads the sources of `passes` on several threads at once and hands their entries to
     // `take` source after source, in order; false when `take` stopped it.
     bool readSideBySide(std::vector<SourcePass*>& passes, std::size_t threads, WalkGroup group,
                         const EntryTake& take);
     void takeIn(SourcePass& pass);
-    void readRecords(const SourceLocation& source, ReadReport& report, const RecordSink& sink,
-                     bool readAhead) const;
+    void readRecords(const SourceLocation& source, ReadReport& report,
+                     const RecordSink& sink) const;
     std::optional<CacheEntrySource> addContent(SourcePass& pass, CacheRecord& record);
     // Whether the URL and the type of a content entry with a stored body tell it is no
     // multimedia, and no file that `extractAlso` asks for.
