@@ -491,10 +491,10 @@ void BrowserCacheLayer::load(WalkGroup group) {
     m_loaded = group;
 }
 
-void BrowserCacheLayer::readRecords(const SourceLocation& source, ReadReport& report,
-                                    const RecordSink& sink) const {
+void BrowserCacheLayer::readRecords(const SourceLocation& source, SourcePart part,
+                                    ReadReport& report, const RecordSink& sink) const {
     if (m_options.streamer) {
-        m_options.streamer(source, m_options.userName, report, sink);
+        m_options.streamer(source, m_options.userName, part, report, sink);
         return;
     }
     for (CacheRecord& record : m_options.reader(source, m_options.userName, report)) {
@@ -504,14 +504,21 @@ void BrowserCacheLayer::readRecords(const SourceLocation& source, ReadReport& re
     }
 }
 
-// What reading one source gave that the layer keeps: counted and listed here while the source
-// is read, taken into the layer once the walk has handed on all its entries.
+// What reading one source, or one part of a big one, gave: counted and listed here while it is
+// read, taken into the layer once the walk has handed on all the entries of the source.
 struct BrowserCacheLayer::SourcePass {
     std::size_t index = 0;
     const SourceLocation* source = nullptr;
-    std::string key;                      // of its extraction folder
-    std::string folder;                   // its extraction folder, with a trailing separator
-    LayerReport report;                   // what it adds to the layer's report
+    SourcePart part;
+    std::string key;    // of the source's extraction folder
+    std::string folder; // the source's extraction folder, with a trailing separator
+    LayerReport report; // what its entries add to the layer's report
+    ReadReport read;    // what the reader told
+    std::size_t seen = 0;
+    std::size_t refused = 0;
+    std::size_t overBudget = 0;
+    bool partlyRead = false;
+    std::string failure; // why reading it stopped, when it failed as a whole
     std::vector<std::string> files;       // local files its entries name (index.dat)
     std::vector<std::string> cookies;     // URLs, in the order they were handed on
     std::vector<std::string> visits;      // the same
@@ -536,41 +543,59 @@ void BrowserCacheLayer::produce(WalkGroup group, const EntryTake& take) {
     if (group == WalkGroup::All || group == WalkGroup::History) {
         m_sourceOfVisit.clear();
     }
+    // Sources are read side by side where there are cores for it, and big caches in parts when
+    // there are fewer of them than cores: part after part, their entries come in the order the
+    // cache's own reader gives them. (A source read on a thread of its own ahead of the work on
+    // its entries took more processor time and was no quicker than reading and looking at each
+    // entry in turn.)
+    const std::size_t cores =
+        m_options.readingThreads != 0
+            ? m_options.readingThreads
+            : std::min<std::size_t>(std::max(1U, std::thread::hardware_concurrency()),
+                                    kMaxReadingThreads);
+    std::size_t big = 0;
+    for (const SourceLocation& source : m_options.sources) {
+        big += sourceServes(source.kind, group) && readInParts(source.kind) ? 1 : 0;
+    }
+    const std::size_t parts = m_options.streamer && big > 0 && big < cores ? cores : 1;
     std::set<std::string> sourceKeys;
-    std::vector<SourcePass> passes(m_options.sources.size());
-    std::vector<SourcePass*> served;
-    for (std::size_t index = 0; index < passes.size(); ++index) {
-        SourcePass& pass = passes[index];
-        pass.index = index;
-        pass.source = &m_options.sources[index];
-        pass.key = ExtractionStore::keyOf(pass.source->path.string());
-        pass.folder = (m_options.extractionRoot / pass.key).string() + "/";
-        sourceKeys.insert(pass.key);
+    std::deque<SourcePass> passes;
+    for (std::size_t index = 0; index < m_options.sources.size(); ++index) {
+        const SourceLocation& source = m_options.sources[index];
+        const std::string key = ExtractionStore::keyOf(source.path.string());
+        const std::string folder = (m_options.extractionRoot / key).string() + "/";
+        sourceKeys.insert(key);
         if (takesContent(group)) {
-            m_contentFolders.push_back(pass.folder);
+            m_contentFolders.push_back(folder);
         }
-        if (sourceServes(pass.source->kind, group)) {
-            served.push_back(&pass);
+        if (!sourceServes(source.kind, group)) {
+            continue;
+        }
+        const std::size_t count = readInParts(source.kind) ? parts : 1;
+        for (std::size_t part = 0; part < count; ++part) {
+            SourcePass& pass = passes.emplace_back();
+            pass.index = index;
+            pass.source = &source;
+            pass.part = {part, count};
+            pass.key = key;
+            pass.folder = folder;
         }
     }
-    // Sources are read side by side where there are cores for it. (A lone source read on a
-    // thread of its own ahead of the work on its entries took more processor time and was no
-    // quicker than reading and looking at each entry in turn.)
-    const std::size_t cores = std::max(1U, std::thread::hardware_concurrency());
-    const std::size_t threads =
-        std::min({m_options.readingThreads != 0 ? m_options.readingThreads
-                                                : std::min(cores, kMaxReadingThreads),
-                  served.size()});
+    std::vector<SourcePass*> order;
+    order.reserve(passes.size());
+    for (SourcePass& pass : passes) {
+        order.push_back(&pass);
+    }
+    const std::size_t threads = std::min(cores, order.size());
     bool whole = true;
     if (m_options.streamer && threads >= 2) {
-        whole = readSideBySide(served, threads, group, take);
+        whole = readSideBySide(order, threads, group, take);
     } else {
-        for (SourcePass* pass : served) {
-            whole = readPass(*pass, group, take);
-            if (!whole) {
-                break;
+        for (std::size_t at = 0; at < order.size() && whole; ++at) {
+            whole = readPass(*order[at], group, take);
+            if (whole) {
+                passTaken(order, at, group);
             }
-            takeIn(*pass);
         }
     }
     if (m_options.pruneUnknownSources && takesContent(group) && whole) {
@@ -579,22 +604,16 @@ void BrowserCacheLayer::produce(WalkGroup group, const EntryTake& take) {
 }
 
 bool BrowserCacheLayer::readPass(SourcePass& pass, WalkGroup group, const EntryTake& take) {
-    const SourceLocation& source = *pass.source;
-    ReadReport readReport;
-    std::size_t seen = 0;
-    std::size_t refused = 0;
-    std::size_t overBudget = 0;
-    bool partlyRead = false;
     bool stopped = false;
     const RecordSink handle = [&](CacheRecord& record) {
-        ++seen;
+        ++pass.seen;
         if (!belongsTo(record.kind, group)) {
             return true;
         }
         const std::uint64_t text = textOf(record);
         if (m_textHeld.fetch_add(text) + text > kWalkTextBudget) {
             m_textHeld -= text;
-            ++overBudget;
+            ++pass.overBudget;
             return true;
         }
         std::optional<CacheEntrySource> entry;
@@ -603,13 +622,13 @@ bool BrowserCacheLayer::readPass(SourcePass& pass, WalkGroup group, const EntryT
             entry = entryOf(record);
         } else if (breaksMovieQuery(record.url) || breaksMovieQuery(record.localFile)) {
             // The movie query hands on URL and file name as lines of text.
-            ++refused;
+            ++pass.refused;
             return true;
         } else {
             try {
                 entry = addContent(pass, record);
             } catch (const std::exception& failure) {
-                partlyRead = true;
+                pass.partlyRead = true;
                 ++pass.report.entriesSkipped;
                 pass.report.problems.push_back(record.url + ": " + failure.what());
             }
@@ -621,29 +640,83 @@ bool BrowserCacheLayer::readPass(SourcePass& pass, WalkGroup group, const EntryT
         return true;
     };
     try {
-        readRecords(source, readReport, handle);
+        readRecords(*pass.source, pass.part, pass.read, handle);
     } catch (const std::exception& failure) {
         // One source that cannot be read never keeps the others from the list.
-        partlyRead = true;
-        readReport.skip(std::string("cannot be read: ") + failure.what());
+        pass.partlyRead = true;
+        pass.failure = failure.what();
     }
-    if (stopped) {
-        return false;
+    return !stopped;
+}
+
+void BrowserCacheLayer::passTaken(const std::vector<SourcePass*>& passes, std::size_t at,
+                                  WalkGroup group) {
+    if (at + 1 < passes.size() && passes[at + 1]->index == passes[at]->index) {
+        return; // more parts of the source to come
+    }
+    std::size_t first = at;
+    while (first > 0 && passes[first - 1]->index == passes[at]->index) {
+        --first;
+    }
+    const SourceLocation& source = *passes[at]->source;
+    ReadReport read;
+    std::size_t seen = 0;
+    std::size_t refused = 0;
+    std::size_t overBudget = 0;
+    bool partlyRead = false;
+    LayerReport report;
+    std::vector<std::string> keptFolders;
+    std::string failure;
+    for (std::size_t part = first; part <= at; ++part) {
+        SourcePass& pass = *passes[part];
+        if (read.skipped == 0) {
+            read.firstProblem = std::move(pass.read.firstProblem);
+        }
+        read.skipped += pass.read.skipped;
+        read.budgetSpent = read.budgetSpent || pass.read.budgetSpent;
+        seen += pass.seen;
+        refused += pass.refused;
+        overBudget += pass.overBudget;
+        partlyRead = partlyRead || pass.partlyRead;
+        if (failure.empty()) {
+            failure = std::move(pass.failure);
+        }
+        report.entriesSkipped += pass.report.entriesSkipped;
+        report.extracted += pass.report.extracted;
+        report.reused += pass.report.reused;
+        std::move(pass.report.problems.begin(), pass.report.problems.end(),
+                  std::back_inserter(report.problems));
+        std::move(pass.keptFolders.begin(), pass.keptFolders.end(),
+                  std::back_inserter(keptFolders));
+        for (std::string& file : pass.files) {
+            m_sourceOfFile[std::move(file)] = pass.index;
+        }
+        if (!pass.cookies.empty() || !pass.visits.empty()) {
+            const auto shared = std::make_shared<const SourceLocation>(source);
+            for (std::string& url : pass.cookies) {
+                m_sourceOfCookie[std::move(url)].push_back(shared);
+            }
+            for (std::string& url : pass.visits) {
+                m_sourceOfVisit[std::move(url)].push_back(shared);
+            }
+        }
+    }
+    if (!failure.empty()) {
+        read.skip("cannot be read: " + failure);
     }
     // Extractions of entries that were not looked at must stay.
-    partlyRead = partlyRead || readReport.budgetSpent;
-    LayerReport& report = pass.report;
+    partlyRead = partlyRead || read.budgetSpent;
     ++report.sourcesRead;
-    report.entriesSkipped += readReport.skipped;
-    const bool failed = seen == 0 && readReport.skipped > 0;
+    report.entriesSkipped += read.skipped;
+    const bool failed = seen == 0 && read.skipped > 0;
     if (failed) {
         ++report.sourcesFailed;
     }
     // The source's own line goes before the problems of its entries.
-    if (readReport.skipped > 0) {
+    if (read.skipped > 0) {
         report.problems.insert(report.problems.begin(),
-                               source.path.string() + ": " + std::to_string(readReport.skipped) +
-                                   " skipped (" + readReport.firstProblem + ")");
+                               source.path.string() + ": " + std::to_string(read.skipped) +
+                                   " skipped (" + read.firstProblem + ")");
     }
     if (overBudget > 0) {
         partlyRead = true;
@@ -661,12 +734,18 @@ bool BrowserCacheLayer::readPass(SourcePass& pass, WalkGroup group, const EntryT
     const bool extracts = source.kind != SourceLocation::Kind::IndexDat;
     if (extracts && !failed && !partlyRead && takesContent(group)) {
         ExtractionStore(m_options.extractionRoot)
-            .prune(pass.key, std::set<std::string>(pass.keptFolders.begin(), pass.keptFolders.end()));
+            .prune(passes[at]->key, std::set<std::string>(keptFolders.begin(), keptFolders.end()));
     }
-    return true;
+    m_report.sourcesRead += report.sourcesRead;
+    m_report.sourcesFailed += report.sourcesFailed;
+    m_report.entriesSkipped += report.entriesSkipped;
+    m_report.extracted += report.extracted;
+    m_report.reused += report.reused;
+    std::move(report.problems.begin(), report.problems.end(),
+              std::back_inserter(m_report.problems));
 }
 
-bool BrowserCacheLayer::readSideBySide(std::vector<SourcePass*>& passes, std::size_t threads,
+bool BrowserCacheLayer::readSideBySide(const std::vector<SourcePass*>& passes, std::size_t threads,
                                        WalkGroup group, const EntryTake& take) {
     // Each source's entries wait in a lane of their own until the walk comes to that source;
     // a lane holds a bounded number, so a walk that keeps every entry still reads ahead only
@@ -748,7 +827,7 @@ bool BrowserCacheLayer::readSideBySide(std::vector<SourcePass*>& passes, std::si
                 }
             }
             if (whole && !failure) {
-                takeIn(*passes[at]);
+                passTaken(passes, at, group);
             }
         }
     } catch (...) {
@@ -766,28 +845,6 @@ bool BrowserCacheLayer::readSideBySide(std::vector<SourcePass*>& passes, std::si
         std::rethrow_exception(failure);
     }
     return whole;
-}
-
-void BrowserCacheLayer::takeIn(SourcePass& pass) {
-    m_report.sourcesRead += pass.report.sourcesRead;
-    m_report.sourcesFailed += pass.report.sourcesFailed;
-    m_report.entriesSkipped += pass.report.entriesSkipped;
-    m_report.extracted += pass.report.extracted;
-    m_report.reused += pass.report.reused;
-    std::move(pass.report.problems.begin(), pass.report.problems.end(),
-              std::back_inserter(m_report.problems));
-    for (std::string& file : pass.files) {
-        m_sourceOfFile[std::move(file)] = pass.index;
-    }
-    if (!pass.cookies.empty() || !pass.visits.empty()) {
-        const auto shared = std::make_shared<const SourceLocation>(*pass.source);
-        for (std::string& url : pass.cookies) {
-            m_sourceOfCookie[std::move(url)].push_back(shared);
-        }
-        for (std::string& url : pass.visits) {
-            m_sourceOfVisit[std::move(url)].push_back(shared);
-        }
-    }
 }
 
 void BrowserCacheLayer::startStream(WalkGroup group, const char* pattern, std::uint32_t filter) {

@@ -20,12 +20,15 @@ using SourceReader = std::function<std::vector<CacheRecord>(const SourceLocation
                                                             std::string_view user, ReadReport&)>;
 std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_view user,
                                     ReadReport& report);
-// Hands the entries of one source to a sink as they are read; streamSource reads the browsers'
-// real files, the big caches entry by entry.
-using SourceStreamer = std::function<void(const SourceLocation&, std::string_view user, ReadReport&,
-                                          const RecordSink&)>;
-void streamSource(const SourceLocation& source, std::string_view user, ReadReport& report,
-                  const RecordSink& sink);
+// Hands the entries of one source, or of one part of it, to a sink as they are read;
+// streamSource reads the browsers' real files, the big caches entry by entry. A source that
+// cannot be read in parts gives all its entries as part 0 and none in the others.
+using SourceStreamer = std::function<void(const SourceLocation&, std::string_view user,
+                                          SourcePart, ReadReport&, const RecordSink&)>;
+void streamSource(const SourceLocation& source, std::string_view user, SourcePart part,
+                  ReadReport& report, const RecordSink& sink);
+// Whether a streamer may be asked for parts of sources of this kind: the big caches.
+bool readInParts(SourceLocation::Kind kind);
 
 // Which entries a walk asks for, by its URL search pattern.
 enum class WalkGroup { All, Cookies, History, Content };
@@ -113,16 +116,18 @@ private:
     // Reads the sources of the group and hands each entry on. When `take` answers false the
     // reading stops there, and no extraction is pruned.
     void produce(WalkGroup group, const EntryTake& take);
-    // Reads one source, handing its entries to `take`; false when `take` stopped it. Touches
-    // nothing of the layer but the pass and the walk's shared budgets, so that sources can be
-    // read side by side; the pass is taken into the layer's state afterwards, in source order.
+    // Reads one source, or one part of a big one, handing its entries to `take`; false when
+    // `take` stopped it. Touches nothing of the layer but the pass and the walk's shared
+    // budgets, so that passes can run side by side; passTaken brings them into the layer.
     bool readPass(SourcePass& pass, WalkGroup group, const EntryTake& take);
-    // Reads the sources of `passes` on several threads at once and hands their entries to
-    // `take` source after source, in order; false when `take` stopped it.
-    bool readSideBySide(std::vector<SourcePass*>& passes, std::size_t threads, WalkGroup group,
-                        const EntryTake& take);
-    void takeIn(SourcePass& pass);
-    void readRecords(const SourceLocation& source, ReadReport& report,
+    // Runs `passes` on several threads at once and hands their entries to `take` pass after
+    // pass, in order; false when `take` stopped it.
+    bool readSideBySide(const std::vector<SourcePass*>& passes, std::size_t threads,
+                        WalkGroup group, const EntryTake& take);
+    // Once the walk has handed on the entries of `passes[at]`: when that was the last part of
+    // its source, the source's report, look-ups and pruning.
+    void passTaken(const std::vector<SourcePass*>& passes, std::size_t at, WalkGroup group);
+    void readRecords(const SourceLocation& source, SourcePart part, ReadReport& report,
                      const RecordSink& sink) const;
     std::optional<CacheEntrySource> addContent(SourcePass& pass, CacheRecord& record);
     // Whether the URL and the type of a content entry with a stored body tell it is no

@@ -58,6 +58,17 @@ struct CacheRecord {
 // stops the reading.
 using RecordSink = std::function<bool(CacheRecord& record)>;
 
+// One of `count` parts of a big cache, for reading it on several threads at once: the entries
+// of parts 0, 1, ... in turn are those of the whole cache, in the same order.
+struct SourcePart {
+    std::size_t index = 0;
+    std::size_t count = 1;
+
+    // The slice [begin, end) of `total` items that the part reads.
+    std::size_t begin(std::size_t total) const { return total * index / count; }
+    std::size_t end(std::size_t total) const { return total * (index + 1) / count; }
+};
+
 // What a reader saw besides its records.
 struct ReadReport {
     std::size_t skipped = 0; // damaged, truncated or unreadable entries left out

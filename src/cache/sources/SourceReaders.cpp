@@ -133,16 +133,24 @@ std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_vi
     return {};
 }
 
-void streamSource(const SourceLocation& source, std::string_view user, ReadReport& report,
-                  const RecordSink& sink) {
-    // The big caches are read entry by entry; the others are small enough to come whole.
+bool readInParts(SourceLocation::Kind kind) {
+    return kind == SourceLocation::Kind::ChromiumCache || kind == SourceLocation::Kind::FirefoxCache;
+}
+
+void streamSource(const SourceLocation& source, std::string_view user, SourcePart part,
+                  ReadReport& report, const RecordSink& sink) {
+    // The big caches are read entry by entry, in parts when asked; the others are small enough
+    // to come whole, as their first part.
     if (source.kind == SourceLocation::Kind::ChromiumCache &&
         detectChromiumBackend(source.path) == ChromiumBackend::Simple) {
-        readChromiumSimpleCache(source.path, report, sink);
+        readChromiumSimpleCache(source.path, report, sink, part);
         return;
     }
     if (source.kind == SourceLocation::Kind::FirefoxCache) {
-        readFirefoxCache2(source.path, report, sink);
+        readFirefoxCache2(source.path, report, sink, part);
+        return;
+    }
+    if (part.index != 0) {
         return;
     }
     for (CacheRecord& record : readSource(source, user, report)) {

@@ -30,9 +30,9 @@ ChromiumBackend detectChromiumBackend(const std::filesystem::path& dir);
 // tail of each entry file, never the bodies.
 std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& dir,
                                                  ReadReport& report);
-// The same, handing each record to `sink` as soon as it is read.
+// The same, handing each record to `sink` as soon as it is read; only the entries of `part`.
 void readChromiumSimpleCache(const std::filesystem::path& dir, ReadReport& report,
-                             const RecordSink& sink);
+                             const RecordSink& sink, SourcePart part = {});
 
 // The content entries of a blockfile-backend folder (index, data_N, f_XXXXXX).
 std::vector<CacheRecord> readChromiumBlockfileCache(const std::filesystem::path& dir,

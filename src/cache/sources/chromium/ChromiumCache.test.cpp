@@ -253,6 +253,26 @@ TEST(ChromiumSimple, DamagedEntriesAreSkippedAndTheRestListed) {
     ASSERT_NE(packed, nullptr);
     EXPECT_EQ(packed->size, 51226U);
     EXPECT_EQ(listing(records), referenceListing("simple", dir));
+
+    // Read in three parts: the same entries in the same order, each damaged one told once.
+    std::vector<CacheRecord> inParts;
+    std::size_t skippedInParts = 0;
+    for (std::size_t part = 0; part < 3; ++part) {
+        ReadReport partReport;
+        readChromiumSimpleCache(
+            dir, partReport,
+            [&inParts](CacheRecord& record) {
+                inParts.push_back(std::move(record));
+                return true;
+            },
+            {part, 3});
+        skippedInParts += partReport.skipped;
+    }
+    ASSERT_EQ(inParts.size(), records.size());
+    for (std::size_t at = 0; at < records.size(); ++at) {
+        EXPECT_EQ(inParts[at].url, records[at].url);
+    }
+    EXPECT_EQ(skippedInParts, report.skipped);
 }
 
 TEST(ChromiumSimple, BodiesAreReadWhenAskedAndKeepToTheLimit) {

@@ -274,7 +274,7 @@ std::vector<CacheRecord> readChromiumSimpleCache(const std::filesystem::path& di
 }
 
 void readChromiumSimpleCache(const std::filesystem::path& dir, ReadReport& report,
-                             const RecordSink& sink) {
+                             const RecordSink& sink, SourcePart part) {
     auto folder = ReadOnlyFolder::open(dir);
     std::vector<Error> refused;
     const auto isEntry = [](std::string_view name) {
@@ -282,12 +282,17 @@ void readChromiumSimpleCache(const std::filesystem::path& dir, ReadReport& repor
     };
     auto listed = folder ? folder->regularFiles(isEntry, &refused)
                          : Result<std::vector<std::string>>(folder.error());
+    // What is wrong with the folder is told once for the whole cache, by its first part.
     if (!listed) {
-        report.skip(listed.error().message);
+        if (part.index == 0) {
+            report.skip(listed.error().message);
+        }
         return;
     }
     for (Error& why : refused) {
-        report.skip(std::move(why.message));
+        if (part.index == 0) {
+            report.skip(std::move(why.message));
+        }
     }
     // Names sort as plain strings: comparing paths part by part costs as much as the reading.
     std::vector<std::string>& names = *listed;
@@ -302,7 +307,8 @@ void readChromiumSimpleCache(const std::filesystem::path& dir, ReadReport& repor
     const std::string prefix = dir.string() + "/";
     std::string head;
     std::string tail;
-    for (const std::string& name : names) {
+    for (std::size_t at = part.begin(names.size()); at < part.end(names.size()); ++at) {
+        const std::string& name = names[at];
         auto file = folder->openFile(name);
         if (!file) {
             report.skip(name + ": " + file.error().message);

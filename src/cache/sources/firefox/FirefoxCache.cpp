@@ -286,13 +286,16 @@ std::vector<CacheRecord> readFirefoxCache2(const std::filesystem::path& cache2Di
 }
 
 void readFirefoxCache2(const std::filesystem::path& cache2Dir, ReadReport& report,
-                       const RecordSink& sink) {
+                       const RecordSink& sink, SourcePart part) {
     const std::filesystem::path entriesDir = cache2Dir / "entries";
     auto folder = ReadOnlyFolder::open(entriesDir);
     auto listed =
         folder ? folder->regularFiles() : Result<std::vector<std::string>>(folder.error());
     if (!listed) {
-        report.skip(listed.error().message);
+        // Told once for the whole cache, by its first part.
+        if (part.index == 0) {
+            report.skip(listed.error().message);
+        }
         return;
     }
     // Names sort as plain strings: comparing paths part by part costs as much as the reading.
@@ -301,7 +304,8 @@ void readFirefoxCache2(const std::filesystem::path& cache2Dir, ReadReport& repor
 
     const std::string prefix = entriesDir.string() + "/";
     std::string tail;
-    for (const std::string& name : names) {
+    for (std::size_t at = part.begin(names.size()); at < part.end(names.size()); ++at) {
+        const std::string& name = names[at];
         auto file = folder->openFile(name);
         if (!file) {
             report.skip(file.error().message);

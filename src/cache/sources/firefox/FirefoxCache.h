@@ -54,8 +54,8 @@ std::string responseHeadOf(ByteReader& elements);
 // only the end of each entry file; bodies are read when CacheRecord::body is called.
 std::vector<CacheRecord> readFirefoxCache2(const std::filesystem::path& cache2Dir,
                                            ReadReport& report);
-// The same, handing each record to `sink` as soon as it is read.
+// The same, handing each record to `sink` as soon as it is read; only the entries of `part`.
 void readFirefoxCache2(const std::filesystem::path& cache2Dir, ReadReport& report,
-                       const RecordSink& sink);
+                       const RecordSink& sink, SourcePart part = {});
 
 } // namespace sarnika::sources
