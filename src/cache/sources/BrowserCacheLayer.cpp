@@ -518,7 +518,7 @@ struct BrowserCacheLayer::SourcePass {
     std::size_t refused = 0;
     std::size_t overBudget = 0;
     bool partlyRead = false;
-    std::string failure; // why reading it stopped, when it failed as a whole
+    std::string failure;                  // why reading it stopped, when it failed as a whole
     std::vector<std::string> files;       // local files its entries name (index.dat)
     std::vector<std::string> cookies;     // URLs, in the order they were handed on
     std::vector<std::string> visits;      // the same
@@ -714,9 +714,9 @@ void BrowserCacheLayer::passTaken(const std::vector<SourcePass*>& passes, std::s
     }
     // The source's own line goes before the problems of its entries.
     if (read.skipped > 0) {
-        report.problems.insert(report.problems.begin(),
-                               source.path.string() + ": " + std::to_string(read.skipped) +
-                                   " skipped (" + read.firstProblem + ")");
+        report.problems.insert(report.problems.begin(), source.path.string() + ": " +
+                                                            std::to_string(read.skipped) +
+                                                            " skipped (" + read.firstProblem + ")");
     }
     if (overBudget > 0) {
         partlyRead = true;
@@ -909,8 +909,8 @@ std::optional<CacheEntrySource> BrowserCacheLayer::addContent(SourcePass& pass,
         // a regular file in a real folder of the cache (no link, device or fifo) will do.
         if (!record.localFile.empty() && !isPlainCacheFile(record.localFile)) {
             ++pass.report.entriesSkipped;
-            pass.report.problems.push_back(record.localFile +
-                                        ": refused, not a regular file in the cache's own folder");
+            pass.report.problems.push_back(
+                record.localFile + ": refused, not a regular file in the cache's own folder");
             return std::nullopt;
         }
         if (!record.localFile.empty()) {

@@ -23,8 +23,8 @@ std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_vi
 // Hands the entries of one source, or of one part of it, to a sink as they are read;
 // streamSource reads the browsers' real files, the big caches entry by entry. A source that
 // cannot be read in parts gives all its entries as part 0 and none in the others.
-using SourceStreamer = std::function<void(const SourceLocation&, std::string_view user,
-                                          SourcePart, ReadReport&, const RecordSink&)>;
+using SourceStreamer = std::function<void(const SourceLocation&, std::string_view user, SourcePart,
+                                          ReadReport&, const RecordSink&)>;
 void streamSource(const SourceLocation& source, std::string_view user, SourcePart part,
                   ReadReport& report, const RecordSink& sink);
 // Whether a streamer may be asked for parts of sources of this kind: the big caches.

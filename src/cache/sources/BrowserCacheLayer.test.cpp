@@ -81,21 +81,21 @@ struct FakeSources {
 // Streams what `reader` gives; the big caches in parts, as the real readers do: a part is a
 // slice of the entries, and only the first part tells what is wrong with the cache as a whole.
 SourceStreamer streamerOver(SourceReader reader) {
-    return [reader = std::move(reader)](const SourceLocation& source, std::string_view user,
-                                        SourcePart part, ReadReport& report,
-                                        const RecordSink& sink) {
-        if (!readInParts(source.kind) && part.index != 0) {
-            return;
-        }
-        ReadReport ofTheWhole;
-        std::vector<CacheRecord> records =
-            reader(source, user, part.index == 0 ? report : ofTheWhole);
-        for (std::size_t at = part.begin(records.size()); at < part.end(records.size()); ++at) {
-            if (!sink(records[at])) {
+    return
+        [reader = std::move(reader)](const SourceLocation& source, std::string_view user,
+                                     SourcePart part, ReadReport& report, const RecordSink& sink) {
+            if (!readInParts(source.kind) && part.index != 0) {
                 return;
             }
-        }
-    };
+            ReadReport ofTheWhole;
+            std::vector<CacheRecord> records =
+                reader(source, user, part.index == 0 ? report : ofTheWhole);
+            for (std::size_t at = part.begin(records.size()); at < part.end(records.size()); ++at) {
+                if (!sink(records[at])) {
+                    return;
+                }
+            }
+        };
 }
 
 enum class Walks {
@@ -565,11 +565,11 @@ TEST_P(BrowserCacheLayerTest, EveryWayOfWalkingGivesTheSameListReportAndSources)
         several.sources.push_back({SourceLocation::Kind::ChromiumCache, path});
         auto& records = sources.records[path];
         for (int page = 0; page < 4500; ++page) {
-            records.push_back(content(std::string("http://") + path + "/" +
-                                          std::to_string(page) + (page % 300 == 7 ? ".swf" : ""),
-                                      page % 300 == 7 ? "application/x-shockwave-flash"
-                                                      : "text/html",
-                                      page % 300 == 7 ? kMovie : "p"));
+            records.push_back(
+                content(std::string("http://") + path + "/" + std::to_string(page) +
+                            (page % 300 == 7 ? ".swf" : ""),
+                        page % 300 == 7 ? "application/x-shockwave-flash" : "text/html",
+                        page % 300 == 7 ? kMovie : "p"));
         }
         records.push_back(content(std::string("http://") + path + "/bad.swf\nx",
                                   "application/x-shockwave-flash", kMovie));

@@ -134,7 +134,8 @@ std::vector<CacheRecord> readSource(const SourceLocation& source, std::string_vi
 }
 
 bool readInParts(SourceLocation::Kind kind) {
-    return kind == SourceLocation::Kind::ChromiumCache || kind == SourceLocation::Kind::FirefoxCache;
+    return kind == SourceLocation::Kind::ChromiumCache ||
+           kind == SourceLocation::Kind::FirefoxCache;
 }
 
 void streamSource(const SourceLocation& source, std::string_view user, SourcePart part,

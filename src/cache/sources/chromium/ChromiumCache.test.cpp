@@ -259,13 +259,12 @@ TEST(ChromiumSimple, DamagedEntriesAreSkippedAndTheRestListed) {
     std::size_t skippedInParts = 0;
     for (std::size_t part = 0; part < 3; ++part) {
         ReadReport partReport;
-        readChromiumSimpleCache(
-            dir, partReport,
-            [&inParts](CacheRecord& record) {
-                inParts.push_back(std::move(record));
-                return true;
-            },
-            {part, 3});
+        readChromiumSimpleCache(dir, partReport,
+                                [&inParts](CacheRecord& record) {
+                                    inParts.push_back(std::move(record));
+                                    return true;
+                                },
+                                {part, 3});
         skippedInParts += partReport.skipped;
     }
     ASSERT_EQ(inParts.size(), records.size());

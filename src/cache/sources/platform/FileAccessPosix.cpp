@@ -216,7 +216,9 @@ ReadOnlyFolder::regularFiles(const std::function<bool(std::string_view name)>& w
 
 Result<ReadOnlyFile> ReadOnlyFolder::openFile(const std::string& name) const {
     // The full path is made only for the identity and for errors: this runs once per entry.
-    const auto pathOf = [&] { return m_path.native() + "/" + name; };
+    const auto pathOf = [&] {
+        return m_path.native() + "/" + name;
+    };
     if (name.empty() || name.find('/') != std::string::npos) {
         return makeError(Error::Code::NotFound, pathOf() + ": not a name in the folder");
     }
