@@ -113,8 +113,33 @@ def main():
     print("  first scan against 2x floor + writing      %7.3f s  budget %.3f s  (%.2fx)"
           % (l1, 2 * f1 + c1, l1 / (2 * f1 + c1)))
 
+    lone(args, cli, floor[0])
     compare(args, env, listing, f2, l2)
     growth(args, cli, mib(peak_repeat), len(movies), entries)
+
+
+def lone(args, cli, floor_program):
+    """The Chromium cache alone, as most users have it: one cache, read in parts on the cores."""
+    home = os.path.join(args.work, "lone", "home")
+    os.makedirs(os.path.join(home, ".cache"))
+    # Hard links: the same files under another home, made in a moment.
+    subprocess.run(["cp", "-al", os.path.join(args.work, "home", ".cache", "chromium"),
+                    os.path.join(home, ".cache", "chromium")], check=True)
+    env = dict(os.environ, HOME=home, XDG_CACHE_HOME=os.path.join(home, ".cache"),
+               XDG_CONFIG_HOME=os.path.join(home, ".config"),
+               XDG_DATA_HOME=os.path.join(home, ".local", "share"))
+    listing = [cli, "list"]
+    floor = [floor_program, home]
+    _, movies = run(listing, env)
+    scans, floors = [], []
+    for _ in range(args.runs):
+        floors.append(run(floor)[0])
+        scans.append(run(listing, env, len(movies))[0])
+    print("\none Chromium cache alone (50,000 entries, %d movies; medians of %d)"
+          % (len(movies), args.runs))
+    print("  floor %7.3f s   sarnika-cli list, repeat scan %7.3f s   %.2fx the floor"
+          % (median(floors), median(scans), median(scans) / median(floors)))
+    shutil.rmtree(os.path.join(args.work, "lone"))
 
 
 def growth(args, cli, peak, movies, entries):
