@@ -72,6 +72,8 @@ launch() { # PROGRAM HOME [--save-all]
 }
 
 median() { sort -n | awk '{v[NR] = $1} END {print (NR == 0) ? "none" : v[int((NR + 1) / 2)]}'; }
+# Memory moves by tens of MiB between runs: its least and greatest go with the median.
+spread() { sort -n | awk '{v[NR] = $1} END {print (NR == 0) ? "none" : v[1] "/" v[int((NR + 1) / 2)] "/" v[NR]}'; }
 field() { tr ' ' '\n' | sed -n "s/^$1=//p"; }
 
 # The programs take turns, run after run, so that a change in the machine's load falls on both.
@@ -89,10 +91,10 @@ measure() { # HOME
         done
     done
     for label in ${before:+before} after; do
-        printf '  %-8s list shown %5s ms, first frame %5s ms, process tree %4s MiB (medians of %d)\n' \
+        printf '  %-8s list shown %5s ms, first frame %5s ms (medians of %d), process tree %s MiB (least/median/greatest)\n' \
             "$label" "$(field shown_ms <<<"${lines[$label]}" | median)" \
-            "$(field frame_ms <<<"${lines[$label]}" | median)" \
-            "$(field pss_mib <<<"${lines[$label]}" | median)" "$runs"
+            "$(field frame_ms <<<"${lines[$label]}" | median)" "$runs" \
+            "$(field pss_mib <<<"${lines[$label]}" | spread)"
     done
 }
 

@@ -252,8 +252,8 @@ void TEmbeddedWB::onLoadFinished(bool ok) {
         return;
     }
     m_pageState = PageState::Ready;
-    // Loaded ahead of its first movie: the movie comes with Navigate. (Starting the player on a
-    // blank movie meanwhile takes the processor from the scan that finds the movies.)
+    // Loaded ahead of its first movie: the page has started setting its player up, and the
+    // movie comes with Navigate.
     if (m_movie.isEmpty()) {
         return;
     }

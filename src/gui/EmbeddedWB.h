@@ -35,9 +35,9 @@ public:
     TEmbeddedWB(const TEmbeddedWB&) = delete;
     TEmbeddedWB& operator=(const TEmbeddedWB&) = delete;
 
-    // Loads the player's page ahead of the first movie, so that the web engine starts and the
-    // player's files come in while the window does other work. Does nothing when the player
-    // files are missing or a page is there already.
+    // Loads the player's page ahead of the first movie, so that the web engine and the player
+    // start while the window does other work. Does nothing when the player files are missing or
+    // a page is there already.
     void Preload();
     // Shows the movie stored at localPath. Throws PreviewError when the file or the player
     // files are missing.

@@ -95,6 +95,7 @@ private slots:
     void optionsReachViewAndPlayer();
     void pausesWhileHidden();
     void playsWhenShownAfterLoadingHidden();
+    void preloadedPageTakesItsFirstMovie();
     void keysReachTheMovieFirst();
     void memoryStaysFlatWhileSwitching();
 
@@ -345,6 +346,53 @@ void TestEmbeddedWB::playsWhenShownAfterLoadingHidden() {
                                   qPrintable(QStringLiteral("run %1").arg(run)), kPatience);
         preview.Navigate(m_blue);
         QTRY_VERIFY_WITH_TIMEOUT(near(centreColour(preview), QColor(0x20, 0x40, 0xe0)), kPatience);
+    }
+}
+
+// A page loaded ahead sets its player up before the first movie is known: the movie reaches
+// that player whether it comes while the page loads, once the player waits, with other options,
+// or while the window is hidden.
+void TestEmbeddedWB::preloadedPageTakesItsFirstMovie() {
+    const auto playerConfig = [](QWebEnginePage* page) {
+        return evaluate(page, QStringLiteral("sarnika.player.ruffle().loadedConfig."
+                                             "allowScriptAccess"))
+            .toString();
+    };
+    for (const QString& when : {QStringLiteral("loading"), QStringLiteral("waiting"),
+                                QStringLiteral("options"), QStringLiteral("hidden")}) {
+        TEmbeddedWB preview;
+        preview.resize(400, 300);
+        if (when != QStringLiteral("hidden")) {
+            preview.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&preview, kPatience));
+        }
+        preview.Preload();
+        QWebEnginePage* page = preview.view()->page();
+        if (when == QStringLiteral("waiting")) {
+            // Set up: the player plays, with no movie yet.
+            QTRY_VERIFY_WITH_TIMEOUT(
+                evaluate(page, QStringLiteral("typeof sarnika === 'object' && sarnika.isPlaying()"))
+                    .toBool(),
+                kPatience);
+        }
+        if (when == QStringLiteral("options")) {
+            preview.setDownloadOptions({sarnika::TDownloadControlOption::DLCTL_NO_SCRIPTS});
+        }
+        preview.Navigate(m_green);
+        if (when == QStringLiteral("hidden")) {
+            QTRY_COMPARE_WITH_TIMEOUT(page->lifecycleState(),
+                                      QWebEnginePage::LifecycleState::Frozen, kPatience);
+            preview.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&preview, kPatience));
+        }
+        QTRY_VERIFY2_WITH_TIMEOUT(near(centreColour(preview), QColor(0x20, 0xc0, 0x40)),
+                                  qPrintable(when), kPatience);
+        QCOMPARE(playerConfig(page), when == QStringLiteral("options") ? QStringLiteral("false")
+                                                                        : QStringLiteral("true"));
+        // The next movie comes the ordinary way.
+        preview.Navigate(m_blue);
+        QTRY_VERIFY2_WITH_TIMEOUT(near(centreColour(preview), QColor(0x20, 0x40, 0xe0)),
+                                  qPrintable(when), kPatience);
     }
 }
 

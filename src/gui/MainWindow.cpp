@@ -292,21 +292,18 @@ bool TfrmMain::showMessage(const presenters::FormMessage& message) {
     return box.exec() == QMessageBox::Yes;
 }
 
-// Once the events already waiting have been handled; not at all once the window is gone. The
-// steps wait in turn, one queued call each.
+// Once the events already waiting have been handled; not at all once the window is gone.
 void TfrmMain::runLater(std::function<void()> step) {
-    m_later.push_back(std::move(step));
+    m_later.add(std::move(step));
+}
+
+void TfrmMain::postRunNextLater() {
     const bool queued = QMetaObject::invokeMethod(this, "runNextLater", Qt::QueuedConnection);
     Q_ASSERT_X(queued, "TfrmMain::runLater", "runNextLater");
 }
 
 void TfrmMain::runNextLater() {
-    if (m_later.empty()) {
-        return;
-    }
-    const std::function<void()> step = std::move(m_later.front());
-    m_later.pop_front();
-    step();
+    m_later.runNext();
 }
 
 bool TfrmMain::windowMinimized() const {

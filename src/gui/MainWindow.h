@@ -1,6 +1,5 @@
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <memory>
 
@@ -10,6 +9,7 @@
 #include "gui/ErrorGuard.h"
 #include "gui/FrameCachedFlash.h"
 #include "presenters/MainPresenter.h"
+#include "presenters/StepQueue.h"
 #include "winsvc/FormPlacement.h"
 #include "winsvc/RxTrayIcon.h"
 
@@ -91,6 +91,7 @@ private:
     void createTrayMenu();
     // Runs the first of the steps waiting in m_later.
     Q_INVOKABLE void runNextLater();
+    void postRunNextLater();
     void startFrameWatch();
     void watchForFrame();
     QFileDialog* dlgExport();
@@ -148,7 +149,8 @@ private:
     int m_frameChecks = 0;
     // The placement has been applied at the first showing: later showings watch for the frame.
     bool m_placementShown = false;
-    std::deque<std::function<void()>> m_later;
+    // Each step wakes the window with a queued call of runNextLater; Qt drops those with it.
+    presenters::StepQueue m_later{[this] { postRunNextLater(); }};
     std::unique_ptr<TSplashGuard> m_splash;
 
     std::shared_ptr<IniStore> m_placementStore;

@@ -8,6 +8,7 @@
 #include "presenters/AboutPresenter.h"
 #include "presenters/MainPresenter.h"
 #include "presenters/SplashPresenter.h"
+#include "presenters/StepQueue.h"
 #include "support/FakeUrlCache.h"
 #include "support/TempDir.h"
 
@@ -390,6 +391,28 @@ TEST(AboutPresenter, ShowsTheVersionAndOpensItsLinks) {
     EXPECT_EQ(opened, (Log{TfmAbout::webSiteAddress(), "mailto:" + TfmAbout::supportAddress()}));
     about.OKButtonClick();
     EXPECT_TRUE(view.closed);
+}
+
+TEST(StepQueue, RunsOneStepPerWakeUpInTheOrderTheyCame) {
+    int wakeUps = 0;
+    Log ran;
+    StepQueue queue([&wakeUps] { ++wakeUps; });
+    queue.runNext(); // nothing waiting: nothing happens
+    queue.add([&] {
+        ran.push_back("first");
+        queue.add([&] { ran.push_back("added by first"); });
+    });
+    queue.add([&] { ran.push_back("second"); });
+    EXPECT_EQ(wakeUps, 2);
+    EXPECT_TRUE(ran.empty());
+
+    queue.runNext();
+    EXPECT_EQ(ran, Log({"first"}));
+    EXPECT_EQ(wakeUps, 3);
+    queue.runNext();
+    queue.runNext();
+    queue.runNext();
+    EXPECT_EQ(ran, Log({"first", "second", "added by first"}));
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -11,6 +10,7 @@
 #include "cache/CacheAnalyzer.h"
 #include "presenters/FramePresenter.h"
 #include "presenters/MainPresenter.h"
+#include "presenters/StepQueue.h"
 #include "win32/Registry.h"
 #include "win32/WindowPorts.h"
 
@@ -52,6 +52,7 @@ private:
     void contextMenu(HWND control, LPARAM where);
     void stateChanged();
     void runNextLater();
+    void postRunNextLater();
     // Where a test asks for it (SARNIKA_TEST_REPORT), the window's state as lines of text.
     void writeTestReport() const;
 
@@ -108,7 +109,8 @@ private:
     std::string m_previewed;
     std::string m_browseSelection;
     std::string m_lastMessage;
-    std::deque<std::function<void()>> m_later;
+    // Each step posts the window a message that runs runNextLater.
+    presenters::StepQueue m_later{[this] { postRunNextLater(); }};
     std::unique_ptr<SplashWindow> m_splash;
 
     presenters::TframeCachedFlash m_frameSites;

@@ -82,17 +82,15 @@ bool TfrmMain::showMessage(const presenters::FormMessage& message) {
 }
 
 void TfrmMain::runLater(std::function<void()> step) {
-    m_later.push_back(std::move(step));
+    m_later.add(std::move(step));
+}
+
+void TfrmMain::postRunNextLater() {
     PostMessageA(m_window, kRunLater, 0, 0);
 }
 
 void TfrmMain::runNextLater() {
-    if (m_later.empty()) {
-        return;
-    }
-    const std::function<void()> step = std::move(m_later.front());
-    m_later.pop_front();
-    step();
+    m_later.runNext();
 }
 
 bool TfrmMain::windowMinimized() const {
