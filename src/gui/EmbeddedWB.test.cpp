@@ -388,7 +388,7 @@ void TestEmbeddedWB::preloadedPageTakesItsFirstMovie() {
         QTRY_VERIFY2_WITH_TIMEOUT(near(centreColour(preview), QColor(0x20, 0xc0, 0x40)),
                                   qPrintable(when), kPatience);
         QCOMPARE(playerConfig(page), when == QStringLiteral("options") ? QStringLiteral("false")
-                                                                        : QStringLiteral("true"));
+                                                                       : QStringLiteral("true"));
         // The next movie comes the ordinary way.
         preview.Navigate(m_blue);
         QTRY_VERIFY2_WITH_TIMEOUT(near(centreColour(preview), QColor(0x20, 0x40, 0xe0)),

@@ -150,7 +150,9 @@ private:
     // The placement has been applied at the first showing: later showings watch for the frame.
     bool m_placementShown = false;
     // Each step wakes the window with a queued call of runNextLater; Qt drops those with it.
-    presenters::StepQueue m_later{[this] { postRunNextLater(); }};
+    presenters::StepQueue m_later{[this] {
+        postRunNextLater();
+    }};
     std::unique_ptr<TSplashGuard> m_splash;
 
     std::shared_ptr<IniStore> m_placementStore;

@@ -110,7 +110,9 @@ private:
     std::string m_browseSelection;
     std::string m_lastMessage;
     // Each step posts the window a message that runs runNextLater.
-    presenters::StepQueue m_later{[this] { postRunNextLater(); }};
+    presenters::StepQueue m_later{[this] {
+        postRunNextLater();
+    }};
     std::unique_ptr<SplashWindow> m_splash;
 
     presenters::TframeCachedFlash m_frameSites;
